@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test; exits non-zero when any test fails.
+set -euo pipefail
+repo="$(cd "$(dirname "$0")" && pwd)"
+"$repo/scripts/setup.sh" "$repo/build"
+cd "$repo/build"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc 2>/dev/null || echo 2)" --timeout 600

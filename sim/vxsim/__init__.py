@@ -1,0 +1,1 @@
+"""Pieces of the VX900 instrument simulator; the program is sim/vx900sim."""

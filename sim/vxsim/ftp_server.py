@@ -1,0 +1,399 @@
+"""The instrument's FTP server: pyftpdlib with the instrument's habits.
+
+What differs from a stock pyftpdlib server, and why:
+- Uploads are stored byte for byte also in TYPE A: the instrument keeps its
+  text files with CR LF line ends, so converting them would corrupt them.
+- In active mode the data connection is opened after the transfer command
+  (STOR, RETR, LIST...) has been answered with 150, as most servers do, not
+  already when PORT arrives.
+- Writes (STOR, MKD) are allowed only below "/F0:", the one drive.
+- An upload is written to a staging file and moved into place when it is
+  complete; a failed upload (capacity, broken data connection, injected
+  fault) leaves the drive as it was.
+- The faults of the command line are played here: refused or failed STORs,
+  a dropped control connection, a data connection that never comes, and
+  delayed replies.
+"""
+
+import logging
+import os
+import socket
+import tempfile
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, proto_cmds
+from pyftpdlib.ioloop import AsyncChat, timer
+from pyftpdlib.servers import FTPServer
+
+from .drive import bad_name_char
+from .journal import mask_password
+
+USER = "kirosu"
+PASSWORD = "tovel4417"
+
+# No resuming or appending: the staging of uploads covers whole files only.
+_COMMANDS = {k: v for k, v in proto_cmds.items()
+             if k not in ("APPE", "STOU", "REST")}
+
+
+class StagedUpload:
+    """The file object an upload writes to: a staging file that becomes the
+    target only by commit(); closing it otherwise throws it away."""
+
+    def __init__(self, drive, parts, number, budget):
+        self.drive = drive
+        self.parts = parts
+        self.number = number
+        self.budget = budget
+        self.written = 0
+        self.overflow = False
+        self.committed = False
+        self.target = drive.host_path(parts)
+        fd, self.staging = tempfile.mkstemp(dir=drive.staging)
+        self._file = os.fdopen(fd, "wb")
+
+    @property
+    def name(self):
+        return self.target
+
+    @property
+    def closed(self):
+        return self._file.closed
+
+    @property
+    def instrument_path(self):
+        return self.drive.instrument_path(self.parts)
+
+    def write(self, data):
+        if self.written + len(data) > self.budget:
+            self.overflow = True
+            raise OSError(28, "No space left on device")
+        self._file.write(data)
+        self.written += len(data)
+
+    def commit(self):
+        self._file.close()
+        os.replace(self.staging, self.target)
+        self.committed = True
+
+    def close(self):
+        if not self._file.closed:
+            self._file.close()
+        if not self.committed:
+            try:
+                os.unlink(self.staging)
+            except FileNotFoundError:
+                pass
+
+
+class SimDTPHandler(DTPHandler):
+    def enable_receiving(self, type, cmd):
+        # Byte for byte whatever the transfer type (see the module notes).
+        super().enable_receiving("i", cmd)
+
+    def close(self):
+        if not self._closed and isinstance(self.file_obj, StagedUpload):
+            self._resp = self.cmd_channel.finish_store(
+                self.file_obj, self.transfer_finished, self._resp)
+        super().close()
+        self.cmd_channel.drop_if_due()
+
+
+class LateActiveDTP(ActiveDTP):
+    """Active-mode connection opened after the 150 reply: it answers
+    nothing when it connects, and a failure is a 425 for the transfer."""
+
+    def handle_connect(self):
+        self.del_channel()
+        if self._idler is not None and not self._idler.cancelled:
+            self._idler.cancel()
+        if not self.cmd_channel.connected:
+            return self.close()
+        err = self.socket.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR)
+        if err != 0:
+            raise socket.error(err)
+        self.cmd_channel.journal_event("data connection open")
+        handler = self.cmd_channel.dtp_handler(self.socket, self.cmd_channel)
+        self.cmd_channel.data_channel = handler
+        self.cmd_channel._on_dtp_connection()
+
+    def _fail(self):
+        if not self._closed:
+            self.close()
+            if self.cmd_channel.connected:
+                self.cmd_channel.abandon_queued_transfer()
+                self.cmd_channel.respond("425 Can't open data connection.")
+
+    def handle_close(self):
+        self._fail()
+
+    def handle_timeout(self):
+        self._fail()
+
+
+class SimFTPHandler(FTPHandler):
+    # Set per server by make_ftp_server().
+    instrument = None
+    journal = None
+    counter = None
+
+    proto_cmds = _COMMANDS
+    dtp_handler = SimDTPHandler
+    banner = "VX900 FTP server ready."
+    auth_failed_timeout = 0
+    unicode_errors = "surrogateescape"
+
+    def __init__(self, conn, server, ioloop=None):
+        self._pending_port = None
+        self._drop_due = False
+        self._deferred = []
+        self._last_due = 0.0
+        self.counter[0] += 1
+        self.number = self.counter[0]
+        super().__init__(conn, server, ioloop)
+
+    # --- transcript and delayed replies ----------------------------------
+
+    def journal_event(self, text, **extra):
+        self.journal.record("ftp", self.number, "event", text, **extra)
+
+    def on_connect(self):
+        self.journal_event("connect", peer="%s:%s" % (self.remote_ip, self.remote_port))
+
+    def on_disconnect(self):
+        self.journal_event("disconnect")
+
+    def pre_process_command(self, line, cmd, arg):
+        self.journal.record("ftp", self.number, "in", mask_password(line))
+        super().pre_process_command(line, cmd, arg)
+
+    def _send_now(self, data):
+        for line in data.decode("utf-8", "surrogateescape").split("\r\n")[:-1]:
+            self.journal.record("ftp", self.number, "out", line)
+        AsyncChat.push(self, data)
+
+    def push(self, s):
+        data = s.encode("utf-8", "surrogateescape")
+        self._later(lambda: self._send_now(data))
+
+    def close_when_done(self):
+        self._later(lambda: AsyncChat.close_when_done(self))
+
+    def _later(self, action):
+        """Runs an output action now, or after the reply delay; queued
+        actions keep their order (a close never overtakes a reply)."""
+        delay = self.instrument.faults.reply_delay
+        if delay <= 0 and not self._deferred:
+            action()
+            return
+        now = timer()
+        due = max(now + delay, self._last_due)
+        self._last_due = due
+        self._deferred.append((due, action))
+        self.call_later(due - now, self._run_due)
+
+    def _run_due(self):
+        now = timer()
+        while self._deferred and self._deferred[0][0] <= now + 0.001:
+            _due, action = self._deferred.pop(0)
+            if not self._closed:
+                action()
+
+    # --- log-in and dropping ---------------------------------------------
+
+    def handle_auth_success(self, home, password, msg_login):
+        super().handle_auth_success(home, password, msg_login)
+        limit = self.instrument.faults.drop_after_files
+        if limit is not None and self.instrument.files_stored >= limit:
+            self._drop_due = True
+            self.drop_if_due()
+
+    def drop_if_due(self):
+        if self._drop_due and not self._closed:
+            self._drop_due = False
+            self.journal_event("drop")
+            self.close_when_done()
+
+    # --- data connections ------------------------------------------------
+
+    def _make_eport(self, ip, port):
+        remote_ip = self.remote_ip
+        if remote_ip.startswith("::ffff:"):
+            remote_ip = remote_ip[7:]
+        # Same guards as any careful server: no bouncing to third hosts,
+        # no privileged ports.
+        if ip != remote_ip:
+            self.respond("501 Rejected data connection to foreign address %s:%s."
+                         % (ip, port))
+            return
+        if port < 1024:
+            self.respond('501 PORT against the privileged port "%s" refused.' % port)
+            return
+        self._shutdown_connecting_dtp()
+        if self.data_channel is not None:
+            self.data_channel.close()
+            self.data_channel = None
+        self._pending_port = (ip, port)
+        self.respond("200 PORT command successful.")
+
+    def _make_epasv(self, extmode=False):
+        self._pending_port = None
+        super()._make_epasv(extmode)
+
+    def flush_account(self):
+        self._pending_port = None
+        super().flush_account()
+
+    def _has_data_route(self):
+        return (self.data_channel is not None or self._dtp_acceptor is not None
+                or self._pending_port is not None)
+
+    def _connect_late_port(self):
+        if self._pending_port is None:
+            return
+        ip, port = self._pending_port
+        self._pending_port = None
+        if self.instrument.faults.no_data_connection:
+            self.journal_event("data connection withheld")
+            return
+        self._dtp_connector = LateActiveDTP(ip, port, self)
+
+    def abandon_queued_transfer(self):
+        if self._in_dtp_queue is not None:
+            self._in_dtp_queue[0].close()
+            self._in_dtp_queue = None
+        if self._out_dtp_queue is not None:
+            queued_file = self._out_dtp_queue[2]
+            if queued_file is not None:
+                queued_file.close()
+            self._out_dtp_queue = None
+
+    def _after_transfer_command(self):
+        if self._in_dtp_queue is not None or self._out_dtp_queue is not None:
+            self._connect_late_port()
+
+    def ftp_RETR(self, file):
+        # Files go out as stored, whatever the transfer type.
+        saved, self._current_type = self._current_type, "i"
+        try:
+            super().ftp_RETR(file)
+        finally:
+            self._current_type = saved
+        self._after_transfer_command()
+
+    def ftp_LIST(self, path):
+        super().ftp_LIST(path)
+        self._after_transfer_command()
+
+    def ftp_NLST(self, path):
+        super().ftp_NLST(path)
+        self._after_transfer_command()
+
+    def ftp_MLSD(self, path):
+        super().ftp_MLSD(path)
+        self._after_transfer_command()
+
+    # --- writing ---------------------------------------------------------
+
+    def _drive_parts(self, host_path):
+        """Names below "F0:" of a host path that may be written, or None."""
+        parts = self.instrument.drive.parts_of_host_path(host_path)
+        if not parts or bad_name_char(parts[-1]):
+            return None
+        return parts
+
+    def ftp_MKD(self, path):
+        if self._drive_parts(path) is None:
+            self.respond("553 Requested action not taken. File name not allowed.")
+            return None
+        return super().ftp_MKD(path)
+
+    def ftp_STOR(self, file, mode="w"):
+        instrument = self.instrument
+        with instrument.lock:
+            instrument.stor_count += 1
+            number = instrument.stor_count
+        parts = self._drive_parts(file)
+        if parts is None:
+            self.respond("553 Requested action not taken. File name not allowed.")
+            return None
+        if not os.path.isdir(os.path.dirname(file)):
+            self.respond("550 No such file or directory.")
+            return None
+        if os.path.isdir(file):
+            self.respond("550 Is a directory.")
+            return None
+        refusal = _applies(instrument.faults.stor_refuse, number)
+        if refusal is not None:
+            self.respond("%d Requested action not taken." % refusal)
+            return None
+        if not self._has_data_route():
+            self.respond("425 Use PORT or PASV first.")
+            return None
+        drive = instrument.drive
+        existing = os.path.getsize(file) if os.path.isfile(file) else 0
+        budget = drive.capacity - (drive.used_bytes() - existing)
+        upload = StagedUpload(drive, parts, number, budget)
+        if self.data_channel is not None:
+            self.respond("125 Data connection already open. Transfer starting.")
+            self.data_channel.file_obj = upload
+            self.data_channel.enable_receiving(self._current_type, "STOR")
+        else:
+            self.respond("150 File status okay. About to open data connection.")
+            self._in_dtp_queue = (upload, "STOR")
+            self._connect_late_port()
+        return file
+
+    def finish_store(self, upload, finished, resp):
+        """Decides the end of an upload: returns the reply to send."""
+        instrument = self.instrument
+        if upload.overflow:
+            upload.close()
+            self.journal_event("store refused: capacity", path=upload.instrument_path)
+            return ("552 Requested file action aborted. Exceeded storage allocation.",
+                    logging.info)
+        if not finished:
+            upload.close()
+            self.journal_event("store incomplete", path=upload.instrument_path)
+            return resp
+        failure = _applies(instrument.faults.stor_fail, upload.number)
+        if failure is not None:
+            upload.close()
+            self.journal_event("store failed on purpose", path=upload.instrument_path)
+            return ("%d Requested file action not taken." % failure, logging.info)
+        try:
+            upload.commit()
+        except OSError as err:
+            upload.close()
+            return ("550 %s." % err.strerror, logging.info)
+        self.journal_event("stored", path=upload.instrument_path, size=upload.written)
+        with instrument.lock:
+            instrument.files_stored += 1
+            limit = instrument.faults.drop_after_files
+            if limit is not None and instrument.files_stored >= limit:
+                self._drop_due = True
+        return ("226 Transfer complete.", logging.debug)
+
+
+def _applies(fault, number):
+    """The code of a fault given as (code, nth or None) for this STOR."""
+    if fault is None:
+        return None
+    code, nth = fault
+    if nth is None or nth == number:
+        return code
+    return None
+
+
+def make_ftp_server(host, port, instrument, journal):
+    authorizer = DummyAuthorizer()
+    # e: CWD, l: listings, r: RETR, m: MKD, w: STOR; no deleting or renaming.
+    authorizer.add_user(USER, PASSWORD, instrument.drive.base, perm="elrmw")
+    handler = type("VX900FTPHandler", (SimFTPHandler,), {
+        "authorizer": authorizer,
+        "instrument": instrument,
+        "journal": journal,
+        "counter": [0],
+    })
+    server = FTPServer((host, port), handler)
+    return server

@@ -47,6 +47,7 @@ class CommandChannelTest(unittest.TestCase):
     def test_error_queue_is_first_in_first_out_and_survives_reconnection(self):
         self.c.send("BOGUS")
         self.c.send(':MMEM:CDIR "/F0:/MISSING"')
+        self.c.query("*IDN?")  # both commands have been carried out
         self.c.close()
         self.c = self.sim.command_client()
         self.assertEqual(self.errors(), ['-113,"Undefined header"',

@@ -44,7 +44,9 @@ class FtpTest(unittest.TestCase):
                     self.assertTrue(f.command("TYPE " + kind).startswith("200"))
                     name = "/F0:/SYSTEM/%s%d" % (kind, passive)
                     stor, done = f.store(name, data, passive=passive)
-                    self.assertEqual((stor[:3], done[:3]), ("150", "226"))
+                    # Passive: 125 when our connection was already accepted.
+                    self.assertIn(stor[:3], ("125", "150"))
+                    self.assertEqual(done[:3], "226")
                     self.assertEqual(read(self.sim.path("SYSTEM", kind + str(int(passive)))), data)
             # A zero-byte file is a file, too; "//" after the drive is one slash.
             self.assertEqual(f.store("/F0://SYSTEM/EMPTY", b"")[1][:3], "226")

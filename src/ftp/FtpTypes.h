@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// The kind of FTP operation a notification is about. The values are fixed
+// (0..15): handlers key their messages on them.
+enum class TCmdType : int {
+    ChangeDir = 0,
+    MakeDir = 1,
+    Delete = 2,
+    RemoveDir = 3,
+    List = 4,
+    Rename = 5,
+    UploadRestore = 6,
+    DownloadRestore = 7,
+    Download = 8,
+    Upload = 9,
+    UploadAppend = 10,
+    Reinitialize = 11,
+    Allocate = 12,
+    NList = 13,
+    DoCommand = 14,
+    CurrentDir = 15,
+};
+
+// How to log in through a proxy (only used when a proxy is set).
+enum class TFirewallType : int {
+    FTUser = 0, // USER user@host
+    FtOpen = 1, // OPEN host
+    FtSite = 2, // SITE host
+};
+
+using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;
+using TFailureEvent = std::function<void(bool &Handled, TCmdType Trans_Type)>;
+using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;
+using TListItemEvent = std::function<void(const QString &Listing)>;

@@ -1,0 +1,160 @@
+// Host resolution and connecting of TPowersock.
+#include "TPowersock.h"
+
+#include "ESockError.h"
+#include "SocketEventSource.h"
+#include "platform/Sockets.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPointer>
+#include <QtEndian>
+
+namespace sock = platform::sock;
+
+namespace {
+
+constexpr int HostNotFound = 11001;
+constexpr int NoAddressRecord = 11004;
+
+// Stops the time-out however the wait ends, unless a handler deleted the
+// component meanwhile.
+struct TimerOffOnExit
+{
+    QPointer<TPowersock> component;
+    ~TimerOffOnExit()
+    {
+        if (component)
+            component->TimerOff();
+    }
+};
+
+} // namespace
+
+void TPowersock::ResolveHost()
+{
+    StatusMessage(8, QStringLiteral("Resolve Host"));
+    const QString name = Proxy.isEmpty() ? Host : Proxy;
+    const std::uint32_t dotted = sock::ParseDottedAddress(name.toUtf8());
+    if (dotted != sock::NoAddress) {
+        remoteAddress = dotted;
+        return;
+    }
+
+    remoteAddress = 0;
+    TimerOn();
+    {
+        TimerOffOnExit timerOff{this};
+        AsyncDone = false;
+        lookupId = QHostInfo::lookupHost(name, this, [this](const QHostInfo &info) {
+            std::uint32_t address = 0;
+            int error = info.error() == QHostInfo::NoError ? 0 : HostNotFound;
+            if (error == 0) {
+                error = NoAddressRecord;
+                for (const QHostAddress &a : info.addresses()) {
+                    if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                        address = qToBigEndian(a.toIPv4Address());
+                        error = 0;
+                        break;
+                    }
+                }
+            }
+            LookupFinished(info.lookupId(), address, error);
+        });
+        while (!AsyncDone && !TimedOut && !Canceled)
+            PumpMessages(true);
+    }
+    if (lookupId != -1) {
+        // A late answer must not complete some later wait.
+        QHostInfo::abortHostLookup(lookupId);
+        lookupId = -1;
+    }
+    if (TimedOut)
+        throw ESockError(QStringLiteral("Host Lookup Timed Out"));
+    if (Canceled)
+        throw ESockError(QStringLiteral("Host Lookup Canceled"));
+    if (!LastEventOk)
+        throw ESockError(QStringLiteral("Host Lookup Failed"));
+    remoteAddress = lookupAddress;
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TPowersock::LookupFinished(int id, std::uint32_t address, int error)
+{
+    if (id != lookupId)
+        return;
+    lookupId = -1;
+    lookupAddress = address;
+    HandleSocketMessage(SocketEventSource::LookupOrListenerCode, std::uint32_t(error) << 16);
+}
+
+void TPowersock::Connect()
+{
+    StatusMessage(8, QStringLiteral("Connecting"));
+    Canceled = false;
+    if (Connected)
+        throw ESockError(QStringLiteral("Already connected"));
+
+    const auto resolve = [this] {
+        try {
+            ResolveHost();
+        } catch (const EAbortError &) {
+            throw;
+        } catch (const ESockError &e) {
+            if (e.Message == QLatin1String("Host Lookup Timed Out")
+                || e.Message == QLatin1String("Host Lookup Canceled"))
+                throw;
+            remoteAddress = 0;
+        }
+    };
+    resolve();
+    int retries = 0;
+    while (remoteAddress == 0) {
+        if (retries > 0 || !OnInvalidHost)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+        ++retries;
+        resolve();
+    }
+
+    remotePort = std::uint16_t(Proxy.isEmpty() ? Port : ProxyPort);
+    AsyncDone = false;
+    LastEventOk = true;
+    // A socket that has already tried a connect cannot try again.
+    if (socketHandle == sock::InvalidSocket || connectAttempted) {
+        events->Detach();
+        if (socketHandle != sock::InvalidSocket)
+            (void)sock::CloseSocket(socketHandle);
+        socketHandle = sock::InvalidSocket;
+        OpenFreshSocket(false);
+    }
+    connectAttempted = true;
+    if (!sock::StartConnect(socketHandle, remoteAddress, remotePort)) {
+        CheckSocketError(sock::WouldBlock);
+        throw ESockError(ErrorMessage(std::uint16_t(sock::LastSocketError())));
+    }
+    events->WatchConnect();
+    TimerOn();
+    {
+        TimerOffOnExit timerOff{this};
+        while (!Connected && !TimedOut && !Canceled && LastEventOk)
+            PumpMessages(true);
+    }
+    if (!TimedOut && !Canceled && LastEventOk)
+        return;
+    // Forget the connect in flight (or one that completed just as the wait
+    // was ended), so that nothing marks the component connected later.
+    events->Attach(socketHandle);
+    Connected = false;
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (TimedOut)
+        throw ESockError(QStringLiteral("Connection Timed out"));
+    if (Canceled)
+        throw ESockError(QStringLiteral("Connection Canceled"));
+    throw ESockError(QStringLiteral("Connection Failed"));
+}

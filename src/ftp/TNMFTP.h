@@ -1,0 +1,76 @@
+#pragma once
+
+#include "FtpTypes.h"
+#include "TPowersock.h"
+
+#include <QRecursiveMutex>
+
+// The FTP client. Its own socket is the control connection; an upload opens
+// a separate data connection (a TPowersock child) in active (PORT) or passive
+// (PASV) mode. Every operation is synchronous and runs the event loop while it
+// waits; the notifications are called from inside the operation, on the
+// caller's thread, before it returns or raises.
+//
+// Host, user, password and file names are text; they travel as UTF-8.
+class TNMFTP : public TPowersock
+{
+    Q_OBJECT
+
+public:
+    explicit TNMFTP(QObject *owner);
+    ~TNMFTP() override;
+
+    QString UserID;
+    QString Password;
+    bool Passive = false;
+    TFirewallType FirewallType = TFirewallType::FTUser;
+    QString FWUserID;
+    QString FWPassword;
+    bool FWAuthenticate = false;
+    int Vendor = 2411;      // kept for callers; no operation reads it
+    bool ParseList = false; // kept for callers; no operation reads it
+
+    // The log-in completed. It hides the socket-level TPowersock::OnConnect,
+    // which the control connection keeps for itself.
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnTransactionStart; // just before the file goes over the data connection
+    TNotifyEvent OnTransactionStop;  // just after
+    TSuccessEvent OnSuccess;
+    TFailureEvent OnFailure;                 // Handled = true stops the exception
+    TUnsupportedEvent OnUnSupportedFunction; // reply 500..502, before OnFailure
+    THandlerEvent OnAuthenticationNeeded;    // UserID or Password empty at log-in
+    THandlerEvent OnAuthenticationFailed;    // kept for callers; no operation fires it
+    TListItemEvent OnListItem;               // kept for callers; no operation fires it
+
+    // The data connection; exists only while an upload runs.
+    TPowersock *DataSocket = nullptr;
+
+    // Connects the control connection and logs in; nothing when connected.
+    void Connect() override;
+    // QUIT and close; nothing when not connected.
+    void Disconnect() override;
+    // Sends one command and reads its whole reply; returns the first line.
+    QString Transaction(const QString &command) override;
+    // Cancels the data connection, if there is one.
+    void Abort() override;
+
+    // Sends one raw command, classifies it and notifies the outcome.
+    void DoCommand(const QString &command);
+    // 1 "TYPE A", 2 "TYPE I", 3 "TYPE L 8"; any other value does nothing.
+    void SetTransferType(int transferType);
+    // Stores a local file on the server; an empty remote name stores it under
+    // the local file's name without its folder.
+    void Upload(const QString &localFile, const QString &remoteFile);
+    // Reads (and reports) the rest of a multi-line reply that began with firstLine.
+    void ReadReplyLines(const QString &firstLine);
+
+    // Held for the whole of an upload: one upload at a time per component.
+    QRecursiveMutex TransferLock;
+
+private:
+    static void RefuseUnsafeText(const QString &text);
+    [[nodiscard]] QByteArray ReadControlLine();
+    [[noreturn]] void RefuseLogin(const QString &replyLine);
+    void UploadSteps(const QString &localFile, const QString &remoteFile, bool &done);
+    void RefuseUpload(const QString &replyLine);
+};

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+
+// The socket calls the FTP client needs, on POSIX non-blocking IPv4 TCP
+// sockets. Every failing call records the error as a Windows Sockets error
+// number (see LastSocketError), because the client's messages and its callers
+// speak in those numbers ("10061:Connection refused").
+namespace platform::sock {
+
+constexpr int InvalidSocket = -1;
+constexpr int WouldBlock = 10035; // WSAEWOULDBLOCK
+constexpr int NotConnected = 10057; // WSAENOTCONN
+constexpr std::uint32_t NoAddress = 0xFFFFFFFFu; // inet_addr's failure value
+
+// The Windows Sockets error number of the last failing call on this thread
+// (0 after a call that succeeded and said nothing).
+[[nodiscard]] int LastSocketError();
+void SetLastSocketError(int wsaError);
+
+// Maps an errno value to its Windows Sockets number; unknown values map to
+// 10000 + errno so that they still read as a socket error.
+[[nodiscard]] int WsaErrorFromErrno(int errnoValue);
+
+// A dotted IPv4 address by the classic inet_addr rules ("10.0.0.7", "127.1",
+// "0x7f.1"), in network byte order; NoAddress when the text is not one.
+[[nodiscard]] std::uint32_t ParseDottedAddress(const QByteArray &text);
+[[nodiscard]] QByteArray DottedAddress(std::uint32_t networkOrderAddress);
+
+// A non-blocking, close-on-exec IPv4 stream socket, or InvalidSocket.
+[[nodiscard]] int CreateTcpSocket();
+// Returns false (error recorded) when the call fails.
+[[nodiscard]] bool SetLinger(int fd, bool on, int seconds);
+[[nodiscard]] bool CloseSocket(int fd);
+// Starts a connect; true when it completed or is in progress.
+[[nodiscard]] bool StartConnect(int fd, std::uint32_t address, std::uint16_t port);
+// The error a finished connect left on the socket, as a Windows Sockets number.
+[[nodiscard]] int PendingError(int fd);
+[[nodiscard]] bool BindAny(int fd, std::uint16_t port);
+[[nodiscard]] bool ListenOn(int fd, int backlog);
+// The accepted non-blocking socket (and the peer's address), or InvalidSocket.
+[[nodiscard]] int AcceptPeer(int fd, std::uint32_t &peerAddress, std::uint16_t &peerPort);
+[[nodiscard]] bool LocalName(int fd, std::uint32_t &address, std::uint16_t &port);
+
+// Never raises SIGPIPE: a peer that has gone away shows up as an error number.
+// Results as send/recv: bytes moved, 0 for an orderly close (recv), -1 on error.
+[[nodiscard]] std::ptrdiff_t Send(int fd, const char *data, std::size_t length);
+[[nodiscard]] std::ptrdiff_t Receive(int fd, char *buffer, std::size_t length);
+[[nodiscard]] std::ptrdiff_t Peek(int fd, char *buffer, std::size_t length);
+
+// True when the peer has finished sending (its close has arrived).
+[[nodiscard]] bool PeerClosed(int fd);
+
+// While alive, the socket reports itself readable only when at least
+// `bytes` bytes are pending (or the peer closed).
+class ScopedReceiveLowWater
+{
+public:
+    ScopedReceiveLowWater(int fd, int bytes);
+    ~ScopedReceiveLowWater();
+    ScopedReceiveLowWater(const ScopedReceiveLowWater &) = delete;
+    ScopedReceiveLowWater &operator=(const ScopedReceiveLowWater &) = delete;
+
+private:
+    int fd;
+};
+
+// Blocks (without the event loop) until the socket can take more bytes or
+// timeoutMs passes (negative: no limit); false on time-out.
+[[nodiscard]] bool WaitWritable(int fd, int timeoutMs);
+
+} // namespace platform::sock

@@ -4,7 +4,11 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class TClientSocket;
 class TNMFTP;
+enum class TCmdType : int;
 
 // The instrument link: owns the command channel and the FTP client of one
 // VX900 and turns their outcomes into the operator's messages. Never shown.
@@ -21,6 +25,9 @@ public:
     ~TfrmVX900() override; // closes the command channel and the FTP connection
 
     TNMFTP *NMFTP = nullptr; // owned
+    // The command channel; its port is 5000 unless the bench setting
+    // VX900_CMD_PORT names another.
+    std::unique_ptr<TClientSocket> ClientSocket;
     bool LastTransferOk = true;
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
@@ -30,6 +37,9 @@ public:
     void SendCommand(const QByteArray &command);
     void ReadResponse(QByteArray &reply);
 
+    // Paths and names holding a double quote or a control character would
+    // break the command line's quoting; these operations refuse them (false,
+    // nothing written).
     [[nodiscard]] bool ChangeDirectory(const QString &path);
     [[nodiscard]] bool ChangeSubdirectory(const QString &parent, const QString &name);
     [[nodiscard]] bool HasDirectory(const QString &parent, const QString &name);
@@ -40,4 +50,14 @@ public:
     // Uploads one local file; true when it arrived. A failed transfer has
     // shown its box and throws.
     [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath);
+
+    // The FTP client's notifications: record the outcome, tell the operator.
+    void NMFTPSuccess(TCmdType Trans_Type);
+    void NMFTPFailure(bool &Handled, TCmdType Trans_Type);
+    void NMFTPUnSupportedFunction(TCmdType Trans_Type);
+    void NMFTPAuthenticationFailed(bool &Handled);
+
+private:
+    // Reads one entry of the instrument's error queue: true when it is empty.
+    [[nodiscard]] bool NoInstrumentError();
 };

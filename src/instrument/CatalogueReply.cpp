@@ -1,0 +1,78 @@
+#include "instrument/CatalogueReply.h"
+
+#include "platform/Exception.h"
+
+#include <QString>
+
+#include <limits>
+
+namespace CatalogueReply {
+namespace {
+
+[[noreturn]] void notAnInteger(const QByteArray &text)
+{
+    throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(QString::fromLatin1(text)));
+}
+
+int digitValue(char c, int base)
+{
+    int value = 99;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    return value < base ? value : -1;
+}
+
+} // namespace
+
+qint64 StrToInt64(const QByteArray &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    int base = 10;
+    if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == text.size())
+        notAnInteger(text);
+
+    // Decimal values must fit the signed range; hexadecimal ones may use all
+    // 64 bits and then read as their two's complement, as the instrument's
+    // own number texts do.
+    const quint64 limit = base == 16 ? std::numeric_limits<quint64>::max()
+                                     : quint64(std::numeric_limits<qint64>::max()) + (negative ? 1 : 0);
+    quint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = digitValue(text[i], base);
+        if (digit < 0 || value > (limit - quint64(digit)) / quint64(base))
+            notAnInteger(text);
+        value = value * quint64(base) + quint64(digit);
+    }
+    return negative ? qint64(0 - value) : qint64(value);
+}
+
+qint64 FreeSpace(const QByteArray &reply)
+{
+    const qsizetype first = reply.indexOf(',');
+    const QByteArray rest = reply.mid(first + 1);
+    const qsizetype second = rest.indexOf(',');
+    return StrToInt64(second < 0 ? QByteArray() : rest.left(second));
+}
+
+bool ListsName(const QByteArray &reply, const QByteArray &name)
+{
+    return reply.contains('"' + name + '"');
+}
+
+} // namespace CatalogueReply

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+
+// Reading the instrument's catalogue reply ("MMEM:CAT?"): used bytes, free
+// bytes, then the entries, each name alone between double quotes.
+namespace CatalogueReply {
+
+// The free-space field: the text between the first and the second comma,
+// converted by StrToInt64. Throws EConvertError when there is no second
+// comma or the field is not a number.
+[[nodiscard]] qint64 FreeSpace(const QByteArray &reply);
+
+// True when the reply holds a double quote, `name` and a double quote, in
+// that order and adjacent (exact bytes).
+[[nodiscard]] bool ListsName(const QByteArray &reply, const QByteArray &name);
+
+// The instrument's integer text: leading blanks, an optional sign, then
+// decimal digits or hexadecimal ones after "$" or "0x". Anything else, an
+// empty text or a value beyond 64 bits throws EConvertError.
+[[nodiscard]] qint64 StrToInt64(const QByteArray &text);
+
+} // namespace CatalogueReply

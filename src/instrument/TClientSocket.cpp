@@ -1,0 +1,136 @@
+#include "instrument/TClientSocket.h"
+
+#include "ftp/ESockError.h"
+#include "ftp/SocketErrorTable.h"
+#include "platform/Sockets.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <poll.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace sock = platform::sock;
+
+namespace {
+
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+constexpr int WSAETIMEDOUT = 10060;
+
+// Milliseconds for poll: -1 waits without limit (TimeOut 0).
+int millisecondsUntil(TClientSocket::Deadline deadline)
+{
+    using namespace std::chrono;
+    if (deadline == TClientSocket::Deadline::max())
+        return -1;
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    return int(std::clamp<long long>(left, 0, 24LL * 3600 * 1000));
+}
+
+// The C library's inet_aton keeps inet_addr's rules (a part with a leading 0
+// is octal, 0x hexadecimal, fewer than four parts fill the low bytes) without
+// inet_addr's ambiguity for 255.255.255.255.
+bool convertAddress(const QString &text, in_addr &address)
+{
+    const QByteArray bytes = text.toLatin1();
+    // A NUL would end the C text early and let "1.2.3.4\0junk" pass.
+    if (bytes.contains('\0') || text != QString::fromLatin1(bytes))
+        return false;
+    return inet_aton(bytes.constData(), &address) != 0;
+}
+
+} // namespace
+
+TClientSocket::~TClientSocket()
+{
+    Close();
+}
+
+void TClientSocket::Close()
+{
+    if (fd >= 0)
+        (void)sock::CloseSocket(std::exchange(fd, -1));
+}
+
+TClientSocket::Deadline TClientSocket::ReadDeadline() const
+{
+    if (TimeOut <= 0)
+        return Deadline::max();
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut);
+}
+
+void TClientSocket::failWith(int wsaCode)
+{
+    Close();
+    throw ESockError(SocketErrorText(wsaCode));
+}
+
+void TClientSocket::Open()
+{
+    Close();
+    in_addr address{};
+    if (!convertAddress(Address, address))
+        failWith(WSAEADDRNOTAVAIL);
+    fd = sock::CreateTcpSocket();
+    if (fd < 0)
+        failWith(sock::LastSocketError());
+
+    const Deadline deadline = ReadDeadline();
+    if (!sock::StartConnect(fd, address.s_addr, Port) && sock::LastSocketError() != WSAEINTR)
+        failWith(sock::LastSocketError());
+    waitFor(POLLOUT, deadline);
+    if (const int error = sock::PendingError(fd))
+        failWith(error);
+}
+
+void TClientSocket::waitFor(short events, Deadline deadline)
+{
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
+        if (ready > 0)
+            return; // errors and hang-ups show in the call that follows
+        if (ready == 0)
+            failWith(WSAETIMEDOUT);
+        if (errno != EINTR)
+            failWith(sock::WsaErrorFromErrno(errno));
+    }
+}
+
+void TClientSocket::Write(const QByteArray &bytes)
+{
+    if (fd < 0)
+        return;
+    const Deadline deadline = ReadDeadline();
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        // No SIGPIPE here: a reset connection comes back as an error.
+        const std::ptrdiff_t n = sock::Send(fd, bytes.constData() + sent, size_t(bytes.size() - sent));
+        if (n >= 0)
+            sent += n;
+        else if (sock::LastSocketError() == WSAEWOULDBLOCK)
+            waitFor(POLLOUT, deadline);
+        else if (sock::LastSocketError() != WSAEINTR)
+            failWith(sock::LastSocketError());
+    }
+}
+
+bool TClientSocket::ReadByte(char &byte, Deadline deadline)
+{
+    if (fd < 0)
+        return false;
+    for (;;) {
+        const std::ptrdiff_t n = sock::Receive(fd, &byte, 1);
+        if (n == 1)
+            return true;
+        if (n == 0)
+            return false; // the instrument closed its side
+        if (sock::LastSocketError() == WSAEWOULDBLOCK)
+            waitFor(POLLIN, deadline);
+        else if (sock::LastSocketError() != WSAEINTR)
+            failWith(sock::LastSocketError());
+    }
+}

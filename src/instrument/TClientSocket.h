@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+
+// The command channel's transport: a blocking IPv4 TCP client. Every call
+// waits for its completion on the calling thread without processing window
+// messages, as the instrument's line protocol expects, but every wait is
+// bounded by TimeOut so that a silent instrument cannot freeze the tool for
+// good. Socket failures are raised as ESockError after the channel is closed.
+class TClientSocket
+{
+public:
+    using Deadline = std::chrono::steady_clock::time_point;
+
+    TClientSocket() = default;
+    ~TClientSocket(); // closes
+    TClientSocket(const TClientSocket &) = delete;
+    TClientSocket &operator=(const TClientSocket &) = delete;
+
+    // Dotted IPv4 text, converted with inet_addr's rules (octal and hex parts).
+    QString Address;
+    quint16 Port = 5000;
+    // Bound, in milliseconds, of the connect, of each write and of each
+    // reply read; 0 waits without limit, like the FTP client's TimeOut.
+    int TimeOut = 60000;
+
+    [[nodiscard]] bool Active() const { return fd >= 0; }
+
+    // Connects to Address:Port; throws ESockError (the channel stays closed).
+    void Open();
+    void Close();
+
+    // Sends all of `bytes`; does nothing when closed. Throws ESockError (and
+    // closes) when the platform reports the connection as failed or reset.
+    void Write(const QByteArray &bytes);
+
+    // A deadline TimeOut from now, for a read that may span several calls.
+    [[nodiscard]] Deadline ReadDeadline() const;
+
+    // Reads one byte. False when nothing can be read: the channel is closed
+    // or the instrument has closed its side. Throws ESockError (and closes)
+    // on a socket error or when the deadline passes first.
+    [[nodiscard]] bool ReadByte(char &byte, Deadline deadline);
+
+private:
+    // Waits until `events` are ready on the socket or the deadline passes;
+    // throws the time-out error (after closing) in the latter case.
+    void waitFor(short events, Deadline deadline);
+    [[noreturn]] void failWith(int wsaCode);
+
+    int fd = -1;
+};

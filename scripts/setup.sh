@@ -13,7 +13,8 @@ packages=(
   qt6-base-dev
   python3 python3-pyftpdlib
   xvfb xauth
-  fonts-liberation
+  # The window's Courier New, or Liberation Mono with the same metrics.
+  fontconfig fonts-liberation
   curl
 )
 

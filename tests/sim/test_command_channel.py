@@ -43,6 +43,8 @@ class CommandChannelTest(unittest.TestCase):
                 reply = self.c.query(line)
                 self.assertTrue(reply.startswith(("ALVO", "0,")), reply)
         self.assertEqual(self.errors(), [])
+        # The transcript keeps each line as it came, a carriage return too.
+        self.assertIn("*idn?\r", [r["text"] for r in self.sim.transcript("cmd", "in")])
 
     def test_error_queue_is_first_in_first_out_and_survives_reconnection(self):
         self.c.send("BOGUS")

@@ -63,6 +63,13 @@ class FtpTest(unittest.TestCase):
                 data_sock, _ = listener.accept()
                 data_sock.close()
                 self.assertTrue(f.reply().startswith("226"))
+            # Nobody listens any more: the transfer fails, the session goes on.
+            self.assertTrue(f.command("PORT " + argument).startswith("200"))
+            self.assertTrue(f.command("STOR /F0:/SYSTEM/NEVER").startswith("150"))
+            self.assertTrue(f.reply().startswith("425"))
+            self.assertTrue(f.command("NOOP").startswith("200"))
+        self.assertFalse(os.path.exists(self.sim.path("SYSTEM", "NEVER")))
+        self.assertEqual(os.listdir(os.path.join(self.sim.drive, ".vx900sim-incoming")), [])
 
     def test_refused_targets(self):
         table = [  # remote path, reply code

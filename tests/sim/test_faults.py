@@ -1,0 +1,126 @@
+"""Each fault option does what it says, and nothing else breaks with it."""
+
+import os
+import select
+import time
+import unittest
+
+from simharness import Simulator, SimulatorError
+
+
+class CommandChannelFaultsTest(unittest.TestCase):
+    def test_idn(self):
+        with Simulator("--idn", "ACME,VX9000,1,2") as sim, sim.command_client() as c:
+            self.assertEqual(c.query("*IDN?"), "ACME,VX9000,1,2")
+
+    def test_refuse_root(self):
+        with Simulator("--refuse-root") as sim, sim.command_client() as c:
+            for path in ("/F0:/", "/F0:", "/F0://"):
+                with self.subTest(path=path):
+                    self.assertFalse(c.ok(':MMEM:CDIR "%s"' % path))
+            self.assertTrue(c.ok(':MMEM:CDIR "/F0:/SYSTEM"'))
+            # Free space can still be read.
+            self.assertTrue(c.query('MMEM:CAT? "/F0:/"').startswith("0,"))
+
+    def test_no_system(self):
+        with Simulator("--no-system") as sim, sim.command_client() as c:
+            self.assertEqual(c.query('MMEM:CAT? "/F0:/"'), "0,67108864,")
+            self.assertFalse(c.ok(':MMEM:CDIR "/F0:/SYSTEM"'))
+            self.assertFalse(c.ok('MMEM:MDIR "/F0:/SYSTEM/MID3"'))
+
+    def test_mdir_fail_after(self):
+        with Simulator("--mdir-fail-after", "2") as sim, sim.command_client() as c:
+            c.send(':MMEM:CDIR "/F0:/SYSTEM"')
+            # A refused MDIR (exists) does not count as a folder made.
+            outcomes = [c.ok('MMEM:MDIR "%s"' % n) for n in ("MID1", "MID1", "MID2", "MID3")]
+            self.assertEqual(outcomes, [True, False, True, False])
+            self.assertFalse(os.path.exists(sim.path("SYSTEM", "MID3")))
+            self.assertTrue(c.ok(':MMEM:CDIR "/F0:/SYSTEM/MID2"'))
+
+    def test_free_is_reported_whatever_the_drive_holds(self):
+        for free in ("4718591", "2147483648", "4294967296"):
+            with self.subTest(free=free), Simulator("--free", free) as sim:
+                with open(sim.path("SYSTEM", "F"), "wb") as f:
+                    f.write(b"12345")
+                with sim.command_client() as c:
+                    self.assertEqual(c.query('MMEM:CAT? "/F0:/"'),
+                                     '5,%s,"SYSTEM",DIR,0' % free)
+
+    def test_reply_delay_holds_every_reply_in_order(self):
+        delay = 0.3
+        with Simulator("--reply-delay", str(delay)) as sim:
+            with sim.command_client() as c:
+                start = time.monotonic()
+                self.assertTrue(c.query("*IDN?").startswith("ALVO"))
+                self.assertGreaterEqual(time.monotonic() - start, delay)
+            start = time.monotonic()
+            with sim.ftp_client() as f:  # greeting, USER, PASS: three replies
+                self.assertGreaterEqual(time.monotonic() - start, 3 * delay)
+                self.assertEqual(f.store("/F0:/SYSTEM/X", b"abc")[1][:3], "226")
+                # The goodbye comes before the close, however late.
+                self.assertTrue(f.quit().startswith("221"))
+            with open(sim.path("SYSTEM", "X"), "rb") as stored:
+                self.assertEqual(stored.read(), b"abc")
+
+
+class FtpFaultsTest(unittest.TestCase):
+    def store_all(self, sim, count):
+        """(STOR reply, final reply) of `count` uploads, F1 to F<count>."""
+        with sim.ftp_client() as f:
+            return [tuple(r and r[:3] for r in f.store("/F0:/SYSTEM/F%d" % n, b"x" * n))
+                    for n in range(1, count + 1)]
+
+    def stored(self, sim):
+        return sorted(os.listdir(sim.path("SYSTEM")))
+
+    def test_stor_fail_and_refuse(self):
+        table = [  # options, replies of three uploads, files kept
+            (["--stor-fail", "451@2"],
+             [("150", "226"), ("150", "451"), ("150", "226")], ["F1", "F3"]),
+            (["--stor-fail", "552"],
+             [("150", "552")] * 3, []),
+            (["--stor-refuse", "553@3"],
+             [("150", "226"), ("150", "226"), ("553", None)], ["F1", "F2"]),
+            (["--stor-refuse", "502"],
+             [("502", None)] * 3, []),
+        ]
+        for options, replies, kept in table:
+            with self.subTest(options=options), Simulator(*options) as sim:
+                self.assertEqual(self.store_all(sim, 3), replies)
+                self.assertEqual(self.stored(sim), kept)
+
+    def test_drop_after_files(self):
+        with Simulator("--drop-after-files", "2") as sim:
+            with sim.ftp_client() as f:
+                for n in (1, 2):
+                    self.assertEqual(f.store("/F0:/SYSTEM/F%d" % n, b"x")[1][:3], "226")
+                with self.assertRaises((SimulatorError, OSError)):
+                    f.command("TYPE I")
+            # Later sessions are dropped at once: the files are already there.
+            with sim.ftp_client() as f, self.assertRaises((SimulatorError, OSError)):
+                f.command("TYPE I")
+            self.assertEqual(self.stored(sim), ["F1", "F2"])
+            self.assertEqual(len([r for r in sim.transcript("ftp", "event")
+                                  if r["text"] == "drop"]), 2)
+        with Simulator("--drop-after-files", "0") as sim:
+            with sim.ftp_client(login=False) as f:
+                self.assertTrue(f.login().startswith("230"))
+                with self.assertRaises((SimulatorError, OSError)):
+                    f.command("TYPE I")
+
+    def test_no_data_connection(self):
+        with Simulator("--no-data-connection") as sim, sim.ftp_client() as f:
+            listener, argument = f.listen()
+            with listener:
+                self.assertTrue(f.command("PORT " + argument).startswith("200"))
+                self.assertTrue(f.command("STOR /F0:/SYSTEM/X").startswith("150"))
+                # The server is still there, and it has decided not to connect.
+                self.assertTrue(f.command("NOOP").startswith("200"))
+                self.assertIn("data connection withheld",
+                              [r["text"] for r in sim.transcript("ftp", "event")])
+                self.assertEqual(select.select([listener], [], [], 0)[0], [])
+            self.assertEqual(self.stored(sim), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,12 +1,33 @@
 #include "app/Uvxupgrade.h"
+#include "platform/Application.h"
 
-#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+// Saves a picture of the window to the file named by VX_SCREENSHOT and
+// closes it: how the demo shows the window on a machine without a display.
+static void scheduleScreenshot(TfrmMain &window)
+{
+    const QString path = qEnvironmentVariable("VX_SCREENSHOT");
+    if (path.isEmpty())
+        return;
+    QTimer::singleShot(0, &window, [&window, path] {
+        if (window.grab().save(path))
+            std::printf("Screenshot of the window: %s\n", qPrintable(path));
+        else
+            std::fprintf(stderr, "Could not save the screenshot to %s\n", qPrintable(path));
+        window.close();
+    });
+}
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    TfrmMain frmMain;
-    frmMain.show();
-    app.exec();
-    return 0;
+    platform::TApplication app(argc, argv);
+    return platform::TApplication::RunGuarded([&app] {
+        TfrmMain frmMain;
+        frmMain.show();
+        scheduleScreenshot(frmMain);
+        app.exec();
+    });
 }

@@ -53,10 +53,25 @@ public:
     qint64 copiedBytes = 0;
     qint64 totalBytes = 0;
 
-    // Sets hasSignal of the first catalogue entry named exactly `name`.
+    // True while btnCopyClick runs (set it on entry and clear it on every way
+    // out, exceptions included). The run relies on the catalogue, the link
+    // and the window staying alive until it ends, and a run may be under way
+    // while the operator clicks (the FTP waits pump events): while this is
+    // true the main window ignores Quit and the title-bar close. A close made
+    // by CloseMainWindow always goes through (it releases the catalogue
+    // first, which the window's close handling checks).
+    bool runInProgress = false;
+
+    // Sets hasSignal of the first catalogue entry named exactly `name`
+    // (case-sensitive); later entries of that name and a released catalogue
+    // are left alone. The module boxes' handlers call it on every change of
+    // a box, including changes made by code (setChecked).
     void SetModuleSelected(const QString &name, bool selected);
 
-    // Releases the catalogue and the link and closes the window.
+    // Releases the catalogue and the link and closes the window; the message
+    // loop ends once the current handler returns. Afterwards moduleList and
+    // linkForm are null: every caller returns at once, and nothing may use
+    // them. A second call does nothing harmful.
     void CloseMainWindow();
 
     // The upgrade run: the Copy button's handler.

@@ -2,12 +2,12 @@
 // and a real FTP server (pyftpdlib), with faults injected by option.
 #include "BoxRecorder.h"
 #include "FakePeer.h"
-#include "Simulator.h"
 
 #include "ftp/FTPException.h"
 #include "ftp/TNMFTP.h"
 #include "instrument/TClientSocket.h"
 #include "instrument/Uvx900.h"
+#include "sim/SimulatorProcess.h"
 
 #include <QtTest>
 
@@ -31,9 +31,20 @@ std::unique_ptr<TfrmVX900> linkTo(quint16 commandPort, quint16 ftpPort)
     return link;
 }
 
-std::unique_ptr<TfrmVX900> linkTo(const Simulator &sim)
+std::unique_ptr<TfrmVX900> linkTo(const SimulatorProcess &sim)
 {
-    return linkTo(sim.cmdPort, sim.ftpPort);
+    return linkTo(sim.cmdPort(), sim.ftpPort());
+}
+
+// One channel's records, as "<connection>:<text>", in order.
+QStringList records(const SimulatorProcess &sim, const QString &chan, bool withReplies)
+{
+    QStringList texts;
+    for (const QJsonObject &record : sim.transcript()) {
+        if (record["chan"].toString() == chan && (withReplies || record["dir"].toString() != "out"))
+            texts << QString::number(record["conn"].toInt()) + ":" + record["text"].toString();
+    }
+    return texts;
 }
 
 QByteArray readAll(const QString &path)
@@ -65,23 +76,23 @@ class TestLinkSimulator : public QObject
 private slots:
     void connectRefusedShowsOneBoxAndSendsNoFtp()
     {
-        Simulator sim;
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         // The command channel's port refuses; the simulator's FTP port is
         // right and must not hear from the link.
-        auto link = linkTo(closedLoopbackPort(), sim.ftpPort);
+        auto link = linkTo(closedLoopbackPort(), sim.ftpPort());
         BoxRecorder boxes;
         QVERIFY(!link->Connect("127.0.0.1"));
         QCOMPARE(boxes.texts(), QStringList{"Can't connect VX900.\n\nPlease check IP address."});
         QVERIFY(!link->NMFTP->Connected);
         sim.stop();
-        QCOMPARE(sim.transcript("ftp").size(), 0);
+        QCOMPARE(records(sim, "ftp", true), QStringList());
     }
 
     void connectIdentifiesAndDisconnectClosesBoth()
     {
-        Simulator sim;
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         BoxRecorder boxes;
         QVERIFY(link->Connect("127.0.0.1"));
@@ -99,8 +110,8 @@ private slots:
 
     void wrongIdentityShowsTheBoxAndKeepsBothOpen()
     {
-        Simulator sim({"--idn", "ACME,VX800,1,1.0"});
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim({"--idn", "ACME,VX800,1,1.0"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         BoxRecorder boxes;
         QVERIFY(!link->Connect("127.0.0.1"));
@@ -111,8 +122,8 @@ private slots:
 
     void secondConnectClosesBothFirst()
     {
-        Simulator sim;
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         QVERIFY(link->Connect("127.0.0.1"));
         QVERIFY(link->Connect("127.0.0.1"));
@@ -120,33 +131,26 @@ private slots:
         sim.stop();
 
         // FTP: the first session quit before the second logged in.
-        QStringList ftp;
-        for (const QJsonObject &record : sim.transcript("ftp")) {
-            if (record["dir"].toString() != "out")
-                ftp << QString::number(record["conn"].toInt()) + ":" + record["text"].toString();
-        }
-        const QStringList firstQuit = ftp.filter(QRegularExpression("^1:QUIT$"));
-        QCOMPARE(firstQuit.size(), 1);
-        QVERIFY(ftp.indexOf(firstQuit[0]) < ftp.indexOf("2:USER kirosu"));
+        const QStringList ftp = records(sim, "ftp", false);
+        QVERIFY(ftp.indexOf("1:QUIT") >= 0);
+        QVERIFY2(ftp.indexOf("1:QUIT") < ftp.indexOf("2:USER kirosu"), qPrintable(ftp.join(" | ")));
         // Command channel: the first connection ended before the second one
         // was asked anything.
-        QStringList cmd;
-        for (const QJsonObject &record : sim.transcript("cmd"))
-            cmd << QString::number(record["conn"].toInt()) + ":" + record["text"].toString();
+        const QStringList cmd = records(sim, "cmd", false);
         QVERIFY(cmd.indexOf("1:disconnect") >= 0);
         QVERIFY(cmd.indexOf("1:disconnect") < cmd.indexOf("2:*IDN?"));
     }
 
     void directoriesRoundTrip()
     {
-        Simulator sim({"--free", "3000000000"});
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim({"--free", "3000000000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         QVERIFY(link->Connect("127.0.0.1"));
         QVERIFY(!link->ChangeSubdirectory("/F0:/SYSTEM", "MID3"));
         QVERIFY(!link->HasDirectory("/F0:/SYSTEM", "MID3"));
         QVERIFY(link->MakeDirectory("/F0:/SYSTEM", "MID3"));
-        QVERIFY(QFileInfo(sim.local("/F0:/SYSTEM/MID3")).isDir());
+        QVERIFY(QFileInfo(sim.hostPath("/F0:/SYSTEM/MID3")).isDir());
         QVERIFY(!link->MakeDirectory("/F0:/SYSTEM", "MID3")); // exists already
         QVERIFY(link->HasDirectory("/F0:/SYSTEM", "MID3"));
         QVERIFY(link->ChangeSubdirectory("/F0:/SYSTEM", "MID3"));
@@ -158,8 +162,8 @@ private slots:
 
     void uploadStoresTheBytes()
     {
-        Simulator sim;
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         QVERIFY(link->Connect("127.0.0.1"));
         link->LastTransferOk = false; // left by an earlier failure
@@ -168,7 +172,7 @@ private slots:
         const QString local = localFile("module.bin", 65537);
         QVERIFY(link->UploadFile(local, "/F0:/SYSTEM/module.bin"));
         QVERIFY(link->LastTransferOk);
-        QCOMPARE(readAll(sim.local("/F0:/SYSTEM/module.bin")), readAll(local));
+        QCOMPARE(readAll(sim.hostPath("/F0:/SYSTEM/module.bin")), readAll(local));
         QCOMPARE(boxes.boxes.size(), 0);
         sim.stop();
         QVERIFY(sim.lines("ftp", "in").contains("STOR /F0:/SYSTEM/module.bin"));
@@ -188,8 +192,8 @@ private slots:
     {
         QFETCH(QString, fault);
         QFETCH(QStringList, texts);
-        Simulator sim({"--stor-refuse", fault});
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim({"--stor-refuse", fault});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         QVERIFY(link->Connect("127.0.0.1"));
         BoxRecorder boxes;
@@ -203,7 +207,7 @@ private slots:
         for (const BoxRecorder::Box &box : boxes.boxes)
             QCOMPARE(box.caption, QString("VX900 Upgrade ftp"));
         QVERIFY(!link->LastTransferOk);
-        QVERIFY(!QFileInfo::exists(sim.local("/F0:/SYSTEM/refused.bin")));
+        QVERIFY(!QFileInfo::exists(sim.hostPath("/F0:/SYSTEM/refused.bin")));
     }
 
     // The instrument took the bytes and then reported the store as failed:
@@ -212,8 +216,8 @@ private slots:
     // refused STOR.
     void transferCompleteFailure()
     {
-        Simulator sim({"--stor-fail", "552"});
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim({"--stor-fail", "552"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         QVERIFY(link->Connect("127.0.0.1"));
         BoxRecorder boxes;
@@ -221,7 +225,7 @@ private slots:
                                  (void)link->UploadFile(localFile("full.bin", 1000), "/F0:/SYSTEM/full.bin"));
         QCOMPARE(boxes.texts(), (QStringList{UploadFailed, UploadFailed}));
         QVERIFY(!link->LastTransferOk);
-        QVERIFY(!QFileInfo::exists(sim.local("/F0:/SYSTEM/full.bin")));
+        QVERIFY(!QFileInfo::exists(sim.hostPath("/F0:/SYSTEM/full.bin")));
     }
 
     void uploadFailsBeforeAnyTransfer_data()
@@ -236,8 +240,8 @@ private slots:
     {
         QFETCH(bool, connected);
         QFETCH(bool, localExists);
-        Simulator sim;
-        QVERIFY2(sim.isReady(), qPrintable(sim.startError()));
+        SimulatorProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         if (connected)
             QVERIFY(link->Connect("127.0.0.1"));
@@ -248,7 +252,7 @@ private slots:
         QVERIFY(!link->LastTransferOk);
         sim.stop();
         QVERIFY(sim.lines("ftp", "in").filter(QRegularExpression("^(STOR|PORT|PASV)")).isEmpty());
-        QVERIFY(!QFileInfo::exists(sim.local("/F0:/SYSTEM/x.bin")));
+        QVERIFY(!QFileInfo::exists(sim.hostPath("/F0:/SYSTEM/x.bin")));
     }
 };
 

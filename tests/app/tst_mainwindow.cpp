@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -71,6 +72,9 @@ private slots:
         QCOMPARE(QSize(TfrmMain::OuterWidth, TfrmMain::OuterHeight), QSize(375, 473));
         QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
         QVERIFY(window.minimumSize() != window.maximumSize()); // sizeable
+        // Centred: the outer frame's middle on the middle of the screen.
+        const QRect screen = window.screen()->availableGeometry();
+        QCOMPARE(window.pos() + QPoint(TfrmMain::OuterWidth / 2, TfrmMain::OuterHeight / 2), screen.center());
 
         const QFontInfo font(window.font());
         QVERIFY2(font.family() == QLatin1String("Courier New") || font.family() == QLatin1String("Liberation Mono"),

@@ -1,9 +1,9 @@
 #include "instrument/Uvx900.h"
 
-#include "instrument/CatalogueReply.h"
 #include "ftp/ESockError.h"
-#include "instrument/TClientSocket.h"
 #include "ftp/TNMFTP.h"
+#include "instrument/CatalogueReply.h"
+#include "instrument/TClientSocket.h"
 #include "platform/MessageBox.h"
 
 #include <array>
@@ -16,8 +16,8 @@ constexpr int ErrorBox = platform::MB_OK | platform::MB_ICONERROR;
 
 // The operation kinds in TCmdType order, as the operator reads them.
 constexpr std::array<const char *, 16> KindNames = {
-    "ChangeDir", "MakeDir",  "Delete",       "RemoveDir", "List",  "Rename",    "UploadRestore", "DownloadRestore",
-    "Download",  "Upload",   "UploadAppend", "Reinitialize", "Allocate", "NList", "DoCommand",     "CurrentDir",
+    "ChangeDir", "MakeDir", "Delete",       "RemoveDir",    "List",     "Rename", "UploadRestore", "DownloadRestore",
+    "Download",  "Upload",  "UploadAppend", "Reinitialize", "Allocate", "NList",  "DoCommand",     "CurrentDir",
 };
 
 // The kind's name, or null for a value outside the sixteen kinds.

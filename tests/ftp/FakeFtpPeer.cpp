@@ -146,7 +146,7 @@ void FakeFtpPeer::dataReadable()
 
 void FakeFtpPeer::dataFinished()
 {
-    if (data)
+    if (data && data->isOpen())
         dataBytes += data->readAll();
     if (!storWaitingForData)
         return;

@@ -1,0 +1,395 @@
+// The FTP engine's log-in, commands and QUIT against a scripted fake peer.
+#include "FtpSession.h"
+#include "ftp/ESockError.h"
+#include "ftp/FTPException.h"
+
+#include <QtTest>
+
+using Action = FakeFtpPeer::Action;
+
+class TestNMFTPDialogue : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newComponentDefaults()
+    {
+        TNMFTP ftp(nullptr);
+        QCOMPARE(ftp.Port, 21);
+        QCOMPARE(ftp.Vendor, 2411);
+        QCOMPARE(ftp.Passive, false);
+        QCOMPARE(ftp.FirewallType, TFirewallType::FTUser);
+        QCOMPARE(ftp.TimeOut, 0);
+        QVERIFY(!ftp.Connected);
+        QVERIFY(ftp.DataSocket == nullptr);
+    }
+
+    void logInWithUserAndPassword()
+    {
+        FtpSession s;
+        s.peer.reply("331 Password required\r\n");
+        s.peer.reply("230 Logged in\r\n");
+        s.ftp->Connect();
+        QVERIFY(s.ftp->Connected);
+        QCOMPARE(s.log, QStringList{"connect"});
+        QCOMPARE(s.peer.controlBytes, QByteArray("USER kirosu\r\nPASS tovel4417\r\n"));
+
+        s.ftp->Connect(); // logged in already: nothing is sent
+        QCOMPARE(s.peer.commands.size(), 2);
+
+        s.peer.reply("221 Goodbye\r\n");
+        s.ftp->Disconnect();
+        QVERIFY(!s.ftp->Connected);
+        QCOMPARE(s.peer.commands.last(), QByteArray("QUIT"));
+        QTRY_VERIFY(s.peer.clientClosedControl);
+    }
+
+    void userAcceptedWithoutPassword()
+    {
+        FtpSession s;
+        s.peer.reply("230 No password needed\r\n");
+        s.ftp->Connect();
+        QVERIFY(s.ftp->Connected);
+        QCOMPARE(s.peer.commands, QList<QByteArray>{"USER kirosu"});
+    }
+
+    void multiLineGreetingIsConsumedBeforeUser()
+    {
+        FtpSession s;
+        s.peer.greeting = "220-Welcome\r\n to the fake\r\n220-second part\r\n220 ready\r\n";
+        s.peer.reply("331 Password required\r\n");
+        s.peer.reply("230 Logged in\r\n");
+        s.ftp->ReportLevel = 1;
+        QStringList heard;
+        s.ftp->OnStatus = [&](QObject *, const QString &t) { heard << t; };
+        s.ftp->Connect();
+        QVERIFY(s.ftp->Connected);
+        QCOMPARE(heard.mid(0, 5), (QStringList{"220-Welcome\r\n", " to the fake\r\n", "220-second part\r\n",
+                                              "220 ready\r\n", "USER kirosu"}));
+        QVERIFY(!heard.join(QString()).contains("tovel4417")); // the password is never reported
+    }
+
+    void refusedLogIn_data()
+    {
+        QTest::addColumn<QByteArray>("greeting");
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QByteArray>("refusal");
+        QTest::addColumn<QList<QByteArray>>("commands");
+        QTest::newRow("password refused") << QByteArray("220 hi\r\n")
+            << QList<QByteArray>{"331 Password required\r\n", "530 Login incorrect\r\n", "221 Bye\r\n"}
+            << QByteArray("530 Login incorrect\r\n") << QList<QByteArray>{"USER kirosu", "PASS tovel4417", "QUIT"};
+        QTest::newRow("user refused") << QByteArray("220 hi\r\n")
+            << QList<QByteArray>{"530 Not you\r\n", "221 Bye\r\n"}
+            << QByteArray("530 Not you\r\n") << QList<QByteArray>{"USER kirosu", "QUIT"};
+        QTest::newRow("greeting 421") << QByteArray("421 Too many users\r\n")
+            << QList<QByteArray>{"221 Bye\r\n"}
+            << QByteArray("421 Too many users\r\n") << QList<QByteArray>{"QUIT"};
+    }
+    void refusedLogIn()
+    {
+        QFETCH(QByteArray, greeting);
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QByteArray, refusal);
+        QFETCH(QList<QByteArray>, commands);
+        FtpSession s;
+        s.peer.greeting = greeting;
+        for (const QByteArray &r : replies)
+            s.peer.reply(r);
+        try {
+            s.ftp->Connect();
+            QFAIL("a refused log-in succeeded");
+        } catch (const FTPException &e) {
+            QCOMPARE(e.Message, QString::fromLatin1(refusal));
+        }
+        QCOMPARE(s.log, QStringList{"connection failed"}); // never "authentication failed"
+        QCOMPARE(s.peer.commands, commands);
+        QVERIFY(!s.ftp->Connected);
+    }
+
+    void serverClosingDuringLogInIsNoSuccess()
+    {
+        FtpSession s;
+        s.peer.reply("", Action::ReplyAndClose);
+        try {
+            s.ftp->Connect();
+            QFAIL("a log-in without replies succeeded");
+        } catch (const Exception &e) {
+            QCOMPARE(e.Message, QStringLiteral("Connection closed by the server"));
+        }
+        QVERIFY(!s.ftp->Connected);
+        QVERIFY(!s.log.contains("connect"));
+    }
+
+    void authenticationNeededMayFillTheUser()
+    {
+        FtpSession s;
+        s.ftp->UserID.clear();
+        s.ftp->OnAuthenticationNeeded = [&](bool &) { s.ftp->UserID = QStringLiteral("late"); };
+        s.peer.reply("331 Password required\r\n");
+        s.peer.reply("230 Logged in\r\n");
+        s.ftp->Connect();
+        QCOMPARE(s.peer.commands.first(), QByteArray("USER late"));
+    }
+
+    void proxyAndFirewallLogIn_data()
+    {
+        QTest::addColumn<int>("firewallType");
+        QTest::addColumn<bool>("authenticate");
+        QTest::addColumn<QList<QByteArray>>("commands");
+        QTest::newRow("user@host") << int(TFirewallType::FTUser) << false
+            << QList<QByteArray>{"USER kirosu@vx900.example", "PASS tovel4417"};
+        QTest::newRow("site") << int(TFirewallType::FtSite) << false
+            << QList<QByteArray>{"SITE vx900.example", "USER kirosu", "PASS tovel4417"};
+        QTest::newRow("open, firewall log-in") << int(TFirewallType::FtOpen) << true
+            << QList<QByteArray>{"USER fw", "PASS fwpass", "OPEN vx900.example", "USER kirosu", "PASS tovel4417"};
+    }
+    void proxyAndFirewallLogIn()
+    {
+        QFETCH(int, firewallType);
+        QFETCH(bool, authenticate);
+        QFETCH(QList<QByteArray>, commands);
+        FtpSession s;
+        // The proxy is the fake peer; the host is only named to it, never resolved.
+        s.ftp->Host = QStringLiteral("vx900.example");
+        s.ftp->Proxy = QStringLiteral("127.0.0.1");
+        s.ftp->ProxyPort = s.peer.port();
+        s.ftp->FirewallType = TFirewallType(firewallType);
+        s.ftp->FWAuthenticate = authenticate;
+        s.ftp->FWUserID = QStringLiteral("fw");
+        s.ftp->FWPassword = QStringLiteral("fwpass");
+        if (authenticate) {
+            s.peer.reply("331 firewall password\r\n");
+            s.peer.reply("230 firewall ok\r\n");
+        }
+        if (firewallType != int(TFirewallType::FTUser))
+            s.peer.reply("200 connected to host\r\n");
+        s.peer.reply("331 Password required\r\n");
+        s.peer.reply("230 Logged in\r\n");
+        s.ftp->Connect();
+        QVERIFY(s.ftp->Connected);
+        QCOMPARE(s.peer.commands, commands);
+    }
+
+    void transferTypes_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("ascii") << 1 << QByteArray("TYPE A\r\n");
+        QTest::newRow("image") << 2 << QByteArray("TYPE I\r\n");
+        QTest::newRow("local 8") << 3 << QByteArray("TYPE L 8\r\n");
+        QTest::newRow("unknown") << 4 << QByteArray();
+    }
+    void transferTypes()
+    {
+        QFETCH(int, type);
+        QFETCH(QByteArray, wire);
+        FtpSession s;
+        s.logIn();
+        const qsizetype before = s.peer.controlBytes.size();
+        s.peer.reply("200 Type set\r\n");
+        s.ftp->SetTransferType(type);
+        QCOMPARE(s.peer.controlBytes.mid(before), wire);
+        QCOMPARE(s.log, wire.isEmpty() ? QStringList{} : QStringList{"success 14"});
+    }
+
+    void doCommandClassifiesAndNotifies_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("handled");
+        QTest::addColumn<QStringList>("notes");
+        QTest::addColumn<bool>("raises");
+        QTest::newRow("MKD refused") << "MKD new" << QByteArray("550 exists\r\n") << false
+                                     << QStringList{"failure 1"} << true;
+        QTest::newRow("MKD unsupported") << "MKD new" << QByteArray("502 not here\r\n") << false
+                                         << QStringList{"unsupported 1", "failure 1"} << true;
+        QTest::newRow("MKD refused, handled") << "MKD new" << QByteArray("550 exists\r\n") << true
+                                              << QStringList{"failure 1"} << false;
+        QTest::newRow("bare CWD") << "CWD" << QByteArray("250 ok\r\n") << false << QStringList{"success 0"} << false;
+        QTest::newRow("lower-case cwd") << "cwd dir" << QByteArray("250 ok\r\n") << false
+                                        << QStringList{"success 14"} << false;
+        QTest::newRow("DELE") << "DELE f" << QByteArray("250 ok\r\n") << false << QStringList{"success 2"} << false;
+        QTest::newRow("RMD") << "RMD d" << QByteArray("250 ok\r\n") << false << QStringList{"success 3"} << false;
+        QTest::newRow("PWD") << "PWD" << QByteArray("257 \"/\"\r\n") << false << QStringList{"success 15"} << false;
+        QTest::newRow("PWD with text") << "PWD x" << QByteArray("257 \"/\"\r\n") << false
+                                       << QStringList{"success 14"} << false;
+        QTest::newRow("reply 600 is success") << "NOOP" << QByteArray("600 odd\r\n") << false
+                                              << QStringList{"success 14"} << false;
+        QTest::newRow("421 is a failure") << "NOOP" << QByteArray("421 later\r\n") << false
+                                          << QStringList{"failure 14"} << true;
+    }
+    void doCommandClassifiesAndNotifies()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, handled);
+        QFETCH(QStringList, notes);
+        QFETCH(bool, raises);
+        FtpSession s;
+        s.logIn();
+        s.handleFailure = handled;
+        s.peer.reply(reply);
+        bool raised = false;
+        try {
+            s.ftp->DoCommand(command);
+        } catch (const FTPException &e) {
+            raised = true;
+            QCOMPARE(e.Message, QString::fromLatin1(reply));
+        }
+        QCOMPARE(raised, raises);
+        QCOMPARE(s.log, notes);
+        QCOMPARE(s.peer.commands.last(), command.toLatin1());
+    }
+
+    void doCommandWithoutFailureHandlerRaises()
+    {
+        FtpSession s;
+        s.logIn();
+        s.ftp->OnFailure = nullptr;
+        s.peer.reply("550 no\r\n");
+        QVERIFY_THROWS_EXCEPTION(FTPException, s.ftp->DoCommand(QStringLiteral("DELE x")));
+    }
+
+    void commandsThatWouldInjectAreRefusedUnsent_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("CR LF") << QStringLiteral("NOOP\r\nDELE precious");
+        QTest::newRow("LF") << QStringLiteral("CWD a\nDELE precious");
+        QTest::newRow("CR") << QStringLiteral("CWD a\rb");
+        QTest::newRow("NUL") << QStringLiteral("CWD a") + QChar(0) + QStringLiteral("b");
+    }
+    void commandsThatWouldInjectAreRefusedUnsent()
+    {
+        QFETCH(QString, command);
+        FtpSession s;
+        s.logIn();
+        const QByteArray before = s.peer.controlBytes;
+        QVERIFY_THROWS_EXCEPTION(FTPException, s.ftp->DoCommand(command));
+        QCoreApplication::processEvents();
+        QCOMPARE(s.peer.controlBytes, before);
+        QVERIFY(s.log.isEmpty());
+    }
+
+    void doCommandWhenNotConnected()
+    {
+        FtpSession s;
+        int chances = 0;
+        s.ftp->OnConnectionRequired = [&](bool &handled) {
+            ++chances;
+            s.logIn();
+            handled = true;
+        };
+        s.peer.reply("200 ok\r\n");
+        s.ftp->DoCommand(QStringLiteral("NOOP"));
+        QCOMPARE(chances, 1);
+        QCOMPARE(s.log, QStringList{"success 14"});
+
+        FtpSession unconnected;
+        try {
+            unconnected.ftp->DoCommand(QStringLiteral("NOOP"));
+            QFAIL("a command went out without a connection");
+        } catch (const Exception &e) {
+            QCOMPARE(e.Message, QStringLiteral("Not Connected"));
+        }
+    }
+
+    void serverClosingInsteadOfReplyingIsASocketError()
+    {
+        FtpSession s;
+        s.logIn();
+        s.peer.reply("", Action::ReplyAndClose);
+        try {
+            s.ftp->DoCommand(QStringLiteral("TYPE I"));
+            QFAIL("an unanswered command succeeded");
+        } catch (const ESockError &e) {
+            QCOMPARE(e.Message, QStringLiteral("Connection closed by the server"));
+        }
+        QVERIFY(s.log.isEmpty()); // a socket failure is not a refusal
+    }
+
+    void replyTimeOutsEndTheWaitAndLeaveTheComponentUsable()
+    {
+        FtpSession s;
+        s.logIn();
+        s.ftp->TimeOut = 200;
+        s.peer.reply("", Action::Silence);
+        try {
+            s.ftp->DoCommand(QStringLiteral("NOOP"));
+            QFAIL("a silent server answered");
+        } catch (const ESockError &e) {
+            QCOMPARE(e.Message, QStringLiteral("Timed out waiting for a reply"));
+        }
+        // Out of step with the server: the control connection is closed, and
+        // a new log-in works.
+        QVERIFY(!s.ftp->Connected);
+        s.logIn();
+        QVERIFY(s.ftp->Connected);
+        QCOMPARE(s.peer.controlConnections, 2);
+        s.peer.reply("200 ok\r\n");
+        s.ftp->DoCommand(QStringLiteral("NOOP"));
+        QCOMPARE(s.log, QStringList{"success 14"});
+    }
+
+    void silentGreetingTimesOut()
+    {
+        FtpSession s;
+        s.peer.greeting.clear();
+        s.ftp->TimeOut = 200;
+        QVERIFY_THROWS_EXCEPTION(ESockError, s.ftp->Connect());
+        QVERIFY(!s.ftp->Connected);
+    }
+
+    void overLongReplyLineIsAClearError()
+    {
+        FtpSession s;
+        s.logIn();
+        s.peer.reply("200 " + QByteArray(70000, 'x') + "\r\n");
+        try {
+            s.ftp->DoCommand(QStringLiteral("NOOP"));
+            QFAIL("an over-long reply was accepted");
+        } catch (const ESockError &e) {
+            QCOMPARE(e.Message, QStringLiteral("Line longer than 65536 bytes received"));
+        }
+        QVERIFY(s.log.isEmpty());
+    }
+
+    void disconnect_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("raises");
+        QTest::newRow("221") << QByteArray("221 Goodbye\r\n") << false;
+        QTest::newRow("500") << QByteArray("500 what?\r\n") << true;
+    }
+    void disconnect()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, raises);
+        FtpSession s;
+        s.ftp->Disconnect(); // not connected: nothing at all
+        QCOMPARE(s.peer.controlConnections, 0);
+        s.logIn();
+        s.peer.reply(reply);
+        bool raised = false;
+        try {
+            s.ftp->Disconnect();
+        } catch (const FTPException &e) {
+            raised = true;
+            QCOMPARE(e.Message, QString::fromLatin1(reply));
+        }
+        QCOMPARE(raised, raises);
+        QVERIFY(!s.ftp->Connected); // closed in either case
+    }
+
+    void deletedByAHandlerDuringAWait()
+    {
+        FtpSession s;
+        s.logIn();
+        s.peer.reply("", Action::Silence);
+        QTimer::singleShot(20, [&] { s.ftp.reset(); });
+        QVERIFY_THROWS_EXCEPTION(EAbortError, s.ftp->DoCommand(QStringLiteral("NOOP")));
+        QVERIFY(!s.ftp);
+    }
+};
+
+QTEST_MAIN(TestNMFTPDialogue)
+#include "tst_nmftp_dialogue.moc"

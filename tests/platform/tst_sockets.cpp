@@ -1,0 +1,100 @@
+// The socket helpers of the platform stand-in: error numbers, dotted
+// addresses, and writes to a connection the peer has dropped.
+#include "platform/Sockets.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <netinet/in.h>
+
+namespace sock = platform::sock;
+
+class TestSockets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void errnoBecomesTheWindowsSocketsNumber_data()
+    {
+        QTest::addColumn<int>("errnoValue");
+        QTest::addColumn<int>("wsa");
+        QTest::newRow("refused") << ECONNREFUSED << 10061;
+        QTest::newRow("timed out") << ETIMEDOUT << 10060;
+        QTest::newRow("reset") << ECONNRESET << 10054;
+        QTest::newRow("broken pipe") << EPIPE << 10054;
+        QTest::newRow("not connected") << ENOTCONN << 10057;
+        QTest::newRow("address in use") << EADDRINUSE << 10048;
+        QTest::newRow("network unreachable") << ENETUNREACH << 10051;
+        QTest::newRow("host unreachable") << EHOSTUNREACH << 10065;
+        QTest::newRow("would block") << EWOULDBLOCK << 10035;
+        QTest::newRow("in progress") << EINPROGRESS << 10035;
+        QTest::newRow("none") << 0 << 0;
+    }
+    void errnoBecomesTheWindowsSocketsNumber()
+    {
+        QFETCH(int, errnoValue);
+        QFETCH(int, wsa);
+        QCOMPARE(sock::WsaErrorFromErrno(errnoValue), wsa);
+    }
+
+    void dottedAddressesFollowTheClassicRules_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("dotted"); // empty: not an address
+        QTest::newRow("plain") << QByteArray("10.0.0.7") << QByteArray("10.0.0.7");
+        QTest::newRow("short form") << QByteArray("127.1") << QByteArray("127.0.0.1");
+        QTest::newRow("hex") << QByteArray("0x7f.0.0.1") << QByteArray("127.0.0.1");
+        QTest::newRow("name") << QByteArray("vx900") << QByteArray();
+        QTest::newRow("empty") << QByteArray("") << QByteArray();
+        QTest::newRow("part too big") << QByteArray("10.0.0.256") << QByteArray();
+    }
+    void dottedAddressesFollowTheClassicRules()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, dotted);
+        const std::uint32_t a = sock::ParseDottedAddress(text);
+        if (dotted.isEmpty())
+            QCOMPARE(a, sock::NoAddress);
+        else
+            QCOMPARE(sock::DottedAddress(a), dotted);
+    }
+
+    void writingToADroppedConnectionIsAnErrorNotASignal()
+    {
+        // Without MSG_NOSIGNAL the second write below would end this process.
+        const int listener = sock::CreateTcpSocket();
+        QVERIFY(sock::BindAny(listener, 0) && sock::ListenOn(listener, 1));
+        std::uint32_t address = 0;
+        std::uint16_t port = 0;
+        QVERIFY(sock::LocalName(listener, address, port));
+        const int client = sock::CreateTcpSocket();
+        QVERIFY(sock::StartConnect(client, htonl(INADDR_LOOPBACK), port));
+        QVERIFY(sock::WaitWritable(client, 5000));
+        int accepted = sock::InvalidSocket;
+        for (int i = 0; i < 500 && accepted == sock::InvalidSocket; ++i) {
+            std::uint32_t peer = 0;
+            std::uint16_t peerPort = 0;
+            accepted = sock::AcceptPeer(listener, peer, peerPort);
+            if (accepted == sock::InvalidSocket)
+                QVERIFY(sock::WaitWritable(client, 10));
+        }
+        QVERIFY(accepted != sock::InvalidSocket);
+        QVERIFY(sock::SetLinger(accepted, true, 0));
+        QVERIFY(sock::CloseSocket(accepted)); // the peer resets the connection
+
+        QList<int> errors;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            QVERIFY(sock::WaitWritable(client, 5000));
+            if (sock::Send(client, "data", 4) < 0)
+                errors << sock::LastSocketError();
+        }
+        QVERIFY(errors.size() >= 2); // the reset, then the broken pipe
+        for (int e : errors)
+            QCOMPARE(e, 10054);
+        QVERIFY(sock::CloseSocket(client));
+        QVERIFY(sock::CloseSocket(listener));
+    }
+};
+
+QTEST_MAIN(TestSockets)
+#include "tst_sockets.moc"

@@ -4,11 +4,16 @@ Commands end in a line feed (a carriage return before it is tolerated);
 replies end in a line feed. Bytes are taken as UTF-8 with undecodable bytes
 kept as they are, so a name reaches the file system byte for byte, as it
 does through FTP.
+
+It runs on the FTP server's I/O loop, in the one thread that serves both
+channels: events are handled in the order they arrive, so the transcript
+shows a client's steps in the order it took them (a closed connection
+before the commands of the next one, a command before the upload after it).
 """
 
 import socket
-import socketserver
-import threading
+
+from pyftpdlib.ioloop import Acceptor, AsyncChat, timer
 
 MAX_LINE = 4096
 
@@ -21,55 +26,30 @@ def _encode(text):
     return text.encode("utf-8", "surrogateescape")
 
 
-class _Connection(socketserver.BaseRequestHandler):
-    def setup(self):
-        server = self.server
-        with server.conn_lock:
-            server.conn_count += 1
-            self.number = server.conn_count
-            server.open_sockets.add(self.request)
-        self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        server.journal.record("cmd", self.number, "event", "connect",
-                              peer="%s:%d" % self.client_address[:2])
+class _Connection(AsyncChat):
+    def __init__(self, sock, server, number):
+        super().__init__(sock, ioloop=server.ioloop)
+        self.server = server
+        self.number = number
+        self.set_terminator(b"\n")
+        self._line = []
+        self._length = 0
+        self._overlong = False
+        self._deferred = []
+        self._last_due = 0.0
+        try:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        except OSError:
+            pass
 
-    def finish(self):
-        with self.server.conn_lock:
-            self.server.open_sockets.discard(self.request)
-        self.server.journal.record("cmd", self.number, "event", "disconnect")
+    def _record(self, direction, text, **extra):
+        self.server.journal.record("cmd", self.number, direction, text, **extra)
 
-    def handle(self):
-        buffer, overlong = b"", False
-        while True:
-            try:
-                chunk = self.request.recv(4096)
-            except OSError:
-                return
-            if not chunk:
-                return
-            self._ack_quickly()
-            buffer += chunk
-            while True:
-                end = buffer.find(b"\n")
-                if end == -1:
-                    break
-                raw, buffer = buffer[:end], buffer[end + 1:]
-                if overlong:
-                    overlong = False  # the rest of a line already refused
-                    continue
-                if len(raw) > MAX_LINE:
-                    self._refuse_long_line()
-                    continue
-                if not self._serve_line(raw):
-                    return
-            if len(buffer) > MAX_LINE:
-                # A line that never ends must not grow without bound.
-                self._refuse_long_line()
-                buffer, overlong = b"", True
+    # --- input -----------------------------------------------------------
 
-    def _refuse_long_line(self):
-        self.server.instrument.push_error(-223, "Too much data")
-        self.server.journal.record("cmd", self.number, "event",
-                                   "line too long, dropped")
+    def handle_read(self):
+        super().handle_read()
+        self._ack_quickly()
 
     def _ack_quickly(self):
         # Commands without a reply would otherwise be acknowledged only by
@@ -77,70 +57,103 @@ class _Connection(socketserver.BaseRequestHandler):
         # command with Nagle on waits for that ACK: every command/error-query
         # pair would cost 40 ms. Linux turns quick ACKs off again by itself,
         # so it is set after every read.
-        if hasattr(socket, "TCP_QUICKACK"):
+        if hasattr(socket, "TCP_QUICKACK") and not self._closed:
             try:
-                self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
+                self.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
             except OSError:
                 pass
 
+    def collect_incoming_data(self, data):
+        if self._overlong:
+            return
+        self._length += len(data)
+        if self._length > MAX_LINE:
+            # A line that never ends must not grow without bound.
+            self._refuse_long_line()
+            self._overlong = True
+            return
+        self._line.append(data)
+
+    def found_terminator(self):
+        raw = b"".join(self._line)
+        overlong = self._overlong
+        self._line, self._length, self._overlong = [], 0, False
+        if not overlong:
+            self._serve_line(raw)
+
+    def _refuse_long_line(self):
+        self._line, self._length = [], 0
+        self.server.instrument.push_error(-223, "Too much data")
+        self._record("event", "line too long, dropped")
+
     def _serve_line(self, raw):
-        server = self.server
+        instrument = self.server.instrument
         line = _decode(raw)
-        server.journal.record("cmd", self.number, "in", line)
+        self._record("in", line)
         try:
-            reply = server.instrument.execute(line)
+            reply = instrument.execute(line)
         except Exception as err:  # a bug here must not end the session
-            server.instrument.push_error(-300, "Device-specific error")
-            server.journal.record("cmd", self.number, "event",
-                                  "internal error: %r" % err)
+            instrument.push_error(-300, "Device-specific error")
+            self._record("event", "internal error: %r" % err)
             reply = None
-        if reply is None:
-            return True
-        delay = server.instrument.faults.reply_delay
-        if delay > 0 and server.stopping.wait(delay):
-            return False
-        server.journal.record("cmd", self.number, "out", reply)
-        try:
-            self.request.sendall(_encode(reply) + b"\n")
-        except OSError:
-            return False
-        return True
+        if reply is not None:
+            self._later(lambda: self._send(reply))
+
+    # --- output ----------------------------------------------------------
+
+    def _send(self, reply):
+        self._record("out", reply)
+        self.push(_encode(reply) + b"\n")
+
+    def _later(self, action):
+        """Runs an output action now, or after the reply delay, in order."""
+        delay = self.server.instrument.faults.reply_delay
+        if delay <= 0 and not self._deferred:
+            action()
+            return
+        now = timer()
+        due = max(now + delay, self._last_due)
+        self._last_due = due
+        self._deferred.append((due, action))
+        self.call_later(due - now, self._run_due)
+
+    def _run_due(self):
+        now = timer()
+        while self._deferred and self._deferred[0][0] <= now + 0.001:
+            _due, action = self._deferred.pop(0)
+            if not self._closed:
+                action()
+
+    # --- end -------------------------------------------------------------
+
+    def handle_close(self):
+        self.close()
+
+    def handle_error(self):
+        self._record("event", "socket error")
+        self.close()
+
+    def close(self):
+        if not self._closed:
+            self._record("event", "disconnect")
+        super().close()
 
 
-class CommandServer(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, host, port, instrument, journal):
+class CommandServer(Acceptor):
+    def __init__(self, host, port, instrument, journal, ioloop):
+        super().__init__(ioloop=ioloop)
         self.instrument = instrument
         self.journal = journal
-        self.conn_lock = threading.Lock()
-        self.conn_count = 0
-        self.open_sockets = set()
-        self.stopping = threading.Event()
-        super().__init__((host, port), _Connection)
-        self._thread = None
+        self.count = 0
+        self.bind_af_unspecified((host, port))
+        self.listen(16)
 
     @property
     def port(self):
-        return self.server_address[1]
+        return self.socket.getsockname()[1]
 
-    def start(self):
-        self._thread = threading.Thread(target=self.serve_forever,
-                                        kwargs={"poll_interval": 0.1},
-                                        name="command-channel", daemon=True)
-        self._thread.start()
-
-    def stop(self):
-        self.stopping.set()
-        if self._thread is not None:
-            self.shutdown()
-            self._thread.join()
-        with self.conn_lock:
-            sockets = list(self.open_sockets)
-        for sock in sockets:
-            try:
-                sock.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-        self.server_close()
+    def handle_accepted(self, sock, addr):
+        self.count += 1
+        self.journal.record("cmd", self.count, "event", "connect",
+                            peer="%s:%d" % addr[:2])
+        _Connection(sock, self, self.count)

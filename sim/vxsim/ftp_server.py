@@ -310,9 +310,8 @@ class SimFTPHandler(FTPHandler):
 
     def ftp_STOR(self, file, mode="w"):
         instrument = self.instrument
-        with instrument.lock:
-            instrument.stor_count += 1
-            number = instrument.stor_count
+        instrument.stor_count += 1
+        number = instrument.stor_count
         parts = self._drive_parts(file)
         if parts is None:
             self.respond("553 Requested action not taken. File name not allowed.")
@@ -367,11 +366,10 @@ class SimFTPHandler(FTPHandler):
             upload.close()
             return ("550 %s." % err.strerror, logging.info)
         self.journal_event("stored", path=upload.instrument_path, size=upload.written)
-        with instrument.lock:
-            instrument.files_stored += 1
-            limit = instrument.faults.drop_after_files
-            if limit is not None and instrument.files_stored >= limit:
-                self._drop_due = True
+        instrument.files_stored += 1
+        limit = instrument.faults.drop_after_files
+        if limit is not None and instrument.files_stored >= limit:
+            self._drop_due = True
         return ("226 Transfer complete.", logging.debug)
 
 

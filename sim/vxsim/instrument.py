@@ -3,13 +3,13 @@
 One state for the whole instrument, shared by every command-channel
 connection, as a real instrument has one current folder and one error queue:
 the queue outlives a reconnection, so an error left behind by one session is
-what the next session's first error query reads.
+what the next session's first error query reads. Both channels run on one
+thread (see command_server), so the state needs no lock.
 """
 
 import collections
 import dataclasses
 import os
-import threading
 from typing import Optional, Tuple
 
 from .drive import PathError
@@ -97,7 +97,6 @@ class Instrument:
         self.drive = drive
         self.faults = faults
         self.journal = journal
-        self.lock = threading.RLock()
         self.errors = collections.deque()
         self.current = []
         self.folders_made = 0
@@ -107,20 +106,18 @@ class Instrument:
     # --- error queue -----------------------------------------------------
 
     def push_error(self, code, message):
-        with self.lock:
-            if len(self.errors) >= ERROR_QUEUE_SIZE:
-                # The newest entry gives way to the overflow notice, so the
-                # oldest errors (the first cause) are kept.
-                self.errors[-1] = (-350, "Queue overflow")
-                return
-            self.errors.append((code, message))
+        if len(self.errors) >= ERROR_QUEUE_SIZE:
+            # The newest entry gives way to the overflow notice, so the
+            # oldest errors (the first cause) are kept.
+            self.errors[-1] = (-350, "Queue overflow")
+            return
+        self.errors.append((code, message))
 
     def pop_error(self):
-        with self.lock:
-            if not self.errors:
-                return '0,"No error"'
-            code, message = self.errors.popleft()
-            return "%d,%s" % (code, scpi_string(message))
+        if not self.errors:
+            return '0,"No error"'
+        code, message = self.errors.popleft()
+        return "%d,%s" % (code, scpi_string(message))
 
     # --- commands --------------------------------------------------------
 
@@ -137,18 +134,17 @@ class Instrument:
                 cut = min(cut, pos)
         header, rest = text[:cut], text[cut:]
         action, query = _lookup(header)
-        with self.lock:
-            if action is None:
-                self.push_error(-113, "Undefined header")
-                return None
-            try:
-                argument = parse_string_parameter(rest)
-                return getattr(self, "_do_" + action)(query, argument)
-            except PathError as err:
-                self.push_error(err.code, err.message)
-                if action == "cat":
-                    return self._catalogue_head(self.drive.used_bytes())
-                return None
+        if action is None:
+            self.push_error(-113, "Undefined header")
+            return None
+        try:
+            argument = parse_string_parameter(rest)
+            return getattr(self, "_do_" + action)(query, argument)
+        except PathError as err:
+            self.push_error(err.code, err.message)
+            if action == "cat":
+                return self._catalogue_head(self.drive.used_bytes())
+            return None
 
     def _do_idn(self, _query, _argument):
         return self.faults.idn

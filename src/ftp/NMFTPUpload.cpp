@@ -137,8 +137,20 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         return RefuseUpload(storReply);
     }
 
-    if (!Passive)
-        DataSocket->ReplaceSocket(DataSocket->Accept());
+    if (!Passive) {
+        try {
+            DataSocket->ReplaceSocket(DataSocket->Accept());
+        } catch (const EAbortError &) {
+            throw;
+        } catch (const ESockError &) {
+            // The server still owes its verdict on STOR and may send it at
+            // any time; a late one would be taken for the answer to the next
+            // command. Closing the control connection keeps the dialogue sound.
+            if (DataSocket->TimedOut)
+                RequestCloseSocket();
+            throw;
+        }
+    }
     if (OnTransactionStart)
         OnTransactionStart(this);
     if (!Canceled && !TimedOut)

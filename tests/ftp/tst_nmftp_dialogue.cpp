@@ -380,6 +380,22 @@ private slots:
         QVERIFY(!s.ftp->Connected); // closed in either case
     }
 
+    void operationsRunInsideAnEventHandler()
+    {
+        // The upgrade runs inside a click handler: every wait is a nested
+        // event loop, and the socket events must still arrive.
+        FtpSession s;
+        bool done = false;
+        QTimer::singleShot(0, [&] {
+            s.logIn();
+            s.peer.reply("200 Type set\r\n");
+            s.ftp->SetTransferType(2);
+            done = true;
+        });
+        QTRY_VERIFY(done);
+        QCOMPARE(s.log, QStringList{"success 14"});
+    }
+
     void deletedByAHandlerDuringAWait()
     {
         FtpSession s;

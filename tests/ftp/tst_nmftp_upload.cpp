@@ -290,6 +290,9 @@ private slots:
         }
         QCOMPARE(s.log, QStringList{"failure 9"});
         QVERIFY(s.ftp->DataSocket == nullptr);
+        QVERIFY(!s.ftp->Connected); // out of step with the server: a fresh log-in follows
+        s.logIn();
+        QVERIFY(s.ftp->Connected);
     }
 
     void verdictThatNeverComesTimesOut()

@@ -2,6 +2,8 @@
 #include "ftp/ESockError.h"
 #include "ftp/SocketErrorTable.h"
 #include "ftp/TPowersock.h"
+#include "ftp/TThreadTimer.h"
+#include "platform/Sockets.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -9,6 +11,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -199,6 +202,59 @@ private slots:
         }
         QCOMPARE(failedCalls, 1);
         QVERIFY(!sock.Connected);
+    }
+
+    void peerThatNeverAnswersTheConnectTimesOut()
+    {
+        // A listener whose queue is full drops further connection requests,
+        // so the last connect below is never answered.
+        const int full = platform::sock::CreateTcpSocket();
+        std::uint32_t address = 0;
+        std::uint16_t port = 0;
+        QVERIFY(platform::sock::BindAny(full, 0) && platform::sock::ListenOn(full, 0));
+        QVERIFY(platform::sock::LocalName(full, address, port));
+        const auto closeListener = qScopeGuard([full] { (void)platform::sock::CloseSocket(full); });
+        std::vector<std::unique_ptr<TPowersock>> queued;
+        int failedCalls = 0;
+        QString message;
+        for (int i = 0; i < 8 && message.isEmpty(); ++i) {
+            auto sock = std::make_unique<TPowersock>(nullptr);
+            sock->Host = QStringLiteral("127.0.0.1");
+            sock->Port = port;
+            sock->TimeOut = 300;
+            sock->OnConnectionFailed = [&](QObject *) { ++failedCalls; };
+            try {
+                sock->Connect();
+            } catch (const ESockError &e) {
+                message = e.Message;
+            }
+            queued.push_back(std::move(sock));
+        }
+        QCOMPARE(message, QStringLiteral("Connection Timed out"));
+        QCOMPARE(failedCalls, 1);
+        QVERIFY(!queued.back()->Connected);
+    }
+
+    void threadTimerRunsOnlyWhenArmed()
+    {
+        TThreadTimer timer(nullptr);
+        QCOMPARE(timer.Enabled(), true);
+        QCOMPARE(timer.Interval(), 1000u);
+        QVERIFY(!timer.IsRunning()); // nobody to call yet
+        int ticks = 0;
+        timer.SetInterval(10);
+        timer.SetOnTimer([&](QObject *sender) {
+            QVERIFY(sender == &timer);
+            ++ticks;
+        });
+        QVERIFY(timer.IsRunning());
+        QTRY_VERIFY(ticks >= 2); // it repeats until switched off
+        timer.SetEnabled(false);
+        QVERIFY(!timer.IsRunning());
+        timer.SetInterval(0);
+        timer.SetEnabled(true);
+        QVERIFY(!timer.IsRunning()); // an interval of 0 means off
+        QVERIFY_THROWS_EXCEPTION(Exception, timer.SetInterval(0xFFFFFFFFu)); // "No Timer"
     }
 
     void transactionReplyCode_data()

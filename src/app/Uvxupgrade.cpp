@@ -6,7 +6,6 @@
 #include "platform/ProgramFile.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
@@ -230,23 +229,9 @@ void TfrmMain::IPAddressExit()
 
 void TfrmMain::btnQuitClick()
 {
-    // The run needs the catalogue, the link and the window until it ends;
-    // it closes the window itself when it is done.
-    if (runInProgress)
-        return;
+    // During a run this stops the run, which closes the window once it has
+    // unwound (the title-bar close does the same, in TUpgradeWindow).
     CloseMainWindow();
-}
-
-void TfrmMain::closeEvent(QCloseEvent *event)
-{
-    // A close from the title bar waits for no run: refuse it while one is
-    // under way. CloseMainWindow (which releases the catalogue first) always
-    // gets through, also from inside the run.
-    if (runInProgress && moduleList) {
-        event->ignore();
-        return;
-    }
-    TUpgradeWindow::closeEvent(event);
 }
 
 void TfrmMain::cbKRN3Click()

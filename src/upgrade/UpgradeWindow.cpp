@@ -24,13 +24,12 @@ void TUpgradeWindow::SetModuleSelected(const QString &name, bool selected)
 
 void TUpgradeWindow::CloseMainWindow()
 {
+    if (runInProgress) {
+        RequestStop();
+        return;
+    }
     moduleList.reset();
     delete linkForm;
     linkForm = nullptr;
     close();
-}
-
-void TUpgradeWindow::btnCopyClick()
-{
-    // The upgrade run is built by the upgrade-run work.
 }

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QCloseEvent;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -53,13 +54,12 @@ public:
     qint64 copiedBytes = 0;
     qint64 totalBytes = 0;
 
-    // True while btnCopyClick runs (set it on entry and clear it on every way
-    // out, exceptions included). The run relies on the catalogue, the link
-    // and the window staying alive until it ends, and a run may be under way
-    // while the operator clicks (the FTP waits pump events): while this is
-    // true the main window ignores Quit and the title-bar close. A close made
-    // by CloseMainWindow always goes through (it releases the catalogue
-    // first, which the window's close handling checks).
+    // True while btnCopyClick runs, set and cleared by the run on every way
+    // out, exceptions included. The FTP waits keep the window live, so Quit
+    // and the title-bar close can arrive in the middle of a run: they go to
+    // CloseMainWindow and to TUpgradeWindow::closeEvent, which stop the run
+    // (the FTP client's Abort and Cancel) and let it close the window once it
+    // has unwound; the catalogue and the link are never released under it.
     bool runInProgress = false;
 
     // Sets hasSignal of the first catalogue entry named exactly `name`
@@ -71,9 +71,49 @@ public:
     // Releases the catalogue and the link and closes the window; the message
     // loop ends once the current handler returns. Afterwards moduleList and
     // linkForm are null: every caller returns at once, and nothing may use
-    // them. A second call does nothing harmful.
+    // them. A second call does nothing harmful. During a run it only asks the
+    // run to stop: the run still holds the catalogue and the link, and calls
+    // this again itself once it has unwound.
     void CloseMainWindow();
 
-    // The upgrade run: the Copy button's handler.
+    // The upgrade run: the Copy button's handler. A click while a run is
+    // under way is ignored.
     void btnCopyClick();
+
+    // The run's steps (each in its own file of this layer).
+    // Adds the files and bytes below `folder` to the run counters; returns
+    // `fileCount` afterwards.
+    qint64 MeasureFolder(const QString &folder);
+    // Asks whether to go on with little space left; false when the operator
+    // answered No. On Yes locks and ticks the KRN3 and PRZ53 boxes.
+    [[nodiscard]] bool ConfirmLowSpace();
+    // Copies one module's tree to "/F0:/" + its name.
+    [[nodiscard]] bool CopyModule(ModuleEntry &entry);
+    // Copies everything below `localFolder` into the existing instrument folder.
+    [[nodiscard]] bool CopyTree(const QString &localFolder, const QString &instrumentFolder);
+    // Makes every module's identification folder and missing NAME file.
+    [[nodiscard]] bool MakeNameFiles();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    enum class RunEnd { StayOpen, Close };
+
+    RunEnd performRun();
+    RunEnd failAndClose(const QString &text);
+    void RequestStop();
+    void throwIfStopRequested() const;
+    void disconnectAfterStop();
+
+    [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
+    [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
+                                      const ModuleEntry *signalOwner);
+    [[nodiscard]] bool acceptInstrumentName(const QString &name, const QString &localPath);
+    void showCopyProgress();
+    [[nodiscard]] QString localFolder(const QString &name) const;
+
+    bool stopRequested = false;
+
+    friend class RunScope;
 };

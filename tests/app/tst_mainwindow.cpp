@@ -1,5 +1,6 @@
 #include "app/Uvxupgrade.h"
 #include "instrument/Uvx900.h"
+#include "platform/MessageBox.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -239,6 +240,12 @@ private slots:
 
     void clickingCopyLeavesTheFieldFirst()
     {
+        // The click starts a run: let it end at once on a port where nothing
+        // listens, with its box answered.
+        qputenv("VX900_CMD_PORT", "1");
+        const auto previous = platform::SetMessageBoxResponder([](const QString &, const QString &, int) {
+            return int(platform::IDOK);
+        });
         TfrmMain window(empty.path());
         showAndActivate(window);
         window.IPAddress->setCursorPosition(0);
@@ -248,6 +255,8 @@ private slots:
         QString seenAtPress;
         connect(window.btnCopy, &QPushButton::pressed, &window, [&] { seenAtPress = window.ipAddressText; });
         QTest::mouseClick(window.btnCopy, Qt::LeftButton);
+        platform::SetMessageBoxResponder(previous);
+        qunsetenv("VX900_CMD_PORT");
         QCOMPARE(seenAtPress, QStringLiteral("127.0.0.1"));
     }
 
@@ -342,7 +351,8 @@ private slots:
         QVERIFY(!window.close()); // the title-bar close
         QVERIFY(window.isVisible());
 
-        window.CloseMainWindow(); // the run's own end
+        window.runInProgress = false; // the run has unwound
+        window.CloseMainWindow();     // and closes the window
         QVERIFY(!window.isVisible());
         QVERIFY(!window.moduleList && !window.linkForm);
     }

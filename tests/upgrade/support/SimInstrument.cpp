@@ -1,0 +1,31 @@
+#include "SimInstrument.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+bool SimInstrument::start()
+{
+    if (!SimulatorProcess::start())
+        return false;
+    qputenv("VX900_CMD_PORT", QByteArray::number(cmdPort()));
+    qputenv("VX900_FTP_PORT", QByteArray::number(ftpPort()));
+    return true;
+}
+
+QByteArray SimInstrument::file(const QString &instrumentPath) const
+{
+    QFile f(hostPath(instrumentPath));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList SimInstrument::files() const
+{
+    const QString root = hostPath(QStringLiteral("/F0:/"));
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(QDir(root).relativeFilePath(it.next()));
+    found.sort();
+    return found;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "sim/SimulatorProcess.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The simulator as the instrument of a run: started on free loopback ports,
+// with the link pointed at them (VX900_CMD_PORT and VX900_FTP_PORT, read when
+// the window makes its link, so start it before making the window), and a
+// look at the drive afterwards.
+class SimInstrument : public SimulatorProcess
+{
+public:
+    using SimulatorProcess::SimulatorProcess;
+
+    [[nodiscard]] bool start();
+
+    // Bytes of an instrument file; empty when missing.
+    [[nodiscard]] QByteArray file(const QString &instrumentPath) const;
+    // Every file below "/F0:/", as "/"-joined relative paths, sorted.
+    [[nodiscard]] QStringList files() const;
+    // What the tool sent on one channel ("cmd" or "ftp"), in order.
+    [[nodiscard]] QStringList sent(const QString &channel) const { return lines(channel, QStringLiteral("in")); }
+};

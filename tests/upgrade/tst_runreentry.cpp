@@ -1,0 +1,159 @@
+// Copy, Quit and the title-bar close while a run is under way. The FTP
+// client pumps events while it waits, so these handlers run in the middle of
+// an upload; this test also runs under AddressSanitizer (see test.sh), which
+// catches the catalogue or the link being released under the run.
+#include "app/Uvxupgrade.h"
+#include "support/RunFixture.h"
+#include "support/SimInstrument.h"
+#include "support/TestMain.h"
+
+#include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+const QString SuccessText = QStringLiteral("Copy successfully completed !\n\nPlease reboot the VX900.");
+
+// Runs `action` once, from inside the first upload of a module file: the
+// timer is posted when its memo line is written and fires at the FTP
+// client's first pump.
+void duringFirstModuleUpload(TfrmMain &window, std::function<void()> action, bool &fired)
+{
+    auto posted = std::make_shared<bool>(false);
+    QObject::connect(window.mmStatus, &QPlainTextEdit::textChanged, &window, [&window, posted, action, &fired] {
+        if (*posted || !window.mmStatus->toPlainText().contains("Copying... "))
+            return;
+        *posted = true;
+        QTimer::singleShot(0, &window, [&window, action, &fired] {
+            fired = window.runInProgress;
+            action();
+        });
+    });
+}
+
+struct ReentryRig
+{
+    SimInstrument sim;
+    ProgramFolder folder;
+    std::unique_ptr<TfrmMain> window;
+
+    bool start()
+    {
+        if (!sim.start())
+            return false;
+        folder.writeIni({{3, "KRN3", 0}});
+        for (int i = 0; i < 6; ++i)
+            folder.write(QStringLiteral("target/KRN3/f%1").arg(i), sampleBytes(200000, i));
+        folder.write("MainFrame/m", "m");
+        window = std::make_unique<TfrmMain>(folder.path());
+        window->ipAddressText = QStringLiteral("127.0.0.1");
+        window->show();
+        return true;
+    }
+    [[nodiscard]] qsizetype moduleFilesOnDrive() const { return sim.files().filter("KRN3/").size(); }
+    [[nodiscard]] qsizetype commandConnections() const
+    {
+        qsizetype count = 0;
+        for (const QJsonObject &record : sim.transcript())
+            count += record["chan"].toString() == "cmd" && record["text"].toString() == "connect";
+        return count;
+    }
+};
+
+} // namespace
+
+class TestRunReentry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void secondCopyDuringARunIsIgnored()
+    {
+        ReentryRig rig;
+        QVERIFY2(rig.start(), qPrintable(rig.sim.errorString()));
+        bool fired = false;
+        bool copyEnabledDuringRun = true;
+        duringFirstModuleUpload(*rig.window, [&] {
+            copyEnabledDuringRun = rig.window->btnCopy->isEnabled();
+            pressCopy(*rig.window);
+            rig.window->btnCopyClick(); // also a call that does not come from the button
+        }, fired);
+        BoxLog boxes;
+        pressCopy(*rig.window);
+
+        QVERIFY(fired);
+        QVERIFY(!copyEnabledDuringRun);
+        QCOMPARE(boxes.texts(), QStringList{SuccessText});
+        QCOMPARE(memoLines(rig.window->mmStatus).count("Connecting VX900 ..."), 1);
+        QCOMPARE(rig.commandConnections(), 1);
+        QCOMPARE(rig.moduleFilesOnDrive(), 6);
+        QVERIFY(!rig.window->isVisible());
+    }
+
+    // Quit or the close button in the middle of an upload stops the run at
+    // once, closes the link, then the window; no box of the run follows.
+    void quitOrCloseDuringAnUploadStopsTheRun_data()
+    {
+        QTest::addColumn<bool>("byQuit");
+        QTest::newRow("Quit") << true;
+        QTest::newRow("title-bar close") << false;
+    }
+
+    void quitOrCloseDuringAnUploadStopsTheRun()
+    {
+        QFETCH(bool, byQuit);
+        ReentryRig rig;
+        QVERIFY2(rig.start(), qPrintable(rig.sim.errorString()));
+        bool fired = false;
+        bool stillOpenAfterRequest = false;
+        duringFirstModuleUpload(*rig.window, [&] {
+            if (byQuit)
+                QTest::mouseClick(rig.window->btnQuit, Qt::LeftButton);
+            else
+                rig.window->close();
+            // The run still holds the catalogue and the link: neither may go
+            // before it has unwound.
+            stillOpenAfterRequest = rig.window->linkForm && rig.window->moduleList;
+        }, fired);
+        BoxLog boxes;
+        pressCopy(*rig.window);
+
+        QVERIFY(fired);
+        QVERIFY(stillOpenAfterRequest);
+        QVERIFY(!rig.window->isVisible());
+        QVERIFY(!rig.window->linkForm && !rig.window->moduleList);
+        QVERIFY(!rig.window->runInProgress);
+        // The aborted upload may report itself; nothing of the run follows.
+        for (const QString &text : boxes.texts())
+            QCOMPARE(text, QString("Upload failed"));
+        QVERIFY(!memoLines(rig.window->mmStatus).contains("Copy completed!"));
+        QVERIFY(rig.moduleFilesOnDrive() < 6);
+        QVERIFY(!rig.sim.files().contains("SYSTEM/m"));
+    }
+
+    // A close asked for while one of the run's boxes is up takes effect when
+    // the box is closed, also where the run itself would have kept the window.
+    void closeWhileABoxIsUp()
+    {
+        SimInstrument sim({"--refuse-root"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        TfrmMain window(folder.path());
+        window.ipAddressText = "127.0.0.1";
+        window.show();
+        BoxLog boxes;
+        boxes.whileShown = [&](const BoxLog::Box &) { window.close(); };
+        pressCopy(window);
+
+        QCOMPARE(boxes.texts(), QStringList{"VX900's File System was damaged!"});
+        QVERIFY(!window.isVisible());
+        QVERIFY(!window.linkForm && !window.moduleList);
+        QCOMPARE(sim.sent("ftp").last(), QString("QUIT"));
+    }
+};
+
+VX_TEST_MAIN(TestRunReentry)
+#include "tst_runreentry.moc"

@@ -1,0 +1,345 @@
+// The whole upgrade run: the real window on the offscreen platform, the
+// instrument simulator as the instrument, every box answered by the test.
+#include "app/Uvxupgrade.h"
+#include "support/RunFixture.h"
+#include "support/SimInstrument.h"
+#include "support/TestMain.h"
+
+#include <QCheckBox>
+#include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+const QString Caption = QStringLiteral("VX900 Upgrade");
+const QString SuccessText = QStringLiteral("Copy successfully completed !\n\nPlease reboot the VX900.");
+const QString DownloadFailed = QStringLiteral("Fail to download F/W !\n\nVX900 file system might be full.");
+const QString MidFailed = QStringLiteral("Fail to make MID files !\n\nVX900 file system might be full.");
+const QString CantConnect = QStringLiteral("Can't connect VX900.\n\nPlease check IP address.");
+const QString Damaged = QStringLiteral("VX900's File System was damaged!");
+const QString LowSpacePrompt = QStringLiteral("There is not enough space to upgrade VX900.\n\n"
+                                              "The signals of PRZ53/KRN3 are overwritten with compressed signals.\n\n"
+                                              "Click YES to continue?");
+
+// Fills the folder with `files` (content seeded by position) and returns
+// the window made on it, its address set to the simulator's host.
+std::unique_ptr<TfrmMain> windowOn(ProgramFolder &folder, const QStringList &files, int sizeStep = 1000)
+{
+    for (int i = 0; i < files.size(); ++i)
+        folder.write(files[i], sampleBytes(qsizetype(sizeStep) * (i + 1), i));
+    auto window = std::make_unique<TfrmMain>(folder.path());
+    window->ipAddressText = QStringLiteral("127.0.0.1");
+    window->show();
+    return window;
+}
+
+// Every drive file but the NAME files must be the byte-identical copy of its
+// fixture file.
+bool sameBytes(const SimInstrument &sim, const ProgramFolder &folder, const QStringList &driveFiles)
+{
+    for (const QString &driveFile : driveFiles) {
+        if (driveFile.endsWith(QLatin1String("/NAME")))
+            continue;
+        QFile local(folder.path() + sourceOf(driveFile));
+        if (!local.open(QIODevice::ReadOnly) || local.readAll() != sim.file(QStringLiteral("/F0:/") + driveFile)) {
+            qWarning("differs: %s", qPrintable(driveFile));
+            return false;
+        }
+    }
+    return true;
+}
+
+qsizetype indexOf(const QStringList &lines, const QString &line, qsizetype from = 0)
+{
+    return lines.indexOf(line, from);
+}
+
+// The window after a run that ended by closing it.
+bool closedForGood(const TfrmMain &window)
+{
+    return !window.isVisible() && !window.linkForm && !window.moduleList;
+}
+
+} // namespace
+
+class TestUpgradeRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wholeRunCopiesEverythingInOrder()
+    {
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}});
+        auto window = windowOn(folder, {"target/KRN3/krn.bin", "target/KRN3/SIGNAL/sig1.dat",
+                                        "target/KRN3/sub/deep.txt", "target/LPS3/lps.bin",
+                                        "target/LPS3/SIGNAL/sig2.dat", "MainFrame/main.exe",
+                                        "MainFrame/cfg/setup.ini"});
+        QVERIFY(window->cbKRN3->isEnabled());
+        window->cbKRN3->click();
+
+        QList<int> bar;
+        QList<Qt::CursorShape> pointer;
+        connect(window->ProgressBar, &QProgressBar::valueChanged, window.get(), [&](int value) {
+            bar.append(value);
+            pointer.append(window->cursor().shape());
+        });
+        BoxLog boxes;
+        pressCopy(*window);
+
+        QCOMPARE(boxes.texts(), QStringList{SuccessText});
+        QCOMPARE(boxes.boxes[0].caption, Caption);
+        QCOMPARE(boxes.boxes[0].flags, 64);
+        QCOMPARE(memoWithCopyRunsSorted(window->mmStatus),
+                 (QStringList{"Connecting VX900 ...", "Copying ALL modules ...", "** KRN3",
+                              "Copying... deep.txt", "Copying... krn.bin", "Copying... sig1.dat", "** LPS3",
+                              "Copying... lps.bin", "", "Copying System files ...", "Copying... main.exe",
+                              "Copying... setup.ini", "Copy completed!"}));
+
+        const QStringList expected{"KRN3/SIGNAL/sig1.dat", "KRN3/krn.bin",       "KRN3/sub/deep.txt",
+                                   "LPS3/lps.bin",         "SYSTEM/MID3/NAME",   "SYSTEM/MID5/NAME",
+                                   "SYSTEM/cfg/setup.ini", "SYSTEM/main.exe"};
+        QCOMPARE(sim.files(), expected);
+        QVERIFY(sameBytes(sim, folder, expected));
+        QCOMPARE(sim.file("/F0:/SYSTEM/MID3/NAME"), QByteArray("KRN3\r\n"));
+        QCOMPARE(sim.file("/F0:/SYSTEM/MID5/NAME"), QByteArray("LPS3\r\n"));
+
+        // The bar follows the bytes (LPS3's SIGNAL was measured but not
+        // copied, so the copies end at 23000 of 28000 bytes: 82), then jumps
+        // to its maximum; the pointer is busy throughout.
+        QVERIFY(std::is_sorted(bar.cbegin(), bar.cend()));
+        QCOMPARE(bar.size() >= 2 ? bar[bar.size() - 2] : -1, 82);
+        QCOMPARE(bar.last(), 100);
+        QCOMPARE(window->ProgressBar->value(), 100);
+        QCOMPARE(pointer.last(), Qt::WaitCursor);
+        QVERIFY(closedForGood(*window));
+
+        // NAME files travel as text, the copies as image; the link closes last.
+        const QStringList ftp = sim.sent("ftp");
+        const qsizetype typeA = indexOf(ftp, "TYPE A");
+        const qsizetype typeI = indexOf(ftp, "TYPE I");
+        QVERIFY(typeA >= 0 && typeI > typeA);
+        QVERIFY(indexOf(ftp, "STOR /F0:/SYSTEM/MID3/NAME") > typeA);
+        QVERIFY(indexOf(ftp, "STOR /F0:/SYSTEM/MID5/NAME") < typeI);
+        QVERIFY(indexOf(ftp, "STOR /F0:/KRN3/krn.bin") > typeI);
+        QCOMPARE(ftp.last(), QString("QUIT"));
+        const QStringList cmd = sim.sent("cmd");
+        const qsizetype idn = indexOf(cmd, "*IDN?");
+        const qsizetype root = indexOf(cmd, ":MMEM:CDIR \"/F0:/\"");
+        const qsizetype space = indexOf(cmd, "MMEM:CAT? \"/F0:/\"");
+        const qsizetype mid = indexOf(cmd, ":MMEM:CDIR \"/F0:/SYSTEM/MID3\"");
+        QVERIFY(idn == 0 && root > idn && space > root && mid > space);
+    }
+
+    // Connect and ChangeDirectory failing leave the window open, the memo at
+    // its first line, the pointer as it was and Copy ready for another run.
+    void earlyEndsKeepTheWindowOpen_data()
+    {
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("secondAddress");
+        QTest::addColumn<QString>("secondBox");
+        // Nothing listens on 127.0.0.2: the simulator takes 127.0.0.1 only.
+        QTest::newRow("wrong address, then the right one")
+            << QStringList{} << "127.0.0.2" << CantConnect << "127.0.0.1" << SuccessText;
+        QTest::newRow("root refused, twice") << QStringList{"--refuse-root"} << "127.0.0.1" << Damaged << "127.0.0.1"
+                                             << Damaged;
+    }
+
+    void earlyEndsKeepTheWindowOpen()
+    {
+        QFETCH(QStringList, simOptions);
+        SimInstrument sim(simOptions);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        auto window = windowOn(folder, {"target/KRN3/a"});
+        QFETCH(QString, address);
+        window->ipAddressText = address;
+        QFETCH(QString, box);
+        {
+            BoxLog boxes;
+            pressCopy(*window);
+            QCOMPARE(boxes.texts(), QStringList{box});
+            QCOMPARE(boxes.boxes[0].flags, 16);
+        }
+        QCOMPARE(memoLines(window->mmStatus), QStringList{"Connecting VX900 ..."});
+        QVERIFY(window->isVisible() && window->linkForm && window->moduleList);
+        QVERIFY(window->btnCopy->isEnabled());
+        QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(sim.files().isEmpty());
+
+        QFETCH(QString, secondAddress);
+        QFETCH(QString, secondBox);
+        window->ipAddressText = secondAddress;
+        BoxLog boxes;
+        pressCopy(*window);
+        QCOMPARE(boxes.texts(), QStringList{secondBox});
+        QCOMPARE(memoLines(window->mmStatus).first(), QString("Connecting VX900 ..."));
+        QCOMPARE(sim.sent("cmd").count("*IDN?"), address == secondAddress ? 2 : 1);
+        QCOMPARE(sim.file("/F0:/KRN3/a").size(), secondBox == SuccessText ? 1000 : 0);
+    }
+
+    void lowSpace_data()
+    {
+        QTest::addColumn<QString>("free");
+        QTest::addColumn<QStringList>("ticked");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("prompted");
+        QTest::addColumn<bool>("krnSignalCopied");
+
+        const int yes = platform::IDYES, no = platform::IDNO;
+        QTest::newRow("low, QMX53 ticked, yes forces KRN3")
+            << "4718591" << QStringList{"QMX53"} << yes << true << true;
+        QTest::newRow("low, LPS3 ticked, yes") << "0" << QStringList{"LPS3"} << yes << true << true;
+        QTest::newRow("low, neither ticked: no prompt") << "4718591" << QStringList{"KRN3"} << no << false << true;
+        QTest::newRow("low, nothing ticked: no prompt") << "4718591" << QStringList{} << no << false << false;
+        QTest::newRow("exactly the threshold: no prompt")
+            << "4718592" << QStringList{"QMX53", "LPS3"} << no << false << false;
+        QTest::newRow("past 4 GiB is not low") << "4294967396" << QStringList{"QMX53"} << no << false << false;
+    }
+
+    void lowSpace()
+    {
+        QFETCH(QString, free);
+        QFETCH(QStringList, ticked);
+        QFETCH(int, answer);
+        QFETCH(bool, prompted);
+        SimInstrument sim({"--free", free});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}, {6, "QMX53", 0}, {7, "PRZ53", 0}});
+        // PRZ53 has no SIGNAL folder: its box is disabled and stays so.
+        auto window = windowOn(folder, {"target/KRN3/SIGNAL/k", "target/LPS3/SIGNAL/l", "target/QMX53/SIGNAL/q",
+                                        "target/PRZ53/p"});
+        for (QCheckBox *box : {window->cbKRN3, window->cbLPS3, window->cbQMX53}) {
+            if (ticked.contains(box->text()))
+                box->click();
+        }
+        QVERIFY(!window->cbPRZ53->isEnabled());
+
+        BoxLog boxes;
+        bool krnLockedAtPrompt = false;
+        boxes.answer = [&](const BoxLog::Box &box) {
+            return box.flags == 36 ? answer : int(platform::IDOK);
+        };
+        boxes.whileShown = [&](const BoxLog::Box &box) {
+            if (box.text == SuccessText)
+                krnLockedAtPrompt = !window->cbKRN3->isEnabled() && window->cbKRN3->isChecked();
+        };
+        pressCopy(*window);
+
+        QCOMPARE(boxes.texts().contains(LowSpacePrompt), prompted);
+        QCOMPARE(boxes.texts().last(), SuccessText);
+        QCOMPARE(krnLockedAtPrompt, prompted);
+        QCOMPARE(sim.file("/F0:/PRZ53/p").size(), 4000);
+        QCOMPARE(sim.files().contains("PRZ53/SIGNAL/p"), false);
+        QTEST(sim.files().contains("KRN3/SIGNAL/k"), "krnSignalCopied");
+        QVERIFY(closedForGood(*window));
+    }
+
+    void lowSpaceDeclinedWritesNothing()
+    {
+        SimInstrument sim({"--free", "4718591"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}, {6, "QMX53", 0}});
+        auto window = windowOn(folder, {"target/KRN3/SIGNAL/k", "target/QMX53/SIGNAL/q", "MainFrame/m"});
+        window->cbQMX53->click();
+        BoxLog boxes;
+        boxes.answer = [](const BoxLog::Box &) { return int(platform::IDNO); };
+        pressCopy(*window);
+
+        QCOMPARE(boxes.texts(), QStringList{LowSpacePrompt});
+        QVERIFY(sim.files().isEmpty());
+        QCOMPARE(sim.sent("ftp").filter("STOR").size(), 0);
+        QCOMPARE(sim.sent("cmd").filter("MDIR").size(), 0);
+        QCOMPARE(sim.sent("ftp").last(), QString("QUIT"));
+        QVERIFY(window->cbKRN3->isEnabled() && !window->cbKRN3->isChecked());
+        QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(closedForGood(*window));
+    }
+
+    // Later failures show the run's box, then close the link and the window.
+    void laterFailuresCloseTheWindow_data()
+    {
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<QStringList>("boxTexts");
+        QTest::addColumn<QStringList>("driveFiles");
+        // MDIRs in order: MID3, MID5, KRN3, LPS3.
+        QTest::newRow("MID folder can't be made")
+            << QStringList{"--mdir-fail-after", "1"} << QStringList{MidFailed} << QStringList{"SYSTEM/MID3/NAME"};
+        QTest::newRow("second module fails after the first")
+            << QStringList{"--mdir-fail-after", "3"} << QStringList{DownloadFailed}
+            << QStringList{"KRN3/k1", "KRN3/k2", "SYSTEM/MID3/NAME", "SYSTEM/MID5/NAME"};
+        QTest::newRow("no SYSTEM folder")
+            << QStringList{"--no-system"} << QStringList{MidFailed} << QStringList{};
+    }
+
+    void laterFailuresCloseTheWindow()
+    {
+        QFETCH(QStringList, simOptions);
+        QFETCH(QStringList, driveFiles);
+        SimInstrument sim(simOptions);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}});
+        auto window = windowOn(folder, {"target/KRN3/k1", "target/KRN3/k2", "target/LPS3/l", "MainFrame/m"});
+        BoxLog boxes;
+        bool linkOpenAtBox = false;
+        boxes.whileShown = [&](const BoxLog::Box &) {
+            linkOpenAtBox = !sim.sent("ftp").contains("QUIT");
+        };
+        pressCopy(*window);
+
+        QTEST(boxes.texts(), "boxTexts");
+        QCOMPARE(boxes.boxes[0].flags, 16);
+        QVERIFY(linkOpenAtBox);
+        QCOMPARE(sim.files(), driveFiles);
+        QVERIFY(sameBytes(sim, folder, driveFiles));
+        QCOMPARE(sim.sent("ftp").last(), QString("QUIT"));
+        QVERIFY(closedForGood(*window));
+    }
+
+    // An FTP refusal raises out of the run: the link's boxes, then the
+    // exception's box; the window stays open with the pointer set back and
+    // Copy ready again.
+    void refusedStorEndsTheRunWithTheWindowOpen()
+    {
+        // STORs: the NAME file first, then the module files.
+        SimInstrument sim({"--stor-refuse", "553@3"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        auto window = windowOn(folder, {"target/KRN3/k1", "target/KRN3/k2", "target/KRN3/k3"});
+        {
+            BoxLog boxes;
+            pressCopy(*window);
+            QCOMPARE(boxes.boxes.size(), 3);
+            QCOMPARE(boxes.texts().mid(0, 2), (QStringList{"Upload failed", "Upload failed"}));
+            QCOMPARE(boxes.boxes[0].caption, QString("VX900 Upgrade ftp"));
+            QVERIFY2(boxes.texts()[2].contains("553"), qPrintable(boxes.texts()[2]));
+        }
+        QCOMPARE(memoLines(window->mmStatus).filter("Copying... ").size(), 2);
+        QVERIFY(!memoLines(window->mmStatus).contains("Copy completed!"));
+        QCOMPARE(sim.files().size(), 2); // the NAME file and one module file
+        QVERIFY(window->isVisible() && window->linkForm && window->moduleList);
+        QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(window->btnCopy->isEnabled());
+
+        // Again: the refusal was for the third STOR only.
+        BoxLog boxes;
+        pressCopy(*window);
+        QCOMPARE(boxes.texts(), QStringList{SuccessText});
+        QCOMPARE(sim.files().size(), 4);
+        QVERIFY(closedForGood(*window));
+    }
+};
+
+VX_TEST_MAIN(TestUpgradeRun)
+#include "tst_upgraderun.moc"

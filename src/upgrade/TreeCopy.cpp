@@ -11,14 +11,17 @@
 
 namespace {
 
+bool isControl(QChar c)
+{
+    return c.category() == QChar::Other_Control;
+}
+
 // The instrument's command lines quote paths with double quotes and end at a
 // line feed, and nothing escapes either: such a name would break the command
 // or smuggle in another one.
 bool isSafeInstrumentName(const QString &name)
 {
-    return std::none_of(name.cbegin(), name.cend(), [](QChar c) {
-        return c == QLatin1Char('"') || c.unicode() < 0x20 || c.unicode() == 0x7F;
-    });
+    return std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c == QLatin1Char('"') || isControl(c); });
 }
 
 // The memo shows one line per message: control characters of a bad name are
@@ -27,7 +30,7 @@ QString printablePath(const QString &path)
 {
     QString shown;
     for (const QChar c : path) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        if (isControl(c))
             shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             shown += c;

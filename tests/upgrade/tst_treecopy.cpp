@@ -186,6 +186,8 @@ private slots:
             << "KRN3" << "target/KRN3/dir\"x/f" << "target/KRN3/dir\"x" << "dir";
         QTest::newRow("file with a line feed")
             << "KRN3" << "target/KRN3/two\nlines" << "target/KRN3/two\\x0alines" << "lines";
+        QTest::newRow("file with a C1 control character")
+            << "KRN3" << "target/KRN3/nel\u0085x" << "target/KRN3/nel\\x85x" << "nel";
         QTest::newRow("system folder with a control character")
             << "KRN3" << "MainFrame/ctl\x01/f" << "MainFrame/ctl\\x01" << "ctl";
         QTest::newRow("module name with a double quote")

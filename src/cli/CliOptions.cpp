@@ -1,0 +1,124 @@
+#include "cli/CliOptions.h"
+
+#include <QRegularExpression>
+
+namespace cli {
+
+namespace {
+
+// The window's address field holds four groups of up to three digits; an
+// address it could not hold is not one the window's run could be given.
+bool fitsTheAddressField(const QString &address)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[0-9]{1,3}(\\.[0-9]{1,3}){3}$"));
+    return pattern.match(address).hasMatch();
+}
+
+} // namespace
+
+const QStringList &moduleBoxNames()
+{
+    static const QStringList names{QStringLiteral("KRN3"), QStringLiteral("LPS3"), QStringLiteral("QMX53"),
+                                   QStringLiteral("SBX3"), QStringLiteral("PRZ53")};
+    return names;
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
+        "\n"
+        "Upgrades a VX900 as the window's Copy button does, without a display.\n"
+        "\n"
+        "  --ip ADDRESS       the instrument's IPv4 address, as typed in the window\n"
+        "                     (four groups of up to three digits)\n"
+        "  --signals NAMES    tick these modules' boxes, so that their SIGNAL folders\n"
+        "                     are copied too: KRN3, LPS3, QMX53, SBX3, PRZ53\n"
+        "  --yes, --no        the answer to the low-space question; without either it\n"
+        "                     is asked on the terminal, and answered No without one\n"
+        "  --dir DIR          read vxUpgrade.ini, target and MainFrame from DIR\n"
+        "                     instead of the program's own folder\n"
+        "  --help             show this text\n"
+        "\n"
+        "Memo lines go to standard output, message boxes to standard error.\n"
+        "Exit status: 0 upgraded, 1 failed, 2 usage error, 3 declined at the\n"
+        "low-space question.\n");
+}
+
+ParsedArguments parseArguments(const QStringList &arguments)
+{
+    ParsedArguments parsed;
+    CliOptions &options = parsed.options;
+    bool addressGiven = false;
+    bool answerGiven = false;
+
+    auto fail = [&parsed](const QString &message) {
+        parsed.error = message;
+        return parsed;
+    };
+
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        std::optional<QString> value;
+        if (name.startsWith(QLatin1String("--"))) {
+            const qsizetype equals = name.indexOf(u'=');
+            if (equals > 0) {
+                value = name.mid(equals + 1);
+                name.truncate(equals);
+            }
+        }
+
+        const bool takesValue = name == QLatin1String("--ip") || name == QLatin1String("--signals")
+                                || name == QLatin1String("--dir");
+        if (takesValue && !value) {
+            if (i + 1 >= arguments.size())
+                return fail(QStringLiteral("%1 needs a value").arg(name));
+            value = arguments[++i];
+        } else if (!takesValue && value) {
+            return fail(QStringLiteral("%1 takes no value").arg(name));
+        }
+
+        if (name == QLatin1String("--help")) {
+            options.help = true;
+        } else if (name == QLatin1String("--ip")) {
+            if (addressGiven)
+                return fail(QStringLiteral("--ip given twice"));
+            if (!fitsTheAddressField(*value))
+                return fail(QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits")
+                                .arg(*value));
+            options.address = *value;
+            addressGiven = true;
+        } else if (name == QLatin1String("--signals")) {
+            const QStringList names = value->split(u',');
+            for (const QString &module : names) {
+                if (module.isEmpty())
+                    return fail(QStringLiteral("--signals: empty module name in \"%1\"").arg(*value));
+                // Names compare exactly, as the window's catalogue does.
+                if (!moduleBoxNames().contains(module))
+                    return fail(QStringLiteral("--signals: %1 has no check box (the boxes are %2)")
+                                    .arg(module, moduleBoxNames().join(QLatin1String(", "))));
+                if (!options.signalModules.contains(module))
+                    options.signalModules << module;
+            }
+        } else if (name == QLatin1String("--yes") || name == QLatin1String("--no")) {
+            if (answerGiven)
+                return fail(QStringLiteral("give one of --yes and --no, once"));
+            options.lowSpace = name == QLatin1String("--yes") ? LowSpaceAnswer::Yes : LowSpaceAnswer::No;
+            answerGiven = true;
+        } else if (name == QLatin1String("--dir")) {
+            if (options.programDir)
+                return fail(QStringLiteral("--dir given twice"));
+            if (value->isEmpty())
+                return fail(QStringLiteral("--dir needs a folder"));
+            options.programDir = *value;
+        } else {
+            return fail(QStringLiteral("unknown argument \"%1\"").arg(arguments[i]));
+        }
+    }
+
+    if (!options.help && !addressGiven)
+        return fail(QStringLiteral("--ip ADDRESS is required"));
+    return parsed;
+}
+
+} // namespace cli

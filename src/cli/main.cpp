@@ -1,0 +1,59 @@
+#include "cli/CliOptions.h"
+#include "cli/Console.h"
+#include "cli/ConsoleBoxes.h"
+#include "cli/HeadlessRun.h"
+#include "cli/StopSignals.h"
+#include "platform/Application.h"
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::optional<QString> readInputLine()
+{
+    std::string line;
+    if (!std::getline(std::cin, line))
+        return std::nullopt;
+    return QString::fromLocal8Bit(line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const cli::ParsedArguments parsed = cli::parseArguments(arguments);
+    if (!parsed.ok()) {
+        std::fprintf(stderr, "vxupgrade-cli: %s\nTry vxupgrade-cli --help\n", qPrintable(parsed.error));
+        return cli::ExitUsage;
+    }
+    if (parsed.options.help) {
+        std::fputs(qPrintable(cli::usageText()), stdout);
+        return cli::ExitUpgraded;
+    }
+
+    // Never a window on a screen, whatever display this shell has.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::TApplication app(argc, argv);
+
+    cli::Console console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+    cli::ConsoleBoxes boxes(console, parsed.options.lowSpace, ::isatty(STDIN_FILENO) == 1, readInputLine);
+    cli::HeadlessRun run(parsed.options, console, boxes, &app);
+    cli::StopSignals stopSignals(&app);
+    QObject::connect(&stopSignals, &cli::StopSignals::received, &run, &cli::HeadlessRun::requestStop);
+
+    try {
+        return run.exec();
+    } catch (const std::exception &error) {
+        // Only the window's construction can get here: an error inside the
+        // run is shown as the window shows it, in an error box.
+        console.printError(QStringLiteral("vxupgrade-cli: %1").arg(QString::fromUtf8(error.what())));
+        return cli::ExitFailed;
+    }
+}

@@ -35,6 +35,11 @@ def bad_name_char(name):
     return any(ord(c) < 0x20 or c == "\x7f" for c in name)
 
 
+# What an unlimited drive (capacity None) reports free: the most a signed
+# 32-bit figure holds.
+UNLIMITED_FREE = 2**31 - 1
+
+
 class Drive:
     def __init__(self, base=None, capacity=64 * 1024 * 1024, make_system=True,
                  free_override=None):
@@ -138,6 +143,8 @@ class Drive:
 
     def free_bytes(self, used=None):
         """Room left before the capacity; never negative."""
+        if self.capacity is None:
+            return UNLIMITED_FREE
         if used is None:
             used = self.used_bytes()
         return max(0, self.capacity - used)

@@ -330,8 +330,13 @@ class SimFTPHandler(FTPHandler):
             self.respond("425 Use PORT or PASV first.")
             return None
         drive = instrument.drive
-        existing = os.path.getsize(file) if os.path.isfile(file) else 0
-        budget = drive.capacity - (drive.used_bytes() - existing)
+        if drive.capacity is None:
+            # Measuring the drive walks all of it: with no capacity to keep,
+            # a benchmark's thousands of STORs need not pay for that.
+            budget = float("inf")
+        else:
+            existing = os.path.getsize(file) if os.path.isfile(file) else 0
+            budget = drive.capacity - (drive.used_bytes() - existing)
         upload = StagedUpload(drive, parts, number, budget)
         if self.data_channel is not None:
             self.respond("125 Data connection already open. Transfer starting.")

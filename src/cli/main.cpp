@@ -21,6 +21,17 @@ std::optional<QString> readInputLine()
     return QString::fromLocal8Bit(line.c_str());
 }
 
+QtMessageHandler qtDefaultHandler = nullptr;
+
+// The platform plugin asks for a per-user runtime folder that nothing here
+// uses; in a root shell without one its complaint would open every log.
+void dropRuntimeFolderNotice(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    qtDefaultHandler(type, context, message);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -40,6 +51,7 @@ int main(int argc, char *argv[])
 
     // Never a window on a screen, whatever display this shell has.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qtDefaultHandler = qInstallMessageHandler(dropRuntimeFolderNotice);
     platform::TApplication app(argc, argv);
 
     cli::Console console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);

@@ -105,5 +105,16 @@ class FtpTest(unittest.TestCase):
         os.unlink(self.sim.path("BIG"))
 
 
+class UnlimitedCapacityTest(unittest.TestCase):
+    def test_every_store_is_taken_and_the_free_space_is_the_32_bit_most(self):
+        with Simulator("--capacity", "unlimited") as sim:
+            with sim.ftp_client() as f, sim.command_client() as c:
+                self.assertEqual(f.store("/F0:/A", b"a" * 7000)[1][:3], "226")
+                self.assertEqual(f.store("/F0:/A", b"b" * 5)[1][:3], "226")
+                head = c.query('MMEM:CAT? "/F0:/"').split(",")[:2]
+                self.assertEqual(head, ["5", "2147483647"])
+            self.assertEqual(read(sim.path("A")), b"b" * 5)
+
+
 if __name__ == "__main__":
     unittest.main()

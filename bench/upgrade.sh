@@ -1,0 +1,247 @@
+#!/usr/bin/env bash
+# Benchmark: the whole upgrade by vxupgrade-cli against the instrument
+# simulator, next to the same tree uploaded to the same simulator's FTP
+# server by lftp ("mirror -R", active mode) and by curl (one process, one
+# connection, active mode). Prints figures; it is not a test and asserts no
+# speed.
+#
+#   bench/upgrade.sh [RUNS]        RUNS timed runs per tool and tree (default 5)
+#
+# Trees (scripts/make_tree.py, seeded content, the same bytes every time):
+#   mixed  about 300 files of 1 KiB to 8 MiB in a few levels, five modules
+#          with SIGNAL folders (all ticked), about 150 MiB
+#   many   2,000 files of 4 KiB in three levels below one module
+# lftp and curl upload what the upgrade leaves on "/F0:/" (module folders and
+# SYSTEM); the upgrade also checks the instrument (*IDN?, the drive, its free
+# space), makes the NAME files and ensures every folder over the command
+# channel, none of which the other two do.
+#
+# The simulator runs with "--capacity unlimited": its capacity check walks the
+# whole drive for every STOR, which for 2,000 files would time the simulator
+# rather than the tools.
+#
+# After every run the drive is compared byte for byte with the tree
+# (diff -r), and for the upgrade its NAME files are checked; any difference
+# stops the bench with an error.
+#
+# Keeping the runs apart: every uploaded file leaves one socket in TIME_WAIT
+# for a minute, so back-to-back runs of the "many" tree would run short of
+# ephemeral ports and slow the later runs down. Each timed run therefore gets
+# a fresh network namespace ("ip netns", needs root) holding its own loopback,
+# simulator and client; deleting the namespace drops its sockets. Without
+# root the runs share the host's loopback and each one first waits (at most
+# 90 s) until fewer than 1,000 loopback sockets are in TIME_WAIT.
+# The tools take turns within each round (upgrade, lftp, curl), so a slow
+# moment of the shared machine does not fall on one tool only.
+#
+# Output: a table of medians (and min/max) per tree and tool, then three
+# lines: "mixed ratio R", "many ratio R" (the upgrade's median time divided
+# by lftp's, two decimals) and "peak memory N MiB" (the largest resident set
+# of vxupgrade-cli over all its runs).
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+python=/usr/bin/python3
+runs="${1:-5}"
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/upgrade.sh [RUNS]" >&2; exit 2; }
+
+if ! command -v lftp >/dev/null 2>&1; then
+  echo "Installing lftp (apt-get) for the comparison."
+  sudo_cmd=()
+  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends lftp >/dev/null \
+    || { "${sudo_cmd[@]}" apt-get update -qq && DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends lftp >/dev/null; }
+fi
+"$repo/scripts/setup.sh" "$repo/build" >/dev/null
+cli="$repo/build/src/cli/vxupgrade-cli"
+
+work="$(mktemp -d /tmp/vxbench.XXXXXX)"
+sim_pid=""
+namespace=""
+cleanup() {
+  if [[ -n "$sim_pid" ]]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  if [[ -n "$namespace" ]]; then ip netns del "$namespace" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+use_namespaces=0
+if [[ $(id -u) -eq 0 ]] && ip netns add "vxbench-probe-$$" 2>/dev/null; then
+  ip netns del "vxbench-probe-$$"
+  use_namespaces=1
+  echo "Runs kept apart by a fresh network namespace each."
+else
+  echo "No network namespaces (not root?): each run waits for the loopback's TIME_WAIT sockets to drain."
+fi
+
+echo "Generating the trees in $work ..."
+for tree in mixed many; do
+  "$python" "$repo/scripts/make_tree.py" "$tree" "$work/$tree/program" --upload-view "$work/$tree/upload" \
+    | sed "s/^/  $tree: /"
+done
+# Every module whose SIGNAL folder exists is ticked, so the upgrade copies
+# the whole tree, as lftp and curl do.
+signals_of() { (cd "$1/target" && for m in KRN3 LPS3 QMX53 SBX3 PRZ53; do [[ -d $m/SIGNAL ]] && printf '%s\n' "$m"; done) | paste -sd, -; }
+
+# measure OUT ERR COMMAND...: runs the command (standard input empty, its
+# output to the files OUT and ERR) and prints "<seconds> <max resident KiB>
+# <exit status>". "ip netns exec" and env exec the tool in their own process,
+# so the resident figure is the tool's.
+measure() {
+  "$python" -c '
+import resource, subprocess, sys, time
+with open(sys.argv[1], "wb") as out, open(sys.argv[2], "wb") as err:
+    start = time.monotonic()
+    status = subprocess.run(sys.argv[3:], stdin=subprocess.DEVNULL, stdout=out, stderr=err).returncode
+    elapsed = time.monotonic() - start
+print("%.3f %d %d" % (elapsed, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, status))
+' "$@"
+}
+
+wait_for_time_wait_to_drain() {
+  for _ in $(seq 90); do
+    (( $(ss -Htan state time-wait 2>/dev/null | wc -l) < 1000 )) && return 0
+    sleep 1
+  done
+}
+
+start_simulator() { # drive folder; sets sim_pid, cmd_port, ftp_port
+  local ready="$work/ready"
+  : >"$ready"
+  "${in_ns[@]}" "$python" "$repo/sim/vx900sim" --host 127.0.0.1 --cmd-port 0 --ftp-port 0 --drive "$1" \
+    --capacity unlimited --max-seconds 1800 >"$ready" 2>"$work/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 300); do
+    grep -q '^ready ' "$ready" && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -q '^ready ' "$ready" || { echo "error: the simulator did not start:" >&2; cat "$work/sim.err" >&2; exit 1; }
+  cmd_port="$(sed -E 's/.* cmd=([0-9]+).*/\1/' "$ready")"
+  ftp_port="$(sed -E 's/.* ftp=([0-9]+).*/\1/' "$ready")"
+}
+
+stop_simulator() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+
+verify_drive() { # tree tool drive
+  local tree="$1" tool="$2" root="$3/F0:"
+  # The NAME files (in SYSTEM/MID<id>) are the upgrade's own; the rest must
+  # be the tree, byte for byte, nothing missing and nothing more.
+  if ! diff -r -x 'MID*' "$work/$tree/upload" "$root" >"$work/diff" 2>&1; then
+    echo "error: after $tool, the drive differs from the $tree tree:" >&2
+    head -20 "$work/diff" >&2
+    exit 1
+  fi
+  if [[ $tool == vxupgrade-cli ]]; then
+    "$python" - "$work/$tree/program/vxUpgrade.ini" "$root" <<'PY' || exit 1
+import configparser, os, sys
+ini = configparser.ConfigParser()
+ini.read(sys.argv[1])
+for section in ini.sections():
+    path = os.path.join(sys.argv[2], "SYSTEM", "MID" + ini[section]["id"], "NAME")
+    expected = (ini[section]["name"] + "\r\n").encode()
+    if not os.path.isfile(path) or open(path, "rb").read() != expected:
+        sys.exit("error: after vxupgrade-cli, %s is missing or wrong" % path)
+PY
+  fi
+}
+
+curl_config() { # tree port -> one upload-file/url pair per file
+  (cd "$work/$1/upload" && find . -type f | sed 's|^\./||' | LC_ALL=C sort |
+    while IFS= read -r file; do
+      printf 'upload-file = "%s"\nurl = "ftp://127.0.0.1:%s/%%2FF0:/%s"\n' "$PWD/$file" "$2" "$file"
+    done)
+}
+
+results="$work/results"
+: >"$results"
+sequence=0
+timed_run() { # tree tool round
+  local tree="$1" tool="$2" drive="$work/drive"
+  sequence=$((sequence + 1))
+  in_ns=()
+  if ((use_namespaces)); then
+    namespace="vxbench-$$-$sequence"
+    ip netns add "$namespace"
+    ip netns exec "$namespace" ip link set lo up
+    in_ns=(ip netns exec "$namespace")
+  else
+    wait_for_time_wait_to_drain
+  fi
+  rm -rf "$drive"
+  mkdir -p "$drive"
+  start_simulator "$drive"
+
+  local command=()
+  case "$tool" in
+    vxupgrade-cli)
+      local signals
+      signals="$(signals_of "$work/$tree/program")"
+      command=(env VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli" --ip 127.0.0.1 --dir "$work/$tree/program")
+      [[ -n $signals ]] && command+=(--signals "$signals")
+      ;;
+    lftp)
+      command=(lftp -u kirosu,tovel4417 -p "$ftp_port"
+        -e "set ftp:passive-mode off; set net:max-retries 1; mirror -R --no-perms $work/$tree/upload /F0:; quit" 127.0.0.1)
+      ;;
+    curl)
+      curl_config "$tree" "$ftp_port" >"$work/curl.cfg"
+      command=(curl -sS --ftp-create-dirs --ftp-port 127.0.0.1 --disable-eprt -u kirosu:tovel4417 -K "$work/curl.cfg")
+      ;;
+  esac
+
+  local seconds kib status
+  read -r seconds kib status < <(measure "$work/tool.out" "$work/tool.err" "${in_ns[@]}" "${command[@]}")
+  stop_simulator
+  if [[ "$status" != 0 ]]; then
+    echo "error: $tool on the $tree tree ended with status $status:" >&2
+    tail -20 "$work/tool.err" >&2
+    exit 1
+  fi
+  verify_drive "$tree" "$tool" "$drive"
+  if ((use_namespaces)); then ip netns del "$namespace"; namespace=""; fi
+  printf '%s %s %s %s\n' "$tree" "$tool" "$seconds" "$kib" >>"$results"
+  printf '  %-5s round %d  %-13s %7.3f s\n' "$tree" "$3" "$tool" "$seconds"
+}
+
+for tree in mixed many; do
+  echo "Timing the $tree tree ($runs rounds) ..."
+  for round in $(seq "$runs"); do
+    for tool in vxupgrade-cli lftp curl; do
+      timed_run "$tree" "$tool" "$round"
+    done
+  done
+done
+
+"$python" - "$results" "$work" <<'PY'
+import os, statistics, sys
+rows = [line.split() for line in open(sys.argv[1])]
+times, peak = {}, 0
+for tree, tool, seconds, kib in rows:
+    times.setdefault((tree, tool), []).append(float(seconds))
+    if tool == "vxupgrade-cli":
+        peak = max(peak, int(kib))
+
+def tree_bytes(tree):
+    root = os.path.join(sys.argv[2], tree, "upload")
+    return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(root) for f in fs)
+
+print()
+print("%-6s %-14s %5s %9s %9s %9s %9s %9s" % ("tree", "tool", "runs", "median s", "min s", "max s", "MiB/s", "vs lftp"))
+for tree in ("mixed", "many"):
+    size = tree_bytes(tree) / 1048576
+    lftp = statistics.median(times[(tree, "lftp")])
+    for tool in ("vxupgrade-cli", "lftp", "curl"):
+        t = times[(tree, tool)]
+        m = statistics.median(t)
+        print("%-6s %-14s %5d %9.3f %9.3f %9.3f %9.1f %9.2f" % (tree, tool, len(t), m, min(t), max(t), size / m, m / lftp))
+print()
+for tree in ("mixed", "many"):
+    ratio = statistics.median(times[(tree, "vxupgrade-cli")]) / statistics.median(times[(tree, "lftp")])
+    print("%s ratio %.2f" % (tree, ratio))
+print("peak memory %.1f MiB" % (peak / 1024))
+PY

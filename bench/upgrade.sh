@@ -81,7 +81,13 @@ for tree in mixed many; do
 done
 # Every module whose SIGNAL folder exists is ticked, so the upgrade copies
 # the whole tree, as lftp and curl do.
-signals_of() { (cd "$1/target" && for m in KRN3 LPS3 QMX53 SBX3 PRZ53; do [[ -d $m/SIGNAL ]] && printf '%s\n' "$m"; done) | paste -sd, -; }
+signals_of() {
+  local module list=()
+  for module in KRN3 LPS3 QMX53 SBX3 PRZ53; do
+    if [[ -d $1/target/$module/SIGNAL ]]; then list+=("$module"); fi
+  done
+  (IFS=,; printf '%s' "${list[*]}")
+}
 
 # measure OUT ERR COMMAND...: runs the command (standard input empty, its
 # output to the files OUT and ERR) and prints "<seconds> <max resident KiB>

@@ -120,6 +120,10 @@ int HeadlessRun::exec()
         console.printError(QStringLiteral("vxupgrade-cli: the window could not be made active on the offscreen platform"));
         return ExitFailed;
     }
+    // No one ever sees an offscreen window's pixels, and painting it after
+    // every memo line and bar step costs more than the upload of a small
+    // file. The controls keep their state; only the drawing is skipped.
+    window->setUpdatesEnabled(false);
 
     typeAddress();
     for (const QString &name : options.signalModules) {

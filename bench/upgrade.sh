@@ -5,7 +5,7 @@
 # connection, active mode). Prints figures; it is not a test and asserts no
 # speed.
 #
-#   bench/upgrade.sh [RUNS]        RUNS timed runs per tool and tree (default 5)
+#   bench/upgrade.sh [RUNS]        RUNS timed runs per tool and tree (default 7)
 #
 # Trees (scripts/make_tree.py, seeded content, the same bytes every time):
 #   mixed  about 300 files of 1 KiB to 8 MiB in a few levels, five modules
@@ -41,7 +41,7 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 python=/usr/bin/python3
-runs="${1:-5}"
+runs="${1:-7}"
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/upgrade.sh [RUNS]" >&2; exit 2; }
 
 if ! command -v lftp >/dev/null 2>&1; then
@@ -54,7 +54,13 @@ fi
 "$repo/scripts/setup.sh" "$repo/build" >/dev/null
 cli="$repo/build/src/cli/vxupgrade-cli"
 
-work="$(mktemp -d /tmp/vxbench.XXXXXX)"
+# Trees and drive live in memory (tmpfs) when there is room: otherwise the
+# write-back of one run's 150 MiB to disk slows whichever run comes next.
+scratch=/tmp
+if [[ -d /dev/shm ]] && (( $(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > 1024 * 1024 )); then
+  scratch=/dev/shm
+fi
+work="$(mktemp -d "$scratch/vxbench.XXXXXX")"
 sim_pid=""
 namespace=""
 cleanup() {

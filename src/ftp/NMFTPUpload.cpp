@@ -171,13 +171,15 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
     const QByteArray verdict = ReadControlLine();
     const QString verdictLine = QString::fromUtf8(verdict);
     StatusMessage(1, verdictLine.isEmpty() ? storReply : verdictLine);
-    if (verdict.isEmpty())
-        return RefuseUpload(QStringLiteral("Connection closed by the server before the transfer-complete reply"));
-    ReadReplyLines(verdictLine);
     // The server's verdict on the stored file: a 4xx or 5xx here (disk full,
-    // transfer aborted) means the file is not there, whatever was sent.
+    // transfer aborted), or no verdict at all, means the file is not there,
+    // whatever was sent. Unlike a refused command it is one failure, so it is
+    // raised straight to the upload's failure handler, which notifies once.
+    if (verdict.isEmpty())
+        throw FTPException(QStringLiteral("Connection closed by the server before the transfer-complete reply"));
+    ReadReplyLines(verdictLine);
     const int code = ParseReplyCode(verdict);
     if (code >= 400 && code <= 599)
-        return RefuseUpload(verdictLine);
+        throw FTPException(verdictLine);
     done = true;
 }

@@ -159,15 +159,15 @@ private slots:
         QTest::addColumn<QStringList>("notes");
         QTest::addColumn<QString>("message");
         QTest::newRow("552 disk full") << QByteArray("552 Disk full\r\n") << false
-                                       << QStringList{"start", "stop", "failure 9", "failure 9"}
+                                       << QStringList{"start", "stop", "failure 9"}
                                        << "552 Disk full\r\n";
         QTest::newRow("426 aborted") << QByteArray("426 Transfer aborted\r\n") << false
-                                     << QStringList{"start", "stop", "failure 9", "failure 9"}
+                                     << QStringList{"start", "stop", "failure 9"}
                                      << "426 Transfer aborted\r\n";
         QTest::newRow("451, handled") << QByteArray("451 Local error\r\n") << true
                                       << QStringList{"start", "stop", "failure 9"} << "";
         QTest::newRow("closed before the verdict") << QByteArray() << false
-                                                   << QStringList{"start", "stop", "failure 9", "failure 9"}
+                                                   << QStringList{"start", "stop", "failure 9"}
                                                    << "Connection closed by the server before the transfer-complete reply";
     }
     void badTransferCompleteReplyIsAFailedUpload()

@@ -18,7 +18,7 @@
 
 namespace {
 
-// The design's font is Courier New, 12 pixels high (9 points at 96 dots per
+// The window's font is Courier New, 12 pixels high (9 points at 96 dots per
 // inch). Where it is missing, Liberation Mono has the same metrics, so every
 // text still fits the fixed control sizes.
 QFont windowFont()
@@ -32,7 +32,7 @@ QFont windowFont()
     font.setPointSize(9);
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
-    // Whole-pixel advances (7 pixels a character), as the design's layout
+    // Whole-pixel advances (7 pixels a character), as the window's layout
     // was measured with: the red warning is exactly 50 characters in 350
     // pixels, and fractional advances would cut its end off.
     font.setHintingPreference(QFont::PreferFullHinting);
@@ -164,7 +164,7 @@ void TfrmMain::CreateControls()
     cbSBX3 = makeModuleBox(this, QStringLiteral("SBX3"), {88, 376, 65, 17});
     cbPRZ53 = makeModuleBox(this, QStringLiteral("PRZ53"), {88, 392, 65, 17});
 
-    // The design's names, so that the controls can be found by them.
+    // The controls' own names, so that the controls can be found by them.
     const std::pair<QWidget *, const char *> names[] = {
         {Label1, "Label1"}, {Label2, "Label2"}, {GroupBox1, "GroupBox1"}, {mmStatus, "mmStatus"},
         {ProgressBar, "ProgressBar"}, {btnCopy, "btnCopy"}, {btnQuit, "btnQuit"}, {IPAddress, "IPAddress"},

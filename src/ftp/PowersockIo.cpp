@@ -41,8 +41,8 @@ void TPowersock::SendBuffer(const char *data, std::uint16_t length)
                 break;
             if (n < 0) {
                 CheckSocketError(sock::WouldBlock);
-                // The send buffer is full. The design retried at once without
-                // running the event loop; waiting for room does the same
+                // The send buffer is full. Retrying at once without running
+                // the event loop would spin; waiting for room does the same
                 // without burning a core, and the time-out still bounds it.
                 if (!sock::WaitWritable(socketHandle, TimeOut > 0 ? TimeOut : -1)) {
                     TimedOut = true;

@@ -65,7 +65,7 @@ private:
     }
 
 private slots:
-    void windowAsDesigned()
+    void windowMatchesItsLayoutTable()
     {
         TfrmMain window(empty.path());
         QCOMPARE(window.windowTitle(), QStringLiteral("VX900 Upgrade"));
@@ -154,7 +154,7 @@ private slots:
             QVERIFY(!box->isChecked());
     }
 
-    void controlStatesAsDesigned()
+    void controlsStartInTheirInitialStates()
     {
         TfrmMain window(empty.path());
         QCOMPARE(window.Label2->palette().color(QPalette::WindowText), QColor(255, 0, 0));
@@ -175,7 +175,7 @@ private slots:
         }
     }
 
-    void focusStartsOnTheAddressAndTabFollowsTheDesign()
+    void focusStartsOnTheAddressAndTabFollowsTheKeyboardOrder()
     {
         QTemporaryDir dir;
         TfrmMain window(makeProgramFolder(dir)); // every box enabled, so all take part

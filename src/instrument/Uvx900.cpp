@@ -95,6 +95,7 @@ TfrmVX900::~TfrmVX900()
 
 bool TfrmVX900::Connect(const QString &address)
 {
+    transfersAborted = false;
     ClientSocket->Close();
     ClientSocket->Address = address;
     try {
@@ -203,9 +204,17 @@ void TfrmVX900::NMFTPSuccess(TCmdType)
     LastTransferOk = true;
 }
 
+void TfrmVX900::AbortTransfers()
+{
+    transfersAborted = true;
+    NMFTP->Abort();
+    NMFTP->Cancel();
+}
+
 void TfrmVX900::NMFTPFailure([[maybe_unused]] bool &Handled, TCmdType Trans_Type)
 {
-    if (const char *name = kindName(Trans_Type))
+    const char *name = transfersAborted ? nullptr : kindName(Trans_Type);
+    if (name)
         platform::MessageBox(QString::fromLatin1(name) + QStringLiteral(" failed"), FtpCaption, ErrorBox);
     LastTransferOk = false;
     // Handled stays false: the FTP client goes on to raise its error, which

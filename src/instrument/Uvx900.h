@@ -51,6 +51,11 @@ public:
     // shown its box and throws.
     [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath);
 
+    // Ends the FTP wait under way (a running transfer first) because the
+    // operator asked to stop. The failure that follows is the stop itself,
+    // so it is recorded but shows no box; the next Connect clears this.
+    void AbortTransfers();
+
     // The FTP client's notifications: record the outcome, tell the operator.
     void NMFTPSuccess(TCmdType Trans_Type);
     void NMFTPFailure(bool &Handled, TCmdType Trans_Type);
@@ -58,6 +63,8 @@ public:
     void NMFTPAuthenticationFailed(bool &Handled);
 
 private:
+    bool transfersAborted = false;
+
     // Reads one entry of the instrument's error queue: true when it is empty.
     [[nodiscard]] bool NoInstrumentError();
 };

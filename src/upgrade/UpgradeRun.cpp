@@ -165,10 +165,8 @@ void TUpgradeWindow::RequestStop()
     stopRequested = true;
     // Ends the FTP wait the run is in now (the data connection first); the
     // run checks the flag after every call that can pump events.
-    if (linkForm && linkForm->NMFTP) {
-        linkForm->NMFTP->Abort();
-        linkForm->NMFTP->Cancel();
-    }
+    if (linkForm)
+        linkForm->AbortTransfers();
 }
 
 void TUpgradeWindow::throwIfStopRequested() const

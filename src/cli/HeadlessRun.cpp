@@ -32,26 +32,6 @@ constexpr int ActivationTimeoutMs = 5000;
 // The progress line's rate and time left change between bar steps too.
 constexpr int ProgressRefreshMs = 250;
 
-// The run's boxes go to the console for the life of one run, and the real
-// modal box is back on every way out.
-class ResponderScope
-{
-public:
-    explicit ResponderScope(ConsoleBoxes &boxes)
-        : previous(platform::SetMessageBoxResponder(
-              [&boxes](const QString &text, const QString &caption, int flags) {
-                  return boxes.respond(text, caption, flags);
-              }))
-    {
-    }
-    ~ResponderScope() { platform::SetMessageBoxResponder(previous); }
-    ResponderScope(const ResponderScope &) = delete;
-    ResponderScope &operator=(const ResponderScope &) = delete;
-
-private:
-    platform::MessageBoxResponder previous;
-};
-
 QCheckBox *moduleBox(const TfrmMain &window, const QString &name)
 {
     if (name == QLatin1String("KRN3"))
@@ -77,7 +57,14 @@ HeadlessRun::HeadlessRun(const CliOptions &options, Console &console, ConsoleBox
 {
 }
 
-HeadlessRun::~HeadlessRun() = default;
+HeadlessRun::~HeadlessRun()
+{
+    // The window goes first, while its boxes still reach the console: its
+    // link may report a refused QUIT as it closes.
+    window.reset();
+    if (responderInstalled)
+        platform::SetMessageBoxResponder(previousResponder);
+}
 
 int HeadlessRun::exec()
 {
@@ -89,6 +76,11 @@ int HeadlessRun::exec()
     if (options.programDir)
         programDir = QDir::toNativeSeparators(QFileInfo(*options.programDir).absoluteFilePath());
 
+    // No box may wait for a click on a screen no one sees: from here to the
+    // window's end every box goes to the console.
+    previousResponder = platform::SetMessageBoxResponder(
+        [this](const QString &text, const QString &caption, int flags) { return boxes.respond(text, caption, flags); });
+    responderInstalled = true;
     window = std::make_unique<TfrmMain>(programDir);
 
     // A box is usable only when the catalogue enabled it: its module is
@@ -103,8 +95,6 @@ int HeadlessRun::exec()
             return ExitUsage;
         }
     }
-
-    const ResponderScope responder(boxes);
 
     connect(window->mmStatus->document(), &QTextDocument::contentsChange, this, &HeadlessRun::echoNewMemoLines);
     if (console.showsProgress()) {
@@ -144,8 +134,10 @@ int HeadlessRun::exec()
         return ExitFailed;
     }
 
-    if (stopRequested)
+    if (stopRequested) {
+        console.printError(QStringLiteral("vxupgrade-cli: stopped before the run began; nothing was sent"));
         return ExitFailed;
+    }
     runStarted = true;
     click(window->btnCopy);
 
@@ -160,7 +152,7 @@ void HeadlessRun::requestStop()
     if (stopRequested)
         return;
     stopRequested = true;
-    console.printError(QStringLiteral("vxupgrade-cli: stopping: the window is being closed"));
+    console.printError(QStringLiteral("vxupgrade-cli: stopping, as closing the window would"));
     // What the title-bar close does: a run under way is stopped and closes
     // the link and the window itself.
     if (window && runStarted)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/CliOptions.h"
+#include "platform/MessageBox.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -58,9 +59,12 @@ private:
     CliOptions options;
     Console &console;
     ConsoleBoxes &boxes;
-    std::unique_ptr<TfrmMain> window; // a top-level window: no parent
+    // A top-level window, so no parent; the destructor releases it first.
+    std::unique_ptr<TfrmMain> window;
     QPointer<QTimer> progressTimer;
     QElapsedTimer copyClock;
+    platform::MessageBoxResponder previousResponder;
+    bool responderInstalled = false;
     int memoLinesPrinted = 0;
     bool stopRequested = false;
     bool runStarted = false;

@@ -13,7 +13,9 @@ before the commands of the next one, a command before the upload after it).
 
 import socket
 
-from pyftpdlib.ioloop import Acceptor, AsyncChat, timer
+from pyftpdlib.ioloop import Acceptor, AsyncChat
+
+from .delayed_output import DelayedOutput
 
 MAX_LINE = 4096
 
@@ -26,7 +28,7 @@ def _encode(text):
     return text.encode("utf-8", "surrogateescape")
 
 
-class _Connection(AsyncChat):
+class _Connection(DelayedOutput, AsyncChat):
     def __init__(self, sock, server, number):
         super().__init__(sock, ioloop=server.ioloop)
         self.server = server
@@ -35,8 +37,6 @@ class _Connection(AsyncChat):
         self._line = []
         self._length = 0
         self._overlong = False
-        self._deferred = []
-        self._last_due = 0.0
         try:
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         except OSError:
@@ -105,24 +105,8 @@ class _Connection(AsyncChat):
         self._record("out", reply)
         self.push(_encode(reply) + b"\n")
 
-    def _later(self, action):
-        """Runs an output action now, or after the reply delay, in order."""
-        delay = self.server.instrument.faults.reply_delay
-        if delay <= 0 and not self._deferred:
-            action()
-            return
-        now = timer()
-        due = max(now + delay, self._last_due)
-        self._last_due = due
-        self._deferred.append((due, action))
-        self.call_later(due - now, self._run_due)
-
-    def _run_due(self):
-        now = timer()
-        while self._deferred and self._deferred[0][0] <= now + 0.001:
-            _due, action = self._deferred.pop(0)
-            if not self._closed:
-                action()
+    def _reply_delay(self):
+        return self.server.instrument.faults.reply_delay
 
     # --- end -------------------------------------------------------------
 

@@ -22,9 +22,10 @@ import tempfile
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, proto_cmds
-from pyftpdlib.ioloop import AsyncChat, timer
+from pyftpdlib.ioloop import AsyncChat
 from pyftpdlib.servers import FTPServer
 
+from .delayed_output import DelayedOutput
 from .drive import bad_name_char
 from .journal import mask_password
 
@@ -131,7 +132,7 @@ class LateActiveDTP(ActiveDTP):
         self._fail()
 
 
-class SimFTPHandler(FTPHandler):
+class SimFTPHandler(DelayedOutput, FTPHandler):
     # Set per server by make_ftp_server().
     instrument = None
     journal = None
@@ -146,8 +147,6 @@ class SimFTPHandler(FTPHandler):
     def __init__(self, conn, server, ioloop=None):
         self._pending_port = None
         self._drop_due = False
-        self._deferred = []
-        self._last_due = 0.0
         self.counter[0] += 1
         self.number = self.counter[0]
         super().__init__(conn, server, ioloop)
@@ -179,25 +178,8 @@ class SimFTPHandler(FTPHandler):
     def close_when_done(self):
         self._later(lambda: AsyncChat.close_when_done(self))
 
-    def _later(self, action):
-        """Runs an output action now, or after the reply delay; queued
-        actions keep their order (a close never overtakes a reply)."""
-        delay = self.instrument.faults.reply_delay
-        if delay <= 0 and not self._deferred:
-            action()
-            return
-        now = timer()
-        due = max(now + delay, self._last_due)
-        self._last_due = due
-        self._deferred.append((due, action))
-        self.call_later(due - now, self._run_due)
-
-    def _run_due(self):
-        now = timer()
-        while self._deferred and self._deferred[0][0] <= now + 0.001:
-            _due, action = self._deferred.pop(0)
-            if not self._closed:
-                action()
+    def _reply_delay(self):
+        return self.instrument.faults.reply_delay
 
     # --- log-in and dropping ---------------------------------------------
 

@@ -1,5 +1,6 @@
 // Host resolution and connecting of TPowersock.
 #include "TPowersock.h"
+#include "TimerOffOnExit.h"
 
 #include "ESockError.h"
 #include "SocketEventSource.h"
@@ -16,18 +17,6 @@ namespace {
 
 constexpr int HostNotFound = 11001;
 constexpr int NoAddressRecord = 11004;
-
-// Stops the time-out however the wait ends, unless a handler deleted the
-// component meanwhile.
-struct TimerOffOnExit
-{
-    QPointer<TPowersock> component;
-    ~TimerOffOnExit()
-    {
-        if (component)
-            component->TimerOff();
-    }
-};
 
 } // namespace
 

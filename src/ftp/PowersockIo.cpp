@@ -1,6 +1,7 @@
 // Sending and receiving of TPowersock: buffers, lines, counts, files, and
 // the listening side of a data connection.
 #include "TPowersock.h"
+#include "TimerOffOnExit.h"
 
 #include "ESockError.h"
 #include "SocketEventSource.h"
@@ -12,20 +13,6 @@
 #include <cstring>
 
 namespace sock = platform::sock;
-
-namespace {
-
-struct TimerOffOnExit
-{
-    QPointer<TPowersock> component;
-    ~TimerOffOnExit()
-    {
-        if (component)
-            component->TimerOff();
-    }
-};
-
-} // namespace
 
 void TPowersock::SendBuffer(const char *data, std::uint16_t length)
 {

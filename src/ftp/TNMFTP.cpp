@@ -60,11 +60,12 @@ TNMFTP::~TNMFTP()
     Cancel();
 }
 
-QByteArray TNMFTP::ReadControlLine()
+template <typename Wait>
+auto TNMFTP::ClosingOnTimeOut(Wait wait)
 {
     QPointer<TNMFTP> self(this);
     try {
-        return ReadLn();
+        return wait();
     } catch (const EAbortError &) {
         throw;
     } catch (const ESockError &) {
@@ -78,20 +79,15 @@ QByteArray TNMFTP::ReadControlLine()
     }
 }
 
+QByteArray TNMFTP::ReadControlLine()
+{
+    return ClosingOnTimeOut([this] { return ReadLn(); });
+}
+
 QString TNMFTP::Transaction(const QString &command)
 {
     RefuseUnsafeText(command);
-    QPointer<TNMFTP> self(this);
-    QString first;
-    try {
-        first = TPowersock::Transaction(command);
-    } catch (const EAbortError &) {
-        throw;
-    } catch (const ESockError &) {
-        if (self && TimedOut)
-            RequestCloseSocket();
-        throw;
-    }
+    const QString first = ClosingOnTimeOut([&] { return TPowersock::Transaction(command); });
     // An empty reply is the server's close, not a reply: taking it as one
     // would report a command as done that the server never answered.
     if (first.isEmpty())

@@ -70,6 +70,9 @@ public:
 private:
     static void RefuseUnsafeText(const QString &text);
     [[nodiscard]] QByteArray ReadControlLine();
+    // Runs a wait on the control connection; one that timed out closes it.
+    template <typename Wait>
+    auto ClosingOnTimeOut(Wait wait);
     [[noreturn]] void RefuseLogin(const QString &replyLine);
     void UploadSteps(const QString &localFile, const QString &remoteFile, bool &done);
     void RefuseUpload(const QString &replyLine);

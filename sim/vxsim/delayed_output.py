@@ -1,0 +1,32 @@
+"""Output of a connection held back by the --reply-delay fault option."""
+
+from pyftpdlib.ioloop import timer
+
+
+class DelayedOutput:
+    """Mixin for a pyftpdlib connection: runs output actions now, or after
+    the reply delay. Queued actions keep their order, so a close never
+    overtakes a reply that was due before it."""
+
+    def _reply_delay(self):
+        raise NotImplementedError
+
+    def _later(self, action):
+        deferred = self.__dict__.setdefault("_deferred", [])
+        delay = self._reply_delay()
+        if delay <= 0 and not deferred:
+            action()
+            return
+        now = timer()
+        due = max(now + delay, getattr(self, "_last_due", 0.0))
+        self._last_due = due
+        deferred.append((due, action))
+        self.call_later(due - now, self._run_due)
+
+    def _run_due(self):
+        deferred = self.__dict__.setdefault("_deferred", [])
+        now = timer()
+        while deferred and deferred[0][0] <= now + 0.001:
+            _due, action = deferred.pop(0)
+            if not self._closed:
+                action()

@@ -178,7 +178,7 @@ private slots:
         // The refusal raises an FTP error that leaves the run: the window
         // shows it in a box too, and stays open; the program must still end.
         QTest::newRow("STOR refused mid-run") << QStringList{"--stor-refuse", "553@4"} << false
-                                              << QStringList{"Upload failed", "Upload failed"} << "Copying... ";
+                                              << QStringList{"Upload failed"} << "Copying... ";
     }
 
     void failuresExitOne()

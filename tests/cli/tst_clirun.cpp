@@ -48,21 +48,6 @@ Finished runCli(const QStringList &arguments, const QString &program = Program)
     return result;
 }
 
-// A folder's files come in the file system's order: sort each run of
-// "Copying... " lines.
-QStringList withCopyRunsSorted(QStringList lines)
-{
-    const QString copying = QStringLiteral("Copying... ");
-    for (qsizetype start = 0; start < lines.size();) {
-        qsizetype end = start;
-        while (end < lines.size() && lines[end].startsWith(copying))
-            ++end;
-        std::sort(lines.begin() + start, lines.begin() + end);
-        start = end == start ? start + 1 : end;
-    }
-    return lines;
-}
-
 // Two catalogued modules with SIGNAL folders and a few system files.
 void writeTwoModules(ProgramFolder &folder)
 {

@@ -2,6 +2,7 @@
 // peers for the command channel and the FTP server.
 #include "BoxRecorder.h"
 #include "FakePeer.h"
+#include "LinkOnPorts.h"
 
 #include "ftp/FtpTypes.h"
 #include "ftp/TNMFTP.h"
@@ -28,14 +29,9 @@ std::unique_ptr<FakePeer> loginPeer()
         "220 VX900 FTP\r\n");
 }
 
-// The link reads the instrument's ports from the bench settings when made.
 std::unique_ptr<TfrmVX900> linkTo(quint16 commandPort, quint16 ftpPort)
 {
-    qputenv("VX900_CMD_PORT", QByteArray::number(commandPort));
-    qputenv("VX900_FTP_PORT", QByteArray::number(ftpPort));
-    auto link = std::make_unique<TfrmVX900>(nullptr);
-    qunsetenv("VX900_CMD_PORT");
-    qunsetenv("VX900_FTP_PORT");
+    auto link = linkOnPorts(commandPort, ftpPort);
     link->ClientSocket->TimeOut = 5000;
     return link;
 }

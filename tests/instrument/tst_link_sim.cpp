@@ -2,6 +2,7 @@
 // and a real FTP server (pyftpdlib), with faults injected by option.
 #include "BoxRecorder.h"
 #include "FakePeer.h"
+#include "LinkOnPorts.h"
 
 #include "ftp/FTPException.h"
 #include "ftp/TNMFTP.h"
@@ -17,14 +18,9 @@ namespace {
 
 const QString UploadFailed = "Upload failed";
 
-// The link reads the instrument's ports from the bench settings when made.
 std::unique_ptr<TfrmVX900> linkTo(quint16 commandPort, quint16 ftpPort)
 {
-    qputenv("VX900_CMD_PORT", QByteArray::number(commandPort));
-    qputenv("VX900_FTP_PORT", QByteArray::number(ftpPort));
-    auto link = std::make_unique<TfrmVX900>(nullptr);
-    qunsetenv("VX900_CMD_PORT");
-    qunsetenv("VX900_FTP_PORT");
+    auto link = linkOnPorts(commandPort, ftpPort);
     // Short bounds: a test that goes wrong fails instead of waiting a minute.
     link->ClientSocket->TimeOut = 10000;
     link->NMFTP->TimeOut = 10000;

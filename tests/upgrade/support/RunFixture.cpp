@@ -88,7 +88,11 @@ void pressCopy(TUpgradeWindow &window)
 
 QStringList memoWithCopyRunsSorted(const QPlainTextEdit *memo)
 {
-    QStringList lines = memoLines(memo);
+    return withCopyRunsSorted(memoLines(memo));
+}
+
+QStringList withCopyRunsSorted(QStringList lines)
+{
     const QString copying = QStringLiteral("Copying... ");
     for (qsizetype start = 0; start < lines.size();) {
         qsizetype end = start;

@@ -71,6 +71,8 @@ void pressCopy(TUpgradeWindow &window);
 // The memo with each run of "Copying... " lines sorted: a folder's entries
 // come in the file system's order, which no test may rely on.
 [[nodiscard]] QStringList memoWithCopyRunsSorted(const QPlainTextEdit *memo);
+// The same for lines gathered elsewhere (a program's standard output).
+[[nodiscard]] QStringList withCopyRunsSorted(QStringList lines);
 
 // The fixture file (below the program folder) that an instrument file
 // (below "/F0:/") is the copy of: system files come from MainFrame,

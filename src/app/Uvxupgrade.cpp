@@ -1,11 +1,15 @@
 #include "app/Uvxupgrade.h"
 
-#include "app/Utilities.h"
+#include "platform/Utilities.h"
 #include "instrument/Uvx900.h"
 #include "platform/LocalFolder.h"
-#include "platform/ProgramFile.h"
+#include "platform/MessageBox.h"
+#include "platform/UserAction.h"
+#include "upgrade/AddressField.h"
+#include "upgrade/UpgradeRun.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
@@ -69,8 +73,8 @@ QPushButton *makeButton(QWidget *parent, const QString &text, const QRect &geome
 
 } // namespace
 
-TfrmMain::TfrmMain(std::optional<QString> programDir, QWidget *parent)
-    : TUpgradeWindow(parent)
+TfrmMain::TfrmMain(std::optional<QString> programDir, InstrumentPorts ports, QWidget *parent)
+    : QWidget(parent)
 {
     CreateControls();
     SetTabOrder();
@@ -78,28 +82,25 @@ TfrmMain::TfrmMain(std::optional<QString> programDir, QWidget *parent)
 
     ipAddressText.clear();
     exeDir.clear();
-    linkForm = new TfrmVX900(this);
-    fileCount = 0;
-    copiedBytes = 0;
-    totalBytes = 0;
+    linkForm = new TfrmVX900(this, ports);
 
-    if (programDir) {
-        exeDir = *programDir;
-        if (!exeDir.endsWith(platform::LocalSeparator))
-            exeDir += platform::LocalSeparator;
-    } else {
-        exeDir = SplitPath(platform::ModuleFileName()).folder;
-    }
+    exeDir = ProgramFolder(programDir);
 
-    // The file's existence alone decides, whatever it holds.
-    const QString iniPath = exeDir + QStringLiteral("vxUpgrade.ini");
-    if (platform::FileExists(iniPath))
-        LoadCatalogue(iniPath);
-    else
-        ScanTargetFolder();
+    moduleList = std::make_unique<ModuleCatalogue>(exeDir);
+    moduleList->Build();
+    for (const QString &name : ModuleCatalogue::BoxNames())
+        showModuleBox(name);
+    moduleList->OnBoxChanged = [this](const QString &name) { showModuleBox(name); };
+
+    RunObserver &observer = *this;
+    upgradeRun = std::make_unique<UpgradeRun>(*linkForm, *moduleList, exeDir, observer);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    // The run refers to the link and the catalogue: it goes first.
+    upgradeRun.reset();
+}
 
 void TfrmMain::CreateControls()
 {
@@ -138,10 +139,7 @@ void TfrmMain::CreateControls()
 
     IPAddress = new QLineEdit(this);
     IPAddress->setGeometry(88, 8, 113, 23);
-    // Every place takes a digit or stays blank ("0" in Qt's mask letters),
-    // the dots are fixed and a blank shows as " ": the text is always 15
-    // characters long.
-    IPAddress->setInputMask(QStringLiteral("000.000.000.000; "));
+    IPAddress->setInputMask(upgrade::AddressFieldMask);
     IPAddress->setMaxLength(15);
     IPAddress->setAttribute(Qt::WA_InputMethodEnabled, false);
 
@@ -150,7 +148,7 @@ void TfrmMain::CreateControls()
     bold.setBold(true);
     Label3->setFont(bold);
 
-    cbKRN3 = makeModuleBox(this, QStringLiteral("KRN3"), {16, 376, 57, 17});
+    cbKRN3 = makeModuleBox(this, ModuleName::KRN3, {16, 376, 57, 17});
 
     Bevel1 = new QFrame(this);
     Bevel1->setGeometry(8, 368, 241, 65);
@@ -159,10 +157,10 @@ void TfrmMain::CreateControls()
     Bevel1->lower();
     Bevel1->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    cbQMX53 = makeModuleBox(this, QStringLiteral("QMX53"), {16, 408, 57, 17});
-    cbLPS3 = makeModuleBox(this, QStringLiteral("LPS3"), {16, 392, 57, 17});
-    cbSBX3 = makeModuleBox(this, QStringLiteral("SBX3"), {88, 376, 65, 17});
-    cbPRZ53 = makeModuleBox(this, QStringLiteral("PRZ53"), {88, 392, 65, 17});
+    cbQMX53 = makeModuleBox(this, ModuleName::QMX53, {16, 408, 57, 17});
+    cbLPS3 = makeModuleBox(this, ModuleName::LPS3, {16, 392, 57, 17});
+    cbSBX3 = makeModuleBox(this, ModuleName::SBX3, {88, 376, 65, 17});
+    cbPRZ53 = makeModuleBox(this, ModuleName::PRZ53, {88, 392, 65, 17});
 
     // The controls' own names, so that the controls can be found by them.
     const std::pair<QWidget *, const char *> names[] = {
@@ -190,28 +188,31 @@ void TfrmMain::ConnectHandlers()
     // Connected after the mask has filled the field, so that making the
     // window is no change of the address.
     lastAddressText = IPAddress->displayText();
-    connect(IPAddress, &QLineEdit::textChanged, this, [this] {
+    // Every handler runs through the guard: an error it raises is shown in
+    // the error box and never gets back into Qt's event delivery.
+    connect(IPAddress, &QLineEdit::textChanged, this, platform::GuardUserAction([this] {
         if (IPAddress->displayText() != lastAddressText)
             IPAddressChange();
-    });
+    }));
     IPAddress->installEventFilter(this);
 
-    connect(btnCopy, &QPushButton::clicked, this, [this] { btnCopyClick(); });
-    connect(btnQuit, &QPushButton::clicked, this, &TfrmMain::btnQuitClick);
+    connect(btnCopy, &QPushButton::clicked, this, platform::GuardUserAction([this] { btnCopyClick(); }));
+    connect(btnQuit, &QPushButton::clicked, this, platform::GuardUserAction([this] { btnQuitClick(); }));
     // toggled, not clicked: the handlers also run when code changes a box,
     // and only when its state really changes.
-    connect(cbKRN3, &QCheckBox::toggled, this, &TfrmMain::cbKRN3Click);
-    connect(cbLPS3, &QCheckBox::toggled, this, &TfrmMain::cbLPS3Click);
-    connect(cbQMX53, &QCheckBox::toggled, this, &TfrmMain::cbQMX53Click);
-    connect(cbPRZ53, &QCheckBox::toggled, this, &TfrmMain::cbPRZ53Click);
-    connect(cbSBX3, &QCheckBox::toggled, this, &TfrmMain::cbSBX3Click);
+    const std::pair<QCheckBox *, void (TfrmMain::*)()> handlers[] = {
+        {cbKRN3, &TfrmMain::cbKRN3Click}, {cbLPS3, &TfrmMain::cbLPS3Click}, {cbQMX53, &TfrmMain::cbQMX53Click},
+        {cbPRZ53, &TfrmMain::cbPRZ53Click}, {cbSBX3, &TfrmMain::cbSBX3Click},
+    };
+    for (const auto &[box, handler] : handlers)
+        connect(box, &QCheckBox::toggled, this, platform::GuardUserAction([this, handler] { (this->*handler)(); }));
 }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == IPAddress && event->type() == QEvent::FocusOut)
-        IPAddressExit();
-    return TUpgradeWindow::eventFilter(watched, event);
+        platform::RunUserAction([this] { IPAddressExit(); });
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfrmMain::IPAddressChange()
@@ -227,34 +228,202 @@ void TfrmMain::IPAddressExit()
     ipAddressText.remove(u' ');
 }
 
-void TfrmMain::btnQuitClick()
+// --- the catalogue and the module boxes --------------------------------
+
+void TfrmMain::LoadCatalogue(const QString &iniPath)
 {
-    // During a run this stops the run, which closes the window once it has
-    // unwound (the title-bar close does the same, in TUpgradeWindow).
-    CloseMainWindow();
+    if (moduleList)
+        moduleList->LoadCatalogue(iniPath);
+}
+
+void TfrmMain::ScanTargetFolder()
+{
+    if (moduleList)
+        moduleList->ScanTargetFolder();
+}
+
+void TfrmMain::SetModuleSelected(const QString &name, bool selected)
+{
+    if (moduleList)
+        moduleList->SetModuleSelected(name, selected);
+}
+
+QCheckBox *TfrmMain::CheckBoxOf(const QString &moduleName) const
+{
+    // Each box is captioned with its module's name.
+    for (QCheckBox *box : {cbKRN3, cbLPS3, cbQMX53, cbSBX3, cbPRZ53}) {
+        if (box->text() == moduleName)
+            return box;
+    }
+    return nullptr;
+}
+
+void TfrmMain::moduleBoxClicked(const QString &moduleName)
+{
+    // A released catalogue: a box changed while the window closes touches nothing.
+    if (moduleList && CheckBoxOf(moduleName))
+        moduleList->TickBox(moduleName, CheckBoxOf(moduleName)->isChecked());
+}
+
+void TfrmMain::showModuleBox(const QString &moduleName)
+{
+    if (!moduleList)
+        return;
+    const ModuleCatalogue::Box state = moduleList->box(moduleName);
+    QCheckBox *box = CheckBoxOf(moduleName);
+    if (!box)
+        return;
+    box->setEnabled(state.enabled);
+    // Runs the box's handler when the state changes, as a tick by code does.
+    box->setChecked(state.ticked);
 }
 
 void TfrmMain::cbKRN3Click()
 {
-    SetModuleSelected(QStringLiteral("KRN3"), cbKRN3->isChecked());
+    moduleBoxClicked(ModuleName::KRN3);
 }
 
 void TfrmMain::cbLPS3Click()
 {
-    SetModuleSelected(QStringLiteral("LPS3"), cbLPS3->isChecked());
+    moduleBoxClicked(ModuleName::LPS3);
 }
 
 void TfrmMain::cbQMX53Click()
 {
-    SetModuleSelected(QStringLiteral("QMX53"), cbQMX53->isChecked());
+    moduleBoxClicked(ModuleName::QMX53);
 }
 
 void TfrmMain::cbPRZ53Click()
 {
-    SetModuleSelected(QStringLiteral("PRZ53"), cbPRZ53->isChecked());
+    moduleBoxClicked(ModuleName::PRZ53);
 }
 
 void TfrmMain::cbSBX3Click()
 {
-    SetModuleSelected(QStringLiteral("SBX3"), cbSBX3->isChecked());
+    moduleBoxClicked(ModuleName::SBX3);
+}
+
+// --- the run ---------------------------------------------------------------
+
+bool TfrmMain::runInProgress() const
+{
+    return upgradeRun && upgradeRun->running();
+}
+
+void TfrmMain::btnCopyClick()
+{
+    // The FTP waits keep the window live: a second run started inside the
+    // first would reconnect the link it is using, and one started while the
+    // link closes would use a catalogue on its way out.
+    if (closingStarted || !upgradeRun || upgradeRun->running())
+        return;
+
+    btnCopy->setEnabled(false);
+    const RunResult result = upgradeRun->Run(ipAddressText);
+    btnCopy->setEnabled(!closingStarted);
+
+    if (result.mayRetry) {
+        // The window stays for another try, so the pointer must not stay busy.
+        unsetCursor();
+        if (result.raised)
+            platform::ShowErrorMessage(result.message);
+    } else {
+        CloseMainWindow();
+    }
+}
+
+void TfrmMain::btnQuitClick()
+{
+    // During a run this stops the run, which closes the window once it has
+    // unwound (the title-bar close does the same).
+    CloseMainWindow();
+}
+
+void TfrmMain::CloseMainWindow()
+{
+    if (runInProgress()) {
+        upgradeRun->RequestStop();
+        return;
+    }
+    if (closingStarted)
+        return;
+    closingStarted = true;
+    btnCopy->setEnabled(false);
+    btnQuit->setEnabled(false);
+
+    // Each member is taken out before it is released: the link's destructor
+    // waits for the instrument's answer to QUIT and keeps the event loop
+    // turning, and nothing that runs meanwhile may find it half gone.
+    upgradeRun.reset();
+    moduleList.reset();
+    delete std::exchange(linkForm, nullptr);
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    if (runInProgress()) {
+        // The run still uses the catalogue and the link: it closes the window
+        // itself once it has stopped.
+        event->ignore();
+        upgradeRun->RequestStop();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+qint64 TfrmMain::MeasureFolder(const QString &folder)
+{
+    return upgradeRun ? upgradeRun->MeasureFolder(folder) : 0;
+}
+
+bool TfrmMain::ConfirmLowSpace()
+{
+    return upgradeRun && upgradeRun->ConfirmLowSpace();
+}
+
+bool TfrmMain::CopyModule(ModuleEntry &entry)
+{
+    return upgradeRun && upgradeRun->CopyModule(entry);
+}
+
+bool TfrmMain::CopyTree(const QString &localFolder, const QString &instrumentFolder)
+{
+    return upgradeRun && upgradeRun->CopyTree(localFolder, instrumentFolder);
+}
+
+bool TfrmMain::MakeNameFiles()
+{
+    return upgradeRun && upgradeRun->MakeNameFiles();
+}
+
+// --- what the run reports --------------------------------------------------
+
+void TfrmMain::runStarted()
+{
+    mmStatus->clear();
+    ProgressBar->setValue(0);
+}
+
+void TfrmMain::stepEntered(RunStep step)
+{
+    // From the NAME files on, every end of the run but an error closes the
+    // window, so nothing sets the pointer back.
+    if (step == RunStep::NameFiles)
+        setCursor(Qt::WaitCursor);
+}
+
+void TfrmMain::memoLine(const QString &line)
+{
+    mmStatus->appendPlainText(line);
+}
+
+void TfrmMain::progress(const RunProgress &progress)
+{
+    ProgressBar->setValue(progress.bar);
+}
+
+int TfrmMain::box(const QString &text, const QString &caption, int flags)
+{
+    return platform::MessageBox(text, caption, flags);
 }

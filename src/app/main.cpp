@@ -1,5 +1,6 @@
 #include "app/Uvxupgrade.h"
-#include "platform/Application.h"
+#include "gui/Application.h"
+#include "platform/UserAction.h"
 
 #include <QTimer>
 
@@ -7,7 +8,7 @@
 
 // Saves a picture of the window to the file named by VX_SCREENSHOT and
 // closes it: how the demo shows the window on a machine without a display.
-static void scheduleScreenshot(TfrmMain &window)
+static void scheduleScreenshot(QWidget &window)
 {
     const QString path = qEnvironmentVariable("VX_SCREENSHOT");
     if (path.isEmpty())
@@ -24,8 +25,9 @@ static void scheduleScreenshot(TfrmMain &window)
 int main(int argc, char *argv[])
 {
     platform::TApplication app(argc, argv);
-    return platform::TApplication::RunGuarded([&app] {
-        TfrmMain frmMain;
+    return platform::RunGuarded([&app] {
+        // The bench settings are read here, once; a real instrument has none.
+        TfrmMain frmMain(std::nullopt, InstrumentPorts::FromBenchSettings(QProcessEnvironment::systemEnvironment()));
         frmMain.show();
         scheduleScreenshot(frmMain);
         app.exec();

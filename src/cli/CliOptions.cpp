@@ -1,27 +1,9 @@
 #include "cli/CliOptions.h"
 
-#include <QRegularExpression>
+#include "upgrade/AddressField.h"
+#include "upgrade/ModuleCatalogue.h"
 
 namespace cli {
-
-namespace {
-
-// The window's address field holds four groups of up to three digits; an
-// address it could not hold is not one the window's run could be given.
-bool fitsTheAddressField(const QString &address)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9]{1,3}(\\.[0-9]{1,3}){3}$"));
-    return pattern.match(address).hasMatch();
-}
-
-} // namespace
-
-const QStringList &moduleBoxNames()
-{
-    static const QStringList names{QStringLiteral("KRN3"), QStringLiteral("LPS3"), QStringLiteral("QMX53"),
-                                   QStringLiteral("SBX3"), QStringLiteral("PRZ53")};
-    return names;
-}
 
 QString usageText()
 {
@@ -83,7 +65,9 @@ ParsedArguments parseArguments(const QStringList &arguments)
         } else if (name == QLatin1String("--ip")) {
             if (addressGiven)
                 return fail(QStringLiteral("--ip given twice"));
-            if (!fitsTheAddressField(*value))
+            // An address the window's field could not hold is not one its run
+            // could be given.
+            if (!upgrade::FitsAddressField(*value))
                 return fail(QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits")
                                 .arg(*value));
             options.address = *value;
@@ -94,9 +78,9 @@ ParsedArguments parseArguments(const QStringList &arguments)
                 if (module.isEmpty())
                     return fail(QStringLiteral("--signals: empty module name in \"%1\"").arg(*value));
                 // Names compare exactly, as the window's catalogue does.
-                if (!moduleBoxNames().contains(module))
+                if (!ModuleCatalogue::BoxNames().contains(module))
                     return fail(QStringLiteral("--signals: %1 has no check box (the boxes are %2)")
-                                    .arg(module, moduleBoxNames().join(QLatin1String(", "))));
+                                    .arg(module, ModuleCatalogue::BoxNames().join(QLatin1String(", "))));
                 if (!options.signalModules.contains(module))
                     options.signalModules << module;
             }

@@ -10,8 +10,8 @@ namespace cli {
 // How the low-space question ("Click YES to continue?") is answered.
 enum class LowSpaceAnswer { AskOnTerminal, Yes, No };
 
-// What the command line asks for. Module names are checked against the
-// window's boxes only once the window (and with it the catalogue) exists.
+// What the command line asks for. Whether a named module's box is enabled
+// is checked once the catalogue has been read.
 struct CliOptions
 {
     QString address;
@@ -33,8 +33,5 @@ struct ParsedArguments
 [[nodiscard]] ParsedArguments parseArguments(const QStringList &arguments);
 
 [[nodiscard]] QString usageText();
-
-// The module names that have a check box in the window, in the window's order.
-[[nodiscard]] const QStringList &moduleBoxNames();
 
 } // namespace cli

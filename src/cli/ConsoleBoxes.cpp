@@ -49,13 +49,8 @@ int ConsoleBoxes::respond(const QString &text, const QString &caption, int flags
     const QString kind = kindOf(flags);
     console.printError(QStringLiteral("[%1 box] %2\n%3").arg(kind, caption, indented(text)));
 
-    if ((flags & 0x0F) != platform::MB_YESNO) {
-        if ((flags & 0xF0) == platform::MB_ICONERROR)
-            ++errors;
-        else if ((flags & 0xF0) == platform::MB_ICONINFORMATION)
-            success = true; // the run's only information box is its success box
+    if (!platform::IsQuestion(flags))
         return platform::IDOK;
-    }
 
     bool yes = false;
     switch (answer) {
@@ -75,7 +70,6 @@ int ConsoleBoxes::respond(const QString &text, const QString &caption, int flags
         }
         break;
     }
-    saidNo = !yes;
     return yes ? platform::IDYES : platform::IDNO;
 }
 

@@ -14,8 +14,7 @@ class Console;
 // Answers the run's message boxes without a display: every box is printed to
 // standard error with its kind and text, an OK box is acknowledged at once,
 // and a Yes/No question (the low-space prompt is the run's only one) is
-// answered by --yes/--no, else on the terminal, else No. It also keeps what
-// the boxes tell about how the run ended.
+// answered by --yes/--no, else on the terminal, else No.
 class ConsoleBoxes
 {
 public:
@@ -27,10 +26,6 @@ public:
     // The message-box function's stand-in: returns IDOK, IDYES or IDNO.
     int respond(const QString &text, const QString &caption, int flags);
 
-    [[nodiscard]] int errorBoxes() const { return errors; }
-    [[nodiscard]] bool successShown() const { return success; }
-    [[nodiscard]] bool declined() const { return saidNo; }
-
     // "error", "information", "question" or "message", from the box's flags.
     [[nodiscard]] static QString kindOf(int flags);
 
@@ -41,9 +36,6 @@ private:
     LowSpaceAnswer answer;
     bool inputIsTerminal;
     LineReader readLine;
-    int errors = 0;
-    bool success = false;
-    bool saidNo = false;
 };
 
 } // namespace cli

@@ -1,9 +1,11 @@
 #include "cli/CliOptions.h"
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
-#include "cli/HeadlessRun.h"
+#include "cli/ConsoleRun.h"
 #include "cli/StopSignals.h"
-#include "platform/Application.h"
+#include "platform/UserAction.h"
+
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <exception>
@@ -19,17 +21,6 @@ std::optional<QString> readInputLine()
     if (!std::getline(std::cin, line))
         return std::nullopt;
     return QString::fromLocal8Bit(line.c_str());
-}
-
-QtMessageHandler qtDefaultHandler = nullptr;
-
-// The platform plugin asks for a per-user runtime folder that nothing here
-// uses; in a root shell without one its complaint would open every log.
-void dropRuntimeFolderNotice(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
-    qtDefaultHandler(type, context, message);
 }
 
 } // namespace
@@ -49,23 +40,22 @@ int main(int argc, char *argv[])
         return cli::ExitUpgraded;
     }
 
-    // Never a window on a screen, whatever display this shell has.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qtDefaultHandler = qInstallMessageHandler(dropRuntimeFolderNotice);
-    platform::TApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
+    // The bench settings are read here, once; a real instrument has none.
+    const InstrumentPorts ports = InstrumentPorts::FromBenchSettings(QProcessEnvironment::systemEnvironment());
 
     cli::Console console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
     cli::ConsoleBoxes boxes(console, parsed.options.lowSpace, ::isatty(STDIN_FILENO) == 1, readInputLine);
-    cli::HeadlessRun run(parsed.options, console, boxes, &app);
+    cli::ConsoleRun run(parsed.options, ports, console, boxes, &app);
     cli::StopSignals stopSignals(&app);
-    QObject::connect(&stopSignals, &cli::StopSignals::received, &run, &cli::HeadlessRun::requestStop);
+    QObject::connect(&stopSignals, &cli::StopSignals::received, &run, &cli::ConsoleRun::requestStop);
 
     try {
         return run.exec();
     } catch (const std::exception &error) {
-        // Only the window's construction can get here: an error inside the
-        // run is shown as the window shows it, in an error box.
-        console.printError(QStringLiteral("vxupgrade-cli: %1").arg(QString::fromUtf8(error.what())));
+        // The run catches what happens inside it; only reading the program
+        // folder can get here.
+        console.printError(QStringLiteral("vxupgrade-cli: %1").arg(platform::ExceptionMessage(error)));
         return cli::ExitFailed;
     }
 }

@@ -13,20 +13,12 @@
 
 namespace sock = platform::sock;
 
-namespace {
-
-constexpr int HostNotFound = 11001;
-constexpr int NoAddressRecord = 11004;
-
-} // namespace
-
 void TPowersock::ResolveHost()
 {
     StatusMessage(8, QStringLiteral("Resolve Host"));
     const QString name = Proxy.isEmpty() ? Host : Proxy;
-    const std::uint32_t dotted = sock::ParseDottedAddress(name.toUtf8());
-    if (dotted != sock::NoAddress) {
-        remoteAddress = dotted;
+    if (const std::optional<std::uint32_t> dotted = sock::ParseDottedAddress(name)) {
+        remoteAddress = *dotted;
         return;
     }
 
@@ -37,9 +29,9 @@ void TPowersock::ResolveHost()
         AsyncDone = false;
         lookupId = QHostInfo::lookupHost(name, this, [this](const QHostInfo &info) {
             std::uint32_t address = 0;
-            int error = info.error() == QHostInfo::NoError ? 0 : HostNotFound;
+            int error = info.error() == QHostInfo::NoError ? 0 : sock::HostNotFound;
             if (error == 0) {
-                error = NoAddressRecord;
+                error = sock::NoAddressRecord;
                 for (const QHostAddress &a : info.addresses()) {
                     if (a.protocol() == QAbstractSocket::IPv4Protocol) {
                         address = qToBigEndian(a.toIPv4Address());

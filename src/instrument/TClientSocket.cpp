@@ -4,7 +4,6 @@
 #include "ftp/SocketErrorTable.h"
 #include "platform/Sockets.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <poll.h>
 
@@ -15,11 +14,6 @@ namespace sock = platform::sock;
 
 namespace {
 
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEADDRNOTAVAIL = 10049;
-constexpr int WSAETIMEDOUT = 10060;
-
 // Milliseconds for poll: -1 waits without limit (TimeOut 0).
 int millisecondsUntil(TClientSocket::Deadline deadline)
 {
@@ -28,18 +22,6 @@ int millisecondsUntil(TClientSocket::Deadline deadline)
         return -1;
     const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
     return int(std::clamp<long long>(left, 0, 24LL * 3600 * 1000));
-}
-
-// The C library's inet_aton keeps inet_addr's rules (a part with a leading 0
-// is octal, 0x hexadecimal, fewer than four parts fill the low bytes) without
-// inet_addr's ambiguity for 255.255.255.255.
-bool convertAddress(const QString &text, in_addr &address)
-{
-    const QByteArray bytes = text.toLatin1();
-    // A NUL would end the C text early and let "1.2.3.4\0junk" pass.
-    if (bytes.contains('\0') || text != QString::fromLatin1(bytes))
-        return false;
-    return inet_aton(bytes.constData(), &address) != 0;
 }
 
 } // namespace
@@ -71,15 +53,15 @@ void TClientSocket::failWith(int wsaCode)
 void TClientSocket::Open()
 {
     Close();
-    in_addr address{};
-    if (!convertAddress(Address, address))
-        failWith(WSAEADDRNOTAVAIL);
+    const std::optional<std::uint32_t> address = sock::ParseDottedAddress(Address);
+    if (!address)
+        failWith(sock::AddressNotAvailable);
     fd = sock::CreateTcpSocket();
     if (fd < 0)
         failWith(sock::LastSocketError());
 
     const Deadline deadline = ReadDeadline();
-    if (!sock::StartConnect(fd, address.s_addr, Port) && sock::LastSocketError() != WSAEINTR)
+    if (!sock::StartConnect(fd, *address, Port) && sock::LastSocketError() != sock::Interrupted)
         failWith(sock::LastSocketError());
     waitFor(POLLOUT, deadline);
     if (const int error = sock::PendingError(fd))
@@ -94,7 +76,7 @@ void TClientSocket::waitFor(short events, Deadline deadline)
         if (ready > 0)
             return; // errors and hang-ups show in the call that follows
         if (ready == 0)
-            failWith(WSAETIMEDOUT);
+            failWith(sock::TimedOut);
         if (errno != EINTR)
             failWith(sock::WsaErrorFromErrno(errno));
     }
@@ -111,9 +93,9 @@ void TClientSocket::Write(const QByteArray &bytes)
         const std::ptrdiff_t n = sock::Send(fd, bytes.constData() + sent, size_t(bytes.size() - sent));
         if (n >= 0)
             sent += n;
-        else if (sock::LastSocketError() == WSAEWOULDBLOCK)
+        else if (sock::LastSocketError() == sock::WouldBlock)
             waitFor(POLLOUT, deadline);
-        else if (sock::LastSocketError() != WSAEINTR)
+        else if (sock::LastSocketError() != sock::Interrupted)
             failWith(sock::LastSocketError());
     }
 }
@@ -128,9 +110,9 @@ bool TClientSocket::ReadByte(char &byte, Deadline deadline)
             return true;
         if (n == 0)
             return false; // the instrument closed its side
-        if (sock::LastSocketError() == WSAEWOULDBLOCK)
+        if (sock::LastSocketError() == sock::WouldBlock)
             waitFor(POLLIN, deadline);
-        else if (sock::LastSocketError() != WSAEINTR)
+        else if (sock::LastSocketError() != sock::Interrupted)
             failWith(sock::LastSocketError());
     }
 }

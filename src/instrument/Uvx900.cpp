@@ -27,27 +27,6 @@ const char *kindName(TCmdType kind)
     return value >= 0 && value < int(KindNames.size()) ? KindNames[size_t(value)] : nullptr;
 }
 
-// The instrument always listens on 5000 and 21; benches and the simulator
-// run on other ports and name them in the environment.
-quint16 benchPort(const char *variable, quint16 instrumentPort)
-{
-    bool ok = false;
-    const int port = qEnvironmentVariable(variable).toInt(&ok);
-    return ok && port > 0 && port <= 65535 ? quint16(port) : instrumentPort;
-}
-
-// A double quote ends the quoted argument early and a control character
-// (CR, LF, NUL ...) ends or corrupts the command line: either would let a
-// name smuggle its own command to the instrument.
-bool fitsCommandLine(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c == u'"' || c.category() == QChar::Other_Control)
-            return false;
-    }
-    return true;
-}
-
 QByteArray quoted(const QString &text)
 {
     return '"' + text.toUtf8() + '"';
@@ -55,12 +34,22 @@ QByteArray quoted(const QString &text)
 
 } // namespace
 
-TfrmVX900::TfrmVX900(QObject *owner)
+bool InstrumentCanCarry(const QString &text)
+{
+    // Other_Control covers C0 (CR, LF, NUL ...), DEL and C1 alike.
+    for (const QChar c : text) {
+        if (c == u'"' || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+TfrmVX900::TfrmVX900(QObject *owner, InstrumentPorts ports)
     : QObject(owner)
     , NMFTP(new TNMFTP(this))
     , ClientSocket(std::make_unique<TClientSocket>())
 {
-    NMFTP->Port = benchPort("VX900_FTP_PORT", 21);
+    NMFTP->Port = ports.ftp;
     NMFTP->TimeOut = 60000;
     NMFTP->ReportLevel = 0;
     NMFTP->UserID = QStringLiteral("kirosu");
@@ -76,7 +65,7 @@ TfrmVX900::TfrmVX900(QObject *owner)
     NMFTP->OnUnSupportedFunction = [this](TCmdType kind) { NMFTPUnSupportedFunction(kind); };
     NMFTP->OnAuthenticationFailed = [this](bool &handled) { NMFTPAuthenticationFailed(handled); };
 
-    ClientSocket->Port = benchPort("VX900_CMD_PORT", 5000);
+    ClientSocket->Port = ports.command;
     ClientSocket->TimeOut = NMFTP->TimeOut;
 }
 
@@ -96,12 +85,13 @@ TfrmVX900::~TfrmVX900()
 bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
+    Identity.clear();
     ClientSocket->Close();
     ClientSocket->Address = address;
     try {
         ClientSocket->Open();
     } catch (const ESockError &) {
-        platform::MessageBox(QStringLiteral("Can't connect VX900.\n\nPlease check IP address."), LinkCaption, ErrorBox);
+        showBox(QStringLiteral("Can't connect VX900.\n\nPlease check IP address."), LinkCaption, ErrorBox);
         return false;
     }
     if (NMFTP->Connected)
@@ -110,12 +100,19 @@ bool TfrmVX900::Connect(const QString &address)
     NMFTP->Connect();
 
     SendCommand("*IDN?");
-    QByteArray identity;
-    ReadResponse(identity);
-    if (identity.contains("ALVO/BRECKMOOR,VX900"))
+    ReadResponse(Identity);
+    if (Identity.contains("ALVO/BRECKMOOR,VX900"))
         return true;
-    platform::MessageBox(QStringLiteral("This instrument is not a VX900.\n\nCan not continue."), LinkCaption, ErrorBox);
+    showBox(QStringLiteral("This instrument is not a VX900.\n\nCan not continue."), LinkCaption, ErrorBox);
     return false;
+}
+
+int TfrmVX900::showBox(const QString &text, const QString &caption, int flags)
+{
+    // A copy: the handler may replace itself while the box is up.
+    if (const platform::MessageBoxResponder handler = OnMessageBox)
+        return handler(text, caption, flags);
+    return platform::MessageBox(text, caption, flags);
 }
 
 void TfrmVX900::Disconnect()
@@ -156,7 +153,7 @@ bool TfrmVX900::NoInstrumentError()
 
 bool TfrmVX900::ChangeDirectory(const QString &path)
 {
-    if (!fitsCommandLine(path))
+    if (!InstrumentCanCarry(path))
         return false;
     SendCommand(":MMEM:CDIR " + quoted(path) + '\n');
     return NoInstrumentError();
@@ -169,7 +166,7 @@ bool TfrmVX900::ChangeSubdirectory(const QString &parent, const QString &name)
 
 bool TfrmVX900::HasDirectory(const QString &parent, const QString &name)
 {
-    if (!fitsCommandLine(parent) || !fitsCommandLine(name))
+    if (!InstrumentCanCarry(parent) || !InstrumentCanCarry(name))
         return false;
     SendCommand("MMEM:CAT? " + quoted(parent));
     QByteArray reply;
@@ -179,7 +176,7 @@ bool TfrmVX900::HasDirectory(const QString &parent, const QString &name)
 
 bool TfrmVX900::MakeDirectory(const QString &parent, const QString &name)
 {
-    if (!fitsCommandLine(name) || !ChangeDirectory(parent))
+    if (!InstrumentCanCarry(name) || !ChangeDirectory(parent))
         return false;
     SendCommand("MMEM:MDIR " + quoted(name));
     return NoInstrumentError();
@@ -215,7 +212,7 @@ void TfrmVX900::NMFTPFailure([[maybe_unused]] bool &Handled, TCmdType Trans_Type
 {
     const char *name = transfersAborted ? nullptr : kindName(Trans_Type);
     if (name)
-        platform::MessageBox(QString::fromLatin1(name) + QStringLiteral(" failed"), FtpCaption, ErrorBox);
+        showBox(QString::fromLatin1(name) + QStringLiteral(" failed"), FtpCaption, ErrorBox);
     LastTransferOk = false;
     // Handled stays false: the FTP client goes on to raise its error, which
     // ends the run where the failure happened.
@@ -224,11 +221,11 @@ void TfrmVX900::NMFTPFailure([[maybe_unused]] bool &Handled, TCmdType Trans_Type
 void TfrmVX900::NMFTPUnSupportedFunction(TCmdType Trans_Type)
 {
     if (const char *name = kindName(Trans_Type))
-        platform::MessageBox(QString::fromLatin1(name) + QStringLiteral(" not supported by this server"), FtpCaption,
+        showBox(QString::fromLatin1(name) + QStringLiteral(" not supported by this server"), FtpCaption,
                              ErrorBox);
 }
 
 void TfrmVX900::NMFTPAuthenticationFailed(bool &)
 {
-    platform::MessageBox(QStringLiteral("Authentication Failed"), FtpCaption, ErrorBox);
+    showBox(QStringLiteral("Authentication Failed"), FtpCaption, ErrorBox);
 }

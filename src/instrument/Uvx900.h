@@ -1,5 +1,8 @@
 #pragma once
 
+#include "instrument/InstrumentPorts.h"
+#include "platform/MessageBox.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -9,6 +12,12 @@
 class TClientSocket;
 class TNMFTP;
 enum class TCmdType : int;
+
+// True when `text` can travel inside one of the instrument's command lines:
+// they quote names with double quotes and end at a line feed, and nothing
+// escapes either, so a double quote or a control character would end the
+// name early or smuggle in a command of its own.
+[[nodiscard]] bool InstrumentCanCarry(const QString &text);
 
 // The instrument link: owns the command channel and the FTP client of one
 // VX900 and turns their outcomes into the operator's messages. Never shown.
@@ -21,14 +30,18 @@ class TfrmVX900 : public QObject
     Q_OBJECT
 
 public:
-    explicit TfrmVX900(QObject *owner);
+    // The command channel goes to `ports.command`, FTP to `ports.ftp`.
+    explicit TfrmVX900(QObject *owner, InstrumentPorts ports = {});
     ~TfrmVX900() override; // closes the command channel and the FTP connection
 
     TNMFTP *NMFTP = nullptr; // owned
-    // The command channel; its port is 5000 unless the bench setting
-    // VX900_CMD_PORT names another.
     std::unique_ptr<TClientSocket> ClientSocket;
     bool LastTransferOk = true;
+    // The instrument's reply to "*IDN?" at the last Connect that got one.
+    QByteArray Identity;
+    // Where the link's boxes go; unassigned, to platform::MessageBox. The
+    // upgrade run takes them while it lives, so that its view answers them.
+    platform::MessageBoxResponder OnMessageBox;
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
     [[nodiscard]] bool Connect(const QString &address);
@@ -63,6 +76,8 @@ public:
     void NMFTPAuthenticationFailed(bool &Handled);
 
 private:
+    int showBox(const QString &text, const QString &caption, int flags);
+
     bool transfersAborted = false;
 
     // Reads one entry of the instrument's error queue: true when it is empty.

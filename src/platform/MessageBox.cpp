@@ -1,8 +1,6 @@
-#include "MessageBox.h"
+#include "platform/MessageBox.h"
 
-#include <QApplication>
-#include <QMessageBox>
-
+#include <cstdio>
 #include <utility>
 
 namespace platform {
@@ -14,43 +12,38 @@ MessageBoxResponder &installedResponder()
     return responder;
 }
 
-int showModalBox(const QString &text, const QString &caption, int flags)
+MessageBoxResponder &installedPresenter()
 {
-    QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(caption);
-    box.setText(text);
+    static MessageBoxResponder presenter;
+    return presenter;
+}
 
-    const int icon = flags & 0xF0;
-    if (icon == MB_ICONERROR)
-        box.setIcon(QMessageBox::Critical);
-    else if (icon == MB_ICONQUESTION)
-        box.setIcon(QMessageBox::Question);
-    else if (icon == MB_ICONINFORMATION)
-        box.setIcon(QMessageBox::Information);
-
-    if ((flags & 0x0F) == MB_YESNO) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-    return IDOK;
+int writeToStandardError(const QString &text, const QString &caption, int flags)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
+    return IsQuestion(flags) ? IDNO : IDOK;
 }
 
 } // namespace
 
 int MessageBox(const QString &text, const QString &caption, int flags)
 {
-    // Copy first: a responder may install another one while it answers.
-    const MessageBoxResponder responder = installedResponder();
-    if (responder)
+    // Copies first: a responder may install another one while it answers.
+    if (const MessageBoxResponder responder = installedResponder())
         return responder(text, caption, flags);
-    return showModalBox(text, caption, flags);
+    if (const MessageBoxResponder presenter = installedPresenter())
+        return presenter(text, caption, flags);
+    return writeToStandardError(text, caption, flags);
 }
 
 MessageBoxResponder SetMessageBoxResponder(MessageBoxResponder responder)
 {
     return std::exchange(installedResponder(), std::move(responder));
+}
+
+MessageBoxResponder SetMessageBoxPresenter(MessageBoxResponder presenter)
+{
+    return std::exchange(installedPresenter(), std::move(presenter));
 }
 
 } // namespace platform

@@ -46,14 +46,14 @@ int WsaErrorFromErrno(int e)
 {
     switch (e) {
     case 0: return 0;
-    case EINTR: return 10004;
+    case EINTR: return Interrupted;
     case EBADF: return 10009;
     case EACCES: case EPERM: return 10013;
     case EFAULT: return 10014;
     case EINVAL: return 10022;
     case EMFILE: case ENFILE: return 10024;
-    case EWOULDBLOCK: return 10035; // EAGAIN is the same value here
-    case EINPROGRESS: return 10035; // a non-blocking connect under way is no error
+    case EWOULDBLOCK: return WouldBlock; // EAGAIN is the same value here
+    case EINPROGRESS: return WouldBlock; // a non-blocking connect under way is no error
     case EALREADY: return 10037;
     case ENOTSOCK: return 10038;
     case EDESTADDRREQ: return 10039;
@@ -66,7 +66,7 @@ int WsaErrorFromErrno(int e)
     case EPFNOSUPPORT: return 10046;
     case EAFNOSUPPORT: return 10047;
     case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
+    case EADDRNOTAVAIL: return AddressNotAvailable;
     case ENETDOWN: return 10050;
     case ENETUNREACH: return 10051;
     case ENETRESET: return 10052;
@@ -75,10 +75,10 @@ int WsaErrorFromErrno(int e)
     case ECONNRESET: case EPIPE: return 10054;
     case ENOBUFS: case ENOMEM: return 10055;
     case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
+    case ENOTCONN: return NotConnected;
     case ESHUTDOWN: return 10058;
     case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
+    case ETIMEDOUT: return TimedOut;
     case ECONNREFUSED: return 10061;
     case ELOOP: return 10062;
     case ENAMETOOLONG: return 10063;
@@ -93,9 +93,15 @@ int WsaErrorFromErrno(int e)
     }
 }
 
-std::uint32_t ParseDottedAddress(const QByteArray &text)
+std::optional<std::uint32_t> ParseDottedAddress(const QString &text)
 {
-    return inet_addr(text.constData());
+    const QByteArray bytes = text.toLatin1();
+    if (bytes.contains('\0') || text != QString::fromLatin1(bytes))
+        return std::nullopt;
+    in_addr address{};
+    if (inet_aton(bytes.constData(), &address) == 0)
+        return std::nullopt;
+    return address.s_addr;
 }
 
 QByteArray DottedAddress(std::uint32_t networkOrderAddress)

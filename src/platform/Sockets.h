@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 // The socket calls the FTP client needs, on POSIX non-blocking IPv4 TCP
 // sockets. Every failing call records the error as a Windows Sockets error
@@ -12,9 +14,15 @@
 namespace platform::sock {
 
 constexpr int InvalidSocket = -1;
-constexpr int WouldBlock = 10035; // WSAEWOULDBLOCK
-constexpr int NotConnected = 10057; // WSAENOTCONN
-constexpr std::uint32_t NoAddress = 0xFFFFFFFFu; // inet_addr's failure value
+
+// The Windows Sockets error numbers that the program acts on or raises.
+constexpr int Interrupted = 10004;         // WSAEINTR
+constexpr int WouldBlock = 10035;          // WSAEWOULDBLOCK
+constexpr int AddressNotAvailable = 10049; // WSAEADDRNOTAVAIL
+constexpr int NotConnected = 10057;        // WSAENOTCONN
+constexpr int TimedOut = 10060;            // WSAETIMEDOUT
+constexpr int HostNotFound = 11001;        // WSAHOST_NOT_FOUND
+constexpr int NoAddressRecord = 11004;     // WSANO_DATA
 
 // The Windows Sockets error number of the last failing call on this thread
 // (0 after a call that succeeded and said nothing).
@@ -26,8 +34,12 @@ void SetLastSocketError(int wsaError);
 [[nodiscard]] int WsaErrorFromErrno(int errnoValue);
 
 // A dotted IPv4 address by the classic inet_addr rules ("10.0.0.7", "127.1",
-// "0x7f.1"), in network byte order; NoAddress when the text is not one.
-[[nodiscard]] std::uint32_t ParseDottedAddress(const QByteArray &text);
+// "0x7f.1": a part with a leading 0 is octal, 0x hexadecimal, fewer than four
+// parts fill the low bytes), in network byte order; nothing when the text is
+// not one. Unlike inet_addr it reads 255.255.255.255 as the address it is,
+// and a text with a NUL or a character beyond Latin-1 is no address, rather
+// than the address its first part spells.
+[[nodiscard]] std::optional<std::uint32_t> ParseDottedAddress(const QString &text);
 [[nodiscard]] QByteArray DottedAddress(std::uint32_t networkOrderAddress);
 
 // A non-blocking, close-on-exec IPv4 stream socket, or InvalidSocket.

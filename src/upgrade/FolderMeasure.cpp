@@ -1,11 +1,11 @@
-#include "upgrade/UpgradeWindow.h"
+#include "upgrade/UpgradeRun.h"
 
 #include "upgrade/LocalTreeWalker.h"
 
 // Measuring applies no rule by name: a SIGNAL folder that will not be copied
 // and a module folder that no catalogue entry names still count, so the bar
 // may stop short of 100 until the run sets it to the maximum.
-qint64 TUpgradeWindow::MeasureFolder(const QString &folder)
+qint64 UpgradeRun::MeasureFolder(const QString &folder)
 {
     LocalTreeWalker walker([this](const WalkItem &item) {
         if (!item.entry.isFolder()) {

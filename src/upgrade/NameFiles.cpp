@@ -1,27 +1,14 @@
-#include "upgrade/UpgradeWindow.h"
+#include "upgrade/UpgradeRun.h"
 
 #include "ftp/TNMFTP.h"
 #include "instrument/Uvx900.h"
 #include "upgrade/InstrumentLayout.h"
+#include "upgrade/ModuleCatalogue.h"
 
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QTemporaryFile>
 
 namespace {
-
-// TEMP and TMP are seldom set on this platform, where TMPDIR and the system's
-// own folder name the temporary place; without the last two every NAME file
-// would be skipped.
-QString temporaryFolder()
-{
-    for (const char *variable : {"TEMP", "TMP", "TMPDIR"}) {
-        const QString value = qEnvironmentVariable(variable);
-        if (!value.isEmpty())
-            return value;
-    }
-    return QDir::tempPath();
-}
 
 // A NAME file is the module's name and one CR LF, nothing else. The file is
 // new and private (created exclusively, never through an existing link) and
@@ -38,31 +25,44 @@ QString temporaryFolder()
 
 } // namespace
 
-bool TUpgradeWindow::MakeNameFiles()
+QString UpgradeRun::TemporaryFolderFor(const QProcessEnvironment &environment)
 {
-    linkForm->NMFTP->SetTransferType(upgrade::TransferAscii);
+    // TEMP and TMP are seldom set on this platform, where TMPDIR and the
+    // system's own folder name the temporary place; without the last two
+    // every NAME file would be skipped.
+    for (const char *variable : {"TEMP", "TMP", "TMPDIR"}) {
+        const QString value = environment.value(QLatin1String(variable));
+        if (!value.isEmpty())
+            return value;
+    }
+    return QDir::tempPath();
+}
+
+bool UpgradeRun::MakeNameFiles()
+{
+    link.NMFTP->SetTransferType(upgrade::TransferAscii);
     throwIfStopRequested();
 
-    for (std::size_t i = 0; moduleList && i < moduleList->size(); ++i) {
-        const ModuleEntry &entry = *(*moduleList)[i];
+    for (std::size_t i = 0; i < catalogue.size(); ++i) {
+        const ModuleEntry &entry = *catalogue[i];
         const QString folderName = QStringLiteral("MID") + QString::number(entry.id);
         if (!EnsureInstrumentFolder(upgrade::SystemFolder, folderName))
             return false;
 
         const QString folder = upgrade::SystemFolder + QLatin1Char('/') + folderName;
         // An existing NAME file is never rewritten, whatever it holds.
-        if (linkForm->HasDirectory(folder, QStringLiteral("NAME")))
+        if (link.HasDirectory(folder, QStringLiteral("NAME")))
             continue;
 
-        QTemporaryFile file(QDir(temporaryFolder()).filePath(QStringLiteral("vxupgrade-NAME-XXXXXX")));
+        QTemporaryFile file(QDir(TemporaryFolder).filePath(QStringLiteral("vxupgrade-NAME-XXXXXX")));
         if (!writeNameFile(file, entry.name)) {
-            mmStatus->appendPlainText(QStringLiteral("*** ERROR ***"));
-            mmStatus->appendPlainText(QStringLiteral("Can't open temporary NAME file"));
+            memo(QStringLiteral("*** ERROR ***"));
+            memo(QStringLiteral("Can't open temporary NAME file"));
             continue;
         }
         // A failed upload has shown its box and throws; a false result would
         // only follow a failure someone marked handled, so the next module goes on.
-        static_cast<void>(linkForm->UploadFile(file.fileName(), folder + QStringLiteral("/NAME")));
+        static_cast<void>(uploadFile({file.fileName(), folder + QStringLiteral("/NAME"), file.size()}, false));
         throwIfStopRequested();
     }
     return true;

@@ -1,28 +1,15 @@
-#include "upgrade/UpgradeWindow.h"
+#include "upgrade/UpgradeRun.h"
 
+#include "ftp/TNMFTP.h"
+#include "ftp/TPowersock.h"
 #include "instrument/Uvx900.h"
+#include "platform/LocalFolder.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
-
-#include <QPlainTextEdit>
-#include <QProgressBar>
 
 #include <algorithm>
 
 namespace {
-
-bool isControl(QChar c)
-{
-    return c.category() == QChar::Other_Control;
-}
-
-// The instrument's command lines quote paths with double quotes and end at a
-// line feed, and nothing escapes either: such a name would break the command
-// or smuggle in another one.
-bool isSafeInstrumentName(const QString &name)
-{
-    return std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c == QLatin1Char('"') || isControl(c); });
-}
 
 // The memo shows one line per message: control characters of a bad name are
 // written as \xNN so that the line stays one line.
@@ -30,7 +17,7 @@ QString printablePath(const QString &path)
 {
     QString shown;
     for (const QChar c : path) {
-        if (isControl(c))
+        if (c.category() == QChar::Other_Control)
             shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             shown += c;
@@ -38,41 +25,92 @@ QString printablePath(const QString &path)
     return shown;
 }
 
+// Hands the FTP client's per-piece notification to `report` for one upload,
+// and takes it back on every way out.
+class PacketReport
+{
+public:
+    PacketReport(TNMFTP &ftp, std::function<void(qint64)> report)
+        : ftp(ftp)
+        , previous(std::exchange(ftp.OnPacketSent, [report = std::move(report)](QObject *sender) {
+            if (const auto *data = qobject_cast<TPowersock *>(sender))
+                report(data->BytesSent);
+        }))
+    {
+    }
+    ~PacketReport() { ftp.OnPacketSent = std::move(previous); }
+    PacketReport(const PacketReport &) = delete;
+    PacketReport &operator=(const PacketReport &) = delete;
+
+private:
+    TNMFTP &ftp;
+    TNotifyEvent previous;
+};
+
 } // namespace
 
-QString TUpgradeWindow::localFolder(const QString &name) const
+QString UpgradeRun::localFolder(const QString &name) const
 {
     // Local names compare without regard to case: "Target" also finds "target".
     const QString path = platform::JoinLocalPath(exeDir, name);
     return platform::ResolveLocalPath(path).value_or(path);
 }
 
-bool TUpgradeWindow::EnsureInstrumentFolder(const QString &parent, const QString &name)
+bool UpgradeRun::EnsureInstrumentFolder(const QString &parent, const QString &name)
 {
-    return linkForm->ChangeSubdirectory(parent, name) || linkForm->MakeDirectory(parent, name);
+    return link.ChangeSubdirectory(parent, name) || link.MakeDirectory(parent, name);
 }
 
-bool TUpgradeWindow::acceptInstrumentName(const QString &name, const QString &localPath)
+bool UpgradeRun::acceptInstrumentName(const QString &name, const QString &localPath)
 {
-    if (isSafeInstrumentName(name))
+    if (InstrumentCanCarry(name))
         return true;
-    mmStatus->appendPlainText(QStringLiteral("Name not accepted by VX900 (double quote or control character): ")
-                              + printablePath(localPath));
+    memo(QStringLiteral("Name not accepted by VX900 (double quote or control character): ") + printablePath(localPath));
     return false;
 }
 
-void TUpgradeWindow::showCopyProgress()
+void UpgradeRun::reportProgress(const QString &file, qint64 sentOfFile)
+{
+    observer.progress({copiedBytes + sentOfFile, totalBytes, barPosition, file});
+}
+
+void UpgradeRun::showCopyProgress()
 {
     // With nothing measured the ratio means nothing: the bar waits for the
     // run to set it to the maximum. A file that grew since it was measured
     // must not push the bar past its end.
-    if (totalBytes <= 0)
-        return;
-    const double ratio = 100.0 * static_cast<double>(copiedBytes) / static_cast<double>(totalBytes);
-    ProgressBar->setValue(static_cast<int>(std::min(ratio, 100.0)));
+    if (totalBytes > 0) {
+        const double ratio = 100.0 * static_cast<double>(copiedBytes) / static_cast<double>(totalBytes);
+        barPosition = static_cast<int>(std::min(ratio, 100.0));
+    }
+    reportProgress(QString(), 0);
 }
 
-bool TUpgradeWindow::CopyModule(ModuleEntry &entry)
+bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
+{
+    observer.fileStarted(file);
+    reportProgress(file.instrumentPath, 0);
+    bool copied = false;
+    // Reports the file as failed also when the upload raises.
+    struct EndReport
+    {
+        UpgradeRun &run;
+        const FileTransfer &file;
+        const bool &copied;
+        ~EndReport() { run.observer.fileEnded(file, copied ? FileOutcome::Copied : FileOutcome::Failed); }
+    } endReport{*this, file, copied};
+
+    // Only a measured file's bytes count towards the total.
+    const PacketReport packets(*link.NMFTP, [this, &file, measured](qint64 sent) {
+        reportProgress(file.instrumentPath, measured ? sent : 0);
+    });
+    copied = link.UploadFile(file.localPath, file.instrumentPath);
+    if (copied)
+        ++filesCopied;
+    return copied;
+}
+
+bool UpgradeRun::CopyModule(ModuleEntry &entry)
 {
     const QString target = localFolder(upgrade::LocalModuleRoot);
     const QString localRoot = entry.name.isEmpty() ? target : platform::JoinLocalPath(target, entry.name);
@@ -83,13 +121,12 @@ bool TUpgradeWindow::CopyModule(ModuleEntry &entry)
     return copyFolderTree(localRoot, upgrade::InstrumentRoot + entry.name, &entry);
 }
 
-bool TUpgradeWindow::CopyTree(const QString &localFolder, const QString &instrumentFolder)
+bool UpgradeRun::CopyTree(const QString &localFolder, const QString &instrumentFolder)
 {
     return copyFolderTree(localFolder, instrumentFolder, nullptr);
 }
 
-bool TUpgradeWindow::copyFolderTree(const QString &localRoot, const QString &instrumentRoot,
-                                    const ModuleEntry *signalOwner)
+bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrumentRoot, const ModuleEntry *signalOwner)
 {
     LocalTreeWalker walker([&](const WalkItem &item) {
         throwIfStopRequested();
@@ -106,8 +143,7 @@ bool TUpgradeWindow::copyFolderTree(const QString &localRoot, const QString &ins
             if (!acceptInstrumentName(name, item.localPath))
                 return WalkStep::Stop;
             if (item.loopsBack) {
-                mmStatus->appendPlainText(QStringLiteral("Folder leads back into itself: ")
-                                          + printablePath(item.localPath));
+                memo(QStringLiteral("Folder leads back into itself: ") + printablePath(item.localPath));
                 return WalkStep::Stop;
             }
             return EnsureInstrumentFolder(parent, name) ? WalkStep::Go : WalkStep::Stop;
@@ -118,12 +154,11 @@ bool TUpgradeWindow::copyFolderTree(const QString &localRoot, const QString &ins
         // A pipe, a device or a dangling link would block the upload or
         // fail it without saying which entry it was.
         if (!item.entry.isRegularFile()) {
-            mmStatus->appendPlainText(QStringLiteral("Not a regular file, can't copy: ")
-                                      + printablePath(item.localPath));
+            memo(QStringLiteral("Not a regular file, can't copy: ") + printablePath(item.localPath));
             return WalkStep::Stop;
         }
-        mmStatus->appendPlainText(QStringLiteral("Copying... ") + name);
-        if (!linkForm->UploadFile(item.localPath, parent + QLatin1Char('/') + name))
+        memo(QStringLiteral("Copying... ") + name);
+        if (!uploadFile({item.localPath, parent + QLatin1Char('/') + name, item.entry.size}, true))
             return WalkStep::Stop;
         copiedBytes += item.entry.size;
         showCopyProgress();

@@ -1,20 +1,18 @@
-#include "upgrade/UpgradeWindow.h"
+#include "upgrade/UpgradeRun.h"
 
 #include "ftp/TNMFTP.h"
 #include "instrument/Uvx900.h"
 #include "platform/MessageBox.h"
+#include "platform/UserAction.h"
 #include "upgrade/InstrumentLayout.h"
+#include "upgrade/ModuleCatalogue.h"
 
-#include <QCheckBox>
-#include <QCloseEvent>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
+#include <algorithm>
 
 namespace {
 
-// Thrown at the next step once Quit or the title-bar close asked a run to
-// stop; caught by the run itself, never shown.
+// Thrown at the next step once a stop was asked for; caught by the run
+// itself, never shown.
 struct RunStopped
 {
 };
@@ -22,179 +20,223 @@ struct RunStopped
 } // namespace
 
 // Marks a run as under way for its whole length, on every way out.
-class RunScope
+class UpgradeRun::Scope
 {
 public:
-    explicit RunScope(TUpgradeWindow &window)
-        : window(window)
+    explicit Scope(UpgradeRun &run)
+        : run(run)
     {
-        window.runInProgress = true;
-        window.stopRequested = false;
-        // The waits of the FTP client keep the window live; a second run
-        // started inside this one would reconnect the link it is using.
-        window.btnCopy->setEnabled(false);
+        run.inProgress = true;
+        run.stopping = false;
     }
-    ~RunScope()
-    {
-        window.runInProgress = false;
-        window.btnCopy->setEnabled(true);
-    }
-    RunScope(const RunScope &) = delete;
-    RunScope &operator=(const RunScope &) = delete;
+    ~Scope() { run.inProgress = false; }
+    Scope(const Scope &) = delete;
+    Scope &operator=(const Scope &) = delete;
 
 private:
-    TUpgradeWindow &window;
+    UpgradeRun &run;
 };
 
-void TUpgradeWindow::btnCopyClick()
+UpgradeRun::UpgradeRun(TfrmVX900 &link, ModuleCatalogue &catalogue, QString exeDir, RunObserver &observer)
+    : link(link)
+    , catalogue(catalogue)
+    , exeDir(std::move(exeDir))
+    , observer(observer)
 {
-    if (runInProgress)
-        return;
-
-    RunEnd end = RunEnd::StayOpen;
-    {
-        RunScope scope(*this);
-        try {
-            end = performRun();
-        } catch (const RunStopped &) {
-            end = RunEnd::Close;
-        } catch (...) {
-            // An error raised below ends the run where it arose and keeps the
-            // window open for another try, so the pointer must not stay busy.
-            // An error caused by our own Abort is the stop the operator asked
-            // for, not a failure to show.
-            unsetCursor();
-            if (!stopRequested)
-                throw;
-            end = RunEnd::Close;
-        }
-    }
-
-    if (stopRequested) {
-        disconnectAfterStop();
-        CloseMainWindow();
-    } else if (end == RunEnd::Close) {
-        CloseMainWindow();
-    }
+    link.OnMessageBox = [this](const QString &text, const QString &caption, int flags) {
+        return showBox(text, caption, flags);
+    };
 }
 
-TUpgradeWindow::RunEnd TUpgradeWindow::performRun()
+UpgradeRun::~UpgradeRun()
 {
-    mmStatus->clear();
-    ProgressBar->setValue(0);
-    mmStatus->appendPlainText(QStringLiteral("Connecting VX900 ..."));
+    link.OnMessageBox = nullptr;
+}
+
+RunResult UpgradeRun::Run(const QString &address)
+{
+    if (inProgress) {
+        RunResult busy;
+        busy.message = QStringLiteral("An upgrade run is already under way.");
+        busy.mayRetry = true;
+        return busy;
+    }
+
+    Scope scope(*this);
+    fileCount = 0;
+    copiedBytes = 0;
+    totalBytes = 0;
+    filesCopied = 0;
+    barPosition = 0;
+    lastBoxText.clear();
+    observer.runStarted();
+
+    RunResult result;
+    try {
+        result = performRun(address);
+    } catch (const RunStopped &) {
+    } catch (const std::exception &error) {
+        result = ended(RunOutcome::Failed, platform::ExceptionMessage(error), true);
+        result.raised = true;
+    } catch (...) {
+        result = ended(RunOutcome::Failed, QStringLiteral("Unknown error"), true);
+        result.raised = true;
+    }
+
+    // A stop asked for at any point wins, also over an end the run had
+    // reached by then: the link is closed and the view closes. An error
+    // caused by the stop's own abort is the stop, not a failure to show.
+    if (stopping) {
+        disconnectAfterStop();
+        result = ended(RunOutcome::Stopped, QStringLiteral("Stopped by the operator."));
+    }
+    result.identity = link.Identity;
+    result.filesCopied = filesCopied;
+    result.bytesCopied = copiedBytes;
+    result.bytesTotal = totalBytes;
+    observer.runEnded(result);
+    return result;
+}
+
+RunResult UpgradeRun::performRun(const QString &address)
+{
+    enter(RunStep::Connect);
+    memo(QStringLiteral("Connecting VX900 ..."));
 
     // Connect shows its own box; the operator may correct the address and
     // press Copy again.
-    if (!linkForm->Connect(ipAddressText))
-        return RunEnd::StayOpen;
+    if (!link.Connect(address))
+        return ended(RunOutcome::Failed, lastBoxText, true);
     throwIfStopRequested();
 
-    if (!linkForm->ChangeDirectory(upgrade::InstrumentRoot)) {
-        platform::MessageBox(QStringLiteral("VX900's File System was damaged!"), upgrade::Caption,
-                             platform::MB_ICONERROR);
-        return RunEnd::StayOpen;
+    enter(RunStep::DriveCheck);
+    if (!link.ChangeDirectory(upgrade::InstrumentRoot)) {
+        showBox(upgrade::DamagedText, upgrade::Caption, platform::MB_ICONERROR);
+        throwIfStopRequested();
+        return ended(RunOutcome::Failed, upgrade::DamagedText, true);
     }
 
     // A negative reply reads as a huge unsigned number, as the instrument's
     // own 32-bit figure would: no prompt then.
-    const qint64 freeBytes = linkForm->FreeSpace();
-    if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold
-        && (cbQMX53->isChecked() || cbLPS3->isChecked())) {
+    const qint64 freeBytes = link.FreeSpace();
+    const bool spaceMatters = std::any_of(upgrade::LowSpaceModules.cbegin(), upgrade::LowSpaceModules.cend(),
+                                          [this](const QString &name) { return catalogue.box(name).ticked; });
+    if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters) {
+        enter(RunStep::LowSpace);
         if (!ConfirmLowSpace()) {
-            linkForm->Disconnect();
-            return RunEnd::Close;
+            throwIfStopRequested();
+            link.Disconnect();
+            return ended(RunOutcome::Declined, QStringLiteral("Declined at the low-space question."));
         }
         throwIfStopRequested();
     }
 
-    setCursor(Qt::WaitCursor);
-
+    enter(RunStep::NameFiles);
     if (!MakeNameFiles())
-        return failAndClose(QStringLiteral("Fail to make MID files !\n\nVX900 file system might be full."));
+        return failAndClose(upgrade::NameFilesFailedText);
 
-    linkForm->NMFTP->SetTransferType(upgrade::TransferImage);
+    link.NMFTP->SetTransferType(upgrade::TransferImage);
     throwIfStopRequested();
 
     // fileCount runs on across both calls: B counts both trees, so the system
     // phase is entered whenever either tree holds a file.
+    enter(RunStep::Measure);
     const QString modules = localFolder(upgrade::LocalModuleRoot);
     const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
     const qint64 filesInModules = MeasureFolder(modules);
     const qint64 filesInBoth = MeasureFolder(systemFiles);
+    reportProgress(QString(), 0);
 
     if (filesInModules != 0) {
-        mmStatus->appendPlainText(QStringLiteral("Copying ALL modules ..."));
-        for (std::size_t i = 0; i < moduleList->size(); ++i) {
-            ModuleEntry &entry = *(*moduleList)[i];
-            mmStatus->appendPlainText(QStringLiteral("** ") + entry.name);
+        enter(RunStep::Modules);
+        memo(QStringLiteral("Copying ALL modules ..."));
+        // The count is read again before each module: nothing may change the
+        // catalogue during a run, but a wrong count must not read past it.
+        for (std::size_t i = 0; i < catalogue.size(); ++i) {
+            ModuleEntry &entry = *catalogue.entries()[i];
+            memo(QStringLiteral("** ") + entry.name);
             if (!CopyModule(entry))
                 return failAndClose(upgrade::DownloadFailedText);
         }
     }
 
     if (filesInBoth != 0) {
-        mmStatus->appendPlainText(QString());
-        mmStatus->appendPlainText(QStringLiteral("Copying System files ..."));
+        enter(RunStep::SystemFiles);
+        memo(QString());
+        memo(QStringLiteral("Copying System files ..."));
         if (!CopyTree(systemFiles, upgrade::SystemFolder))
             return failAndClose(upgrade::DownloadFailedText);
     }
 
-    mmStatus->appendPlainText(QStringLiteral("Copy completed!"));
-    ProgressBar->setValue(ProgressBar->maximum());
-    platform::MessageBox(QStringLiteral("Copy successfully completed !\n\nPlease reboot the VX900."),
-                         upgrade::Caption, platform::MB_ICONINFORMATION);
+    enter(RunStep::Finish);
+    memo(QStringLiteral("Copy completed!"));
+    barPosition = 100;
+    reportProgress(QString(), 0);
+    showBox(upgrade::SuccessText, upgrade::Caption, platform::MB_ICONINFORMATION);
     throwIfStopRequested();
-    linkForm->Disconnect();
-    return RunEnd::Close;
+    link.Disconnect();
+    return ended(RunOutcome::Succeeded, upgrade::SuccessText);
 }
 
-TUpgradeWindow::RunEnd TUpgradeWindow::failAndClose(const QString &text)
+RunResult UpgradeRun::ended(RunOutcome outcome, const QString &message, bool mayRetry) const
+{
+    RunResult result;
+    result.outcome = outcome;
+    result.step = step;
+    result.message = message;
+    result.mayRetry = mayRetry;
+    return result;
+}
+
+RunResult UpgradeRun::failAndClose(const QString &text)
 {
     // The box comes first: the link stays open while the operator reads it.
-    platform::MessageBox(text, upgrade::Caption, platform::MB_ICONERROR);
+    showBox(text, upgrade::Caption, platform::MB_ICONERROR);
     throwIfStopRequested();
-    linkForm->Disconnect();
-    return RunEnd::Close;
+    link.Disconnect();
+    return ended(RunOutcome::Failed, text);
 }
 
-void TUpgradeWindow::RequestStop()
+void UpgradeRun::enter(RunStep next)
 {
-    if (!runInProgress || stopRequested)
+    step = next;
+    observer.stepEntered(next);
+}
+
+void UpgradeRun::memo(const QString &line)
+{
+    observer.memoLine(line);
+}
+
+int UpgradeRun::showBox(const QString &text, const QString &caption, int flags)
+{
+    if ((flags & 0xF0) == platform::MB_ICONERROR)
+        lastBoxText = text;
+    return observer.box(text, caption, flags);
+}
+
+void UpgradeRun::RequestStop()
+{
+    if (!inProgress || stopping)
         return;
-    stopRequested = true;
+    stopping = true;
     // Ends the FTP wait the run is in now (the data connection first); the
     // run checks the flag after every call that can pump events.
-    if (linkForm)
-        linkForm->AbortTransfers();
+    link.AbortTransfers();
 }
 
-void TUpgradeWindow::throwIfStopRequested() const
+void UpgradeRun::throwIfStopRequested() const
 {
-    if (stopRequested)
+    if (stopping)
         throw RunStopped{};
 }
 
-void TUpgradeWindow::disconnectAfterStop()
+void UpgradeRun::disconnectAfterStop()
 {
-    if (!linkForm)
-        return;
-    // The window is closing and the link goes with it: a QUIT refused after
-    // the abort changes nothing the operator could act on.
+    // The view closes and the link goes with it: a QUIT refused after the
+    // abort changes nothing the operator could act on.
     try {
-        linkForm->Disconnect();
+        link.Disconnect();
     } catch (const std::exception &) {
     }
-}
-
-void TUpgradeWindow::closeEvent(QCloseEvent *event)
-{
-    if (runInProgress) {
-        // The run still uses the catalogue and the link: it closes the window
-        // itself once it has stopped.
-        event->ignore();
-        RequestStop();
-        return;
-    }
-    QWidget::closeEvent(event);
 }

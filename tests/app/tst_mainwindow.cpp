@@ -1,5 +1,9 @@
+#include "WindowFixture.h"
+
 #include "app/Uvxupgrade.h"
 #include "instrument/Uvx900.h"
+#include "ftp/TNMFTP.h"
+#include "instrument/TClientSocket.h"
 #include "platform/MessageBox.h"
 
 #include <QCheckBox>
@@ -40,7 +44,7 @@ QString makeProgramFolder(const QTemporaryDir &dir)
     return dir.path();
 }
 
-QStringList signalFlags(const TUpgradeWindow &window)
+QStringList signalFlags(const TfrmMain &window)
 {
     QStringList out;
     for (const auto &entry : *window.moduleList)
@@ -157,19 +161,19 @@ private slots:
     void controlsStartInTheirInitialStates()
     {
         TfrmMain window(empty.path());
-        QCOMPARE(window.Label2->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        QVERIFY(window.Label3->font().bold());
-        QVERIFY(!window.Label1->font().bold());
+        QCOMPARE(controls(window).Label2->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QVERIFY(controls(window).Label3->font().bold());
+        QVERIFY(!controls(window).Label1->font().bold());
 
-        QVERIFY(window.mmStatus->isReadOnly());
-        QCOMPARE(window.mmStatus->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QCOMPARE(window.ProgressBar->minimum(), 0);
-        QCOMPARE(window.ProgressBar->maximum(), 100);
-        QCOMPARE(window.ProgressBar->value(), 0);
+        QVERIFY(controls(window).mmStatus->isReadOnly());
+        QCOMPARE(controls(window).mmStatus->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(controls(window).ProgressBar->minimum(), 0);
+        QCOMPARE(controls(window).ProgressBar->maximum(), 100);
+        QCOMPARE(controls(window).ProgressBar->value(), 0);
 
-        QCOMPARE(window.IPAddress->maxLength(), 15);
-        QVERIFY(!window.IPAddress->testAttribute(Qt::WA_InputMethodEnabled));
-        for (QPushButton *button : {window.btnCopy, window.btnQuit}) {
+        QCOMPARE(controls(window).IPAddress->maxLength(), 15);
+        QVERIFY(!controls(window).IPAddress->testAttribute(Qt::WA_InputMethodEnabled));
+        for (QPushButton *button : {controls(window).btnCopy, controls(window).btnQuit}) {
             QVERIFY(!button->isDefault());
             QVERIFY(!button->autoDefault());
         }
@@ -180,7 +184,7 @@ private slots:
         QTemporaryDir dir;
         TfrmMain window(makeProgramFolder(dir)); // every box enabled, so all take part
         showAndActivate(window);
-        QCOMPARE(QApplication::focusWidget(), window.IPAddress);
+        QCOMPARE(QApplication::focusWidget(), controls(window).IPAddress);
 
         const QStringList order = {"mmStatus", "btnCopy", "btnQuit", "cbKRN3", "cbQMX53", "cbLPS3",
                                    "cbSBX3", "cbPRZ53", "IPAddress"};
@@ -221,42 +225,40 @@ private slots:
 
         TfrmMain window(empty.path());
         showAndActivate(window);
-        QCOMPARE(QApplication::focusWidget(), window.IPAddress);
-        window.IPAddress->setCursorPosition(0);
-        QTest::keyClicks(window.IPAddress, keys);
+        QCOMPARE(QApplication::focusWidget(), controls(window).IPAddress);
+        controls(window).IPAddress->setCursorPosition(0);
+        QTest::keyClicks(controls(window).IPAddress, keys);
         for (int i = 0; i < backspaces; ++i)
-            QTest::keyClick(window.IPAddress, Qt::Key_Backspace);
+            QTest::keyClick(controls(window).IPAddress, Qt::Key_Backspace);
 
         QCOMPARE(window.ipAddressText, whileTyping);
-        QCOMPARE(window.IPAddress->displayText().size(), 15);
+        QCOMPARE(controls(window).IPAddress->displayText().size(), 15);
 
         // Leaving the field, as pressing Copy would.
-        QTest::keyClick(window.IPAddress, Qt::Key_Tab);
-        QVERIFY(QApplication::focusWidget() != window.IPAddress);
+        QTest::keyClick(controls(window).IPAddress, Qt::Key_Tab);
+        QVERIFY(QApplication::focusWidget() != controls(window).IPAddress);
         QCOMPARE(window.ipAddressText, afterLeaving);
         // The field itself keeps what was typed.
-        QCOMPARE(window.IPAddress->displayText(), whileTyping.isEmpty() ? QStringLiteral("   .   .   .   ") : whileTyping);
+        QCOMPARE(controls(window).IPAddress->displayText(), whileTyping.isEmpty() ? QStringLiteral("   .   .   .   ") : whileTyping);
     }
 
     void clickingCopyLeavesTheFieldFirst()
     {
         // The click starts a run: let it end at once on a port where nothing
         // listens, with its box answered.
-        qputenv("VX900_CMD_PORT", "1");
         const auto previous = platform::SetMessageBoxResponder([](const QString &, const QString &, int) {
             return int(platform::IDOK);
         });
-        TfrmMain window(empty.path());
+        TfrmMain window(empty.path(), InstrumentPorts{1, 21});
         showAndActivate(window);
-        window.IPAddress->setCursorPosition(0);
-        QTest::keyClicks(window.IPAddress, QStringLiteral("127.0.0.1"));
+        controls(window).IPAddress->setCursorPosition(0);
+        QTest::keyClicks(controls(window).IPAddress, QStringLiteral("127.0.0.1"));
         // The run reads the address: it must already be without blanks when
         // the click arrives.
         QString seenAtPress;
-        connect(window.btnCopy, &QPushButton::pressed, &window, [&] { seenAtPress = window.ipAddressText; });
-        QTest::mouseClick(window.btnCopy, Qt::LeftButton);
+        connect(controls(window).btnCopy, &QPushButton::pressed, &window, [&] { seenAtPress = window.ipAddressText; });
+        QTest::mouseClick(controls(window).btnCopy, Qt::LeftButton);
         platform::SetMessageBoxResponder(previous);
-        qunsetenv("VX900_CMD_PORT");
         QCOMPARE(seenAtPress, QStringLiteral("127.0.0.1"));
     }
 
@@ -331,30 +333,13 @@ private slots:
         TfrmMain window(makeProgramFolder(dir));
         showAndActivate(window);
         QPointer<TfrmVX900> link = window.linkForm;
-        QTest::mouseClick(window.btnQuit, Qt::LeftButton);
+        QTest::mouseClick(controls(window).btnQuit, Qt::LeftButton);
         QVERIFY(!window.moduleList);
         QVERIFY(!window.linkForm);
         QVERIFY(link.isNull());
         QVERIFY(!window.isVisible());
         // A box changed afterwards touches nothing.
-        window.cbKRN3->setChecked(true);
-    }
-
-    void aRunKeepsTheWindowUntilItCloses()
-    {
-        TfrmMain window(empty.path());
-        showAndActivate(window);
-        window.runInProgress = true;
-        QTest::mouseClick(window.btnQuit, Qt::LeftButton);
-        QVERIFY(window.isVisible());
-        QVERIFY(window.moduleList && window.linkForm);
-        QVERIFY(!window.close()); // the title-bar close
-        QVERIFY(window.isVisible());
-
-        window.runInProgress = false; // the run has unwound
-        window.CloseMainWindow();     // and closes the window
-        QVERIFY(!window.isVisible());
-        QVERIFY(!window.moduleList && !window.linkForm);
+        controls(window).cbKRN3->setChecked(true);
     }
 
     void titleBarCloseKeepsTheLinkUntilTheWindowGoes()
@@ -366,6 +351,28 @@ private slots:
         QVERIFY(!link.isNull());
         delete window;
         QVERIFY(link.isNull());
+    }
+
+    void programFolderGetsItsSeparator()
+    {
+        QTemporaryDir program;
+        TfrmMain bare(program.path());
+        QCOMPARE(bare.exeDir, program.path() + u'/');
+        TfrmMain withSeparator(program.path() + u'/');
+        QCOMPARE(withSeparator.exeDir, program.path() + u'/');
+    }
+
+    void startsFromTheExecutablesFolder()
+    {
+        // Without a folder given, the catalogue is read beside the running
+        // executable: the test binary's own folder.
+        TfrmMain window;
+        QCOMPARE(window.exeDir, QCoreApplication::applicationDirPath() + u'/');
+        QVERIFY(window.ipAddressText.isEmpty());
+        QVERIFY(window.linkForm);
+        QCOMPARE(window.linkForm->parent(), &window);
+        QCOMPARE(window.linkForm->ClientSocket->Port, quint16(5000));
+        QCOMPARE(window.linkForm->NMFTP->Port, 21);
     }
 };
 

@@ -22,21 +22,28 @@ TerminalProcess::~TerminalProcess()
         ::close(master);
 }
 
-bool TerminalProcess::start(const QString &program, const QStringList &arguments)
+bool TerminalProcess::start(const QString &program, const QStringList &arguments, const QStringList &environment)
 {
     std::vector<QByteArray> storage{QFile::encodeName(program)};
     for (const QString &argument : arguments)
         storage.push_back(argument.toLocal8Bit());
+    std::vector<QByteArray> variables;
+    for (const QString &variable : environment)
+        variables.push_back(variable.toLocal8Bit());
     std::vector<char *> argv;
     for (QByteArray &item : storage)
         argv.push_back(item.data());
     argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (QByteArray &item : variables)
+        envp.push_back(item.data());
+    envp.push_back(nullptr);
 
     child = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (child < 0)
         return false;
     if (child == 0) {
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     return true;

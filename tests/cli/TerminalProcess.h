@@ -16,7 +16,8 @@ public:
     TerminalProcess(const TerminalProcess &) = delete;
     TerminalProcess &operator=(const TerminalProcess &) = delete;
 
-    [[nodiscard]] bool start(const QString &program, const QStringList &arguments);
+    // `environment` holds "NAME=value" entries: the program's whole environment.
+    [[nodiscard]] bool start(const QString &program, const QStringList &arguments, const QStringList &environment);
     // Reads until `text` has appeared in the output, at most timeoutMs.
     [[nodiscard]] bool waitForOutput(const QByteArray &text, int timeoutMs);
     void write(const QByteArray &bytes);

@@ -27,9 +27,21 @@ struct Finished
     QString err;
 };
 
-Finished runCli(const QStringList &arguments, const QString &program = Program)
+// The test's own environment with the bench settings that point the link at
+// `ports`.
+QProcessEnvironment benchEnvironment(const InstrumentPorts &ports)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VX900_CMD_PORT"), QString::number(ports.command));
+    environment.insert(QStringLiteral("VX900_FTP_PORT"), QString::number(ports.ftp));
+    return environment;
+}
+
+Finished runCli(const QStringList &arguments, const QProcessEnvironment &environment,
+                const QString &program = Program)
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     Finished result;
     if (!process.waitForStarted(RunTimeoutMs))
@@ -96,13 +108,6 @@ class TestCliRun : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        // Each test points the link at its own simulator.
-        qunsetenv("VX900_CMD_PORT");
-        qunsetenv("VX900_FTP_PORT");
-    }
-
     void successPrintsTheMemoAndExitsZero()
     {
         SimInstrument sim;
@@ -110,7 +115,8 @@ private slots:
         ProgramFolder folder;
         writeTwoModules(folder);
 
-        const Finished run = runCli({"--ip", "127.0.0.1", "--signals", "KRN3", "--dir", folder.path()});
+        const Finished run = runCli({"--ip", "127.0.0.1", "--signals", "KRN3", "--dir", folder.path()},
+                                    benchEnvironment(sim.ports()));
         QCOMPARE(run.status, 0);
         // Every memo line, in the run's order, and nothing else.
         const QStringList expected{
@@ -141,7 +147,7 @@ private slots:
         QVERIFY(QFile::copy(Program, copy));
         QVERIFY(QFile::setPermissions(copy, QFile::permissions(Program)));
 
-        const Finished run = runCli({"--ip", "127.0.0.1", "--signals", "LPS3"}, copy);
+        const Finished run = runCli({"--ip", "127.0.0.1", "--signals", "LPS3"}, benchEnvironment(sim.ports()), copy);
         QCOMPARE(run.status, 0);
         QVERIFY(sim.files().contains(QStringLiteral("LPS3/SIGNAL/s2.wfm")));
         QVERIFY(!sim.files().contains(QStringLiteral("KRN3/SIGNAL/s1.wfm")));
@@ -175,15 +181,15 @@ private slots:
 
         SimInstrument sim(simOptions);
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        InstrumentPorts ports = sim.ports();
         if (deadPort) {
-            const quint16 port = portNobodyListensOn();
-            QVERIFY(port != 0);
-            qputenv("VX900_CMD_PORT", QByteArray::number(port));
+            ports.command = portNobodyListensOn();
+            QVERIFY(ports.command != 0);
         }
         ProgramFolder folder;
         writeTwoModules(folder);
 
-        const Finished run = runCli({"--ip", "127.0.0.1", "--dir", folder.path()});
+        const Finished run = runCli({"--ip", "127.0.0.1", "--dir", folder.path()}, benchEnvironment(ports));
         QCOMPARE(run.status, 1);
         QVERIFY(!run.out.isEmpty());
         QCOMPARE(run.out.first(), QStringLiteral("Connecting VX900 ..."));
@@ -227,7 +233,8 @@ private slots:
         ProgramFolder folder;
         writeTwoModules(folder);
 
-        const Finished run = runCli(QStringList{"--ip", "127.0.0.1", "--dir", folder.path()} + arguments);
+        const Finished run =
+            runCli(QStringList{"--ip", "127.0.0.1", "--dir", folder.path()} + arguments, benchEnvironment(sim.ports()));
         QCOMPARE(run.status, status);
         if (answerNote.isEmpty()) {
             QVERIFY2(!run.err.contains(QStringLiteral("[question box]")), qPrintable(run.err));
@@ -275,7 +282,7 @@ private slots:
         for (QString &argument : arguments)
             argument.replace(QStringLiteral("DIR"), folder.path());
 
-        const Finished run = runCli(arguments);
+        const Finished run = runCli(arguments, benchEnvironment(sim.ports()));
         QCOMPARE(run.status, 2);
         QCOMPARE(run.out, QStringList());
         QVERIFY2(run.err.startsWith(QStringLiteral("vxupgrade-cli: ")), qPrintable(run.err));
@@ -285,7 +292,7 @@ private slots:
 
     void helpGoesToStandardOutput()
     {
-        const Finished run = runCli({"--help"});
+        const Finished run = runCli({"--help"}, QProcessEnvironment::systemEnvironment());
         QCOMPARE(run.status, 0);
         QVERIFY(!run.out.isEmpty());
         QVERIFY(run.out.first().startsWith(QStringLiteral("Usage: vxupgrade-cli --ip ADDRESS")));
@@ -312,7 +319,8 @@ private slots:
         writeTwoModules(folder);
 
         TerminalProcess terminal;
-        QVERIFY(terminal.start(Program, {"--ip", "127.0.0.1", "--dir", folder.path(), "--signals", "LPS3"}));
+        QVERIFY(terminal.start(Program, {"--ip", "127.0.0.1", "--dir", folder.path(), "--signals", "LPS3"},
+                               benchEnvironment(sim.ports()).toStringList()));
         QVERIFY2(terminal.waitForOutput("Yes or No? [y/n] ", RunTimeoutMs), terminal.output().constData());
         terminal.write(typed);
         QCOMPARE(terminal.waitForFinished(RunTimeoutMs), status);
@@ -339,6 +347,7 @@ private slots:
         writeTwoModules(folder);
 
         QProcess process;
+        process.setProcessEnvironment(benchEnvironment(sim.ports()));
         process.start(Program, {"--ip", "127.0.0.1", "--dir", folder.path()});
         QVERIFY(process.waitForStarted(RunTimeoutMs));
         QByteArray out;

@@ -2,7 +2,6 @@
 // peers for the command channel and the FTP server.
 #include "BoxRecorder.h"
 #include "FakePeer.h"
-#include "LinkOnPorts.h"
 
 #include "ftp/FtpTypes.h"
 #include "ftp/TNMFTP.h"
@@ -31,7 +30,7 @@ std::unique_ptr<FakePeer> loginPeer()
 
 std::unique_ptr<TfrmVX900> linkTo(quint16 commandPort, quint16 ftpPort)
 {
-    auto link = linkOnPorts(commandPort, ftpPort);
+    auto link = std::make_unique<TfrmVX900>(nullptr, InstrumentPorts{commandPort, ftpPort});
     link->ClientSocket->TimeOut = 5000;
     return link;
 }
@@ -45,10 +44,7 @@ class TestLink : public QObject
 private slots:
     void freshLinkIsClosedWithInstrumentPorts()
     {
-        qunsetenv("VX900_CMD_PORT");
-        qputenv("VX900_FTP_PORT", "70000"); // not a port: the instrument's own stays
         TfrmVX900 link(nullptr);
-        qunsetenv("VX900_FTP_PORT");
         QCOMPARE(link.ClientSocket->Port, quint16(5000));
         QCOMPARE(link.NMFTP->Port, 21);
         QCOMPARE(link.ClientSocket->TimeOut, 60000);
@@ -56,6 +52,33 @@ private slots:
         QVERIFY(!link.NMFTP->Connected);
         QVERIFY(link.LastTransferOk);
         QCOMPARE(link.NMFTP->parent(), &link);
+    }
+
+    void benchSettingsNameOtherPorts_data()
+    {
+        QTest::addColumn<QString>("command"); // VX900_CMD_PORT; null: unset
+        QTest::addColumn<QString>("ftp");
+        QTest::addColumn<int>("commandPort");
+        QTest::addColumn<int>("ftpPort");
+        QTest::newRow("unset") << QString() << QString() << 5000 << 21;
+        QTest::newRow("both") << "15000" << "2121" << 15000 << 2121;
+        QTest::newRow("not ports: the instrument's own") << "0" << "70000" << 5000 << 21;
+        QTest::newRow("not numbers") << "port" << "" << 5000 << 21;
+        QTest::newRow("the edges") << "1" << "65535" << 1 << 65535;
+    }
+
+    void benchSettingsNameOtherPorts()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, ftp);
+        QProcessEnvironment environment;
+        if (!command.isNull())
+            environment.insert("VX900_CMD_PORT", command);
+        if (!ftp.isNull())
+            environment.insert("VX900_FTP_PORT", ftp);
+        const InstrumentPorts ports = InstrumentPorts::FromBenchSettings(environment);
+        QTEST(int(ports.command), "commandPort");
+        QTEST(int(ports.ftp), "ftpPort");
     }
 
     void connectChecksTheIdentity_data()

@@ -2,7 +2,6 @@
 // and a real FTP server (pyftpdlib), with faults injected by option.
 #include "BoxRecorder.h"
 #include "FakePeer.h"
-#include "LinkOnPorts.h"
 
 #include "ftp/FTPException.h"
 #include "ftp/TNMFTP.h"
@@ -20,7 +19,7 @@ const QString UploadFailed = "Upload failed";
 
 std::unique_ptr<TfrmVX900> linkTo(quint16 commandPort, quint16 ftpPort)
 {
-    auto link = linkOnPorts(commandPort, ftpPort);
+    auto link = std::make_unique<TfrmVX900>(nullptr, InstrumentPorts{commandPort, ftpPort});
     // Short bounds: a test that goes wrong fails instead of waiting a minute.
     link->ClientSocket->TimeOut = 10000;
     link->NMFTP->TimeOut = 10000;

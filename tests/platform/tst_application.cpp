@@ -1,6 +1,7 @@
-#include "platform/Application.h"
+#include "gui/Application.h"
 #include "platform/Exception.h"
 #include "platform/MessageBox.h"
+#include "platform/UserAction.h"
 #include "platform/ProgramFile.h"
 
 #include <QFileInfo>
@@ -53,7 +54,9 @@ private slots:
         QWidget window;
         auto *button = new QPushButton(QStringLiteral("Copy"), &window);
         int clicks = 0;
-        connect(button, &QPushButton::clicked, &window, [&] {
+        // Connected as every handler of the program is: through the guard,
+        // so the exception never gets back into Qt's event delivery.
+        connect(button, &QPushButton::clicked, &window, platform::GuardUserAction([&] {
             ++clicks;
             switch (kind) {
             case 0: throw Exception(message);
@@ -61,7 +64,7 @@ private slots:
             case 2: throw std::runtime_error(message.toStdString());
             default: throw 42;
             }
-        });
+        }));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
@@ -69,7 +72,7 @@ private slots:
         QCOMPARE(clicks, 1);
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, message);
-        QCOMPARE(boxes[0].caption, platform::TApplication::Title());
+        QCOMPARE(boxes[0].caption, platform::ErrorCaption());
         QCOMPARE(boxes[0].flags, int(platform::MB_ICONERROR));
         QVERIFY(window.isVisible());
 
@@ -81,14 +84,14 @@ private slots:
 
     void exceptionEscapingStartUpIsShownAndEndsWithZero()
     {
-        const int result = platform::TApplication::RunGuarded([] { throw Exception(QStringLiteral("cannot start")); });
+        const int result = platform::RunGuarded([] { throw Exception(QStringLiteral("cannot start")); });
         QCOMPARE(result, 0);
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QStringLiteral("cannot start"));
         QCOMPARE(boxes[0].flags, int(platform::MB_ICONERROR));
 
         bool ran = false;
-        QCOMPARE(platform::TApplication::RunGuarded([&] { ran = true; }), 0);
+        QCOMPARE(platform::RunGuarded([&] { ran = true; }), 0);
         QVERIFY(ran);
         QCOMPARE(boxes.size(), 1);
     }

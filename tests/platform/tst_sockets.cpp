@@ -47,16 +47,19 @@ private slots:
         QTest::newRow("name") << QByteArray("vx900") << QByteArray();
         QTest::newRow("empty") << QByteArray("") << QByteArray();
         QTest::newRow("part too big") << QByteArray("10.0.0.256") << QByteArray();
+        QTest::newRow("all ones is an address") << QByteArray("255.255.255.255") << QByteArray("255.255.255.255");
+        QTest::newRow("NUL and more") << QByteArray("1.2.3.4\0junk", 13) << QByteArray();
     }
     void dottedAddressesFollowTheClassicRules()
     {
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, dotted);
-        const std::uint32_t a = sock::ParseDottedAddress(text);
-        if (dotted.isEmpty())
-            QCOMPARE(a, sock::NoAddress);
-        else
-            QCOMPARE(sock::DottedAddress(a), dotted);
+        const std::optional<std::uint32_t> a = sock::ParseDottedAddress(QString::fromLatin1(text));
+        QCOMPARE(a.has_value(), !dotted.isEmpty());
+        if (a)
+            QCOMPARE(sock::DottedAddress(*a), dotted);
+        // Beyond Latin-1 nothing is an address.
+        QVERIFY(!sock::ParseDottedAddress(QString::fromLatin1(text) + QChar(0x2024)));
     }
 
     void writingToADroppedConnectionIsAnErrorNotASignal()

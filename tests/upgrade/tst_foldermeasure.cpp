@@ -1,11 +1,11 @@
-// Measuring local trees and the low-space prompt, on the real window.
-#include "app/Uvxupgrade.h"
+// Measuring local trees and the low-space prompt, on the run and its
+// catalogue.
 #include "platform/LocalFolder.h"
 #include "support/RunFixture.h"
-#include "support/TestMain.h"
+#include "support/RunRig.h"
 
-#include <QCheckBox>
 #include <QFile>
+#include <QtTest>
 
 namespace {
 
@@ -67,14 +67,14 @@ private slots:
         QFETCH(QStringList, entries);
         ProgramFolder folder;
         layOut(folder, entries);
-        TfrmMain window(folder.path());
+        RunRig rig(folder.path(), {});
 
         QFETCH(qint64, afterTarget);
         QFETCH(qint64, afterMainFrame);
-        QCOMPARE(window.MeasureFolder(platform::JoinLocalPath(window.exeDir, "Target")), afterTarget);
-        QCOMPARE(window.MeasureFolder(platform::JoinLocalPath(window.exeDir, "MainFrame")), afterMainFrame);
-        QCOMPARE(window.fileCount, afterMainFrame);
-        QTEST(window.totalBytes, "bytes");
+        QCOMPARE(rig.run.MeasureFolder(platform::JoinLocalPath(folder.path(), "Target")), afterTarget);
+        QCOMPARE(rig.run.MeasureFolder(platform::JoinLocalPath(folder.path(), "MainFrame")), afterMainFrame);
+        QCOMPARE(rig.run.fileCount, afterMainFrame);
+        QTEST(rig.run.totalBytes, "bytes");
     }
 
     // Counters and sizes are 64-bit: a tree past 2 GiB and 4 GiB measures
@@ -87,9 +87,9 @@ private slots:
             QFile file(folder.write(name, QByteArray()));
             QVERIFY(file.resize(big));
         }
-        TfrmMain window(folder.path());
-        QCOMPARE(window.MeasureFolder(platform::JoinLocalPath(window.exeDir, "Target")), qint64(2));
-        QCOMPARE(window.totalBytes, 2 * big);
+        RunRig rig(folder.path(), {});
+        QCOMPARE(rig.run.MeasureFolder(platform::JoinLocalPath(folder.path(), "Target")), qint64(2));
+        QCOMPARE(rig.run.totalBytes, 2 * big);
     }
 
     void lowSpacePrompt_data()
@@ -124,35 +124,36 @@ private slots:
             folder.makeFolder("target/KRN3/SIGNAL");
         if (przEnabled)
             folder.makeFolder("target/PRZ53/SIGNAL");
-        TfrmMain window(folder.path());
-        QCOMPARE(window.cbKRN3->isEnabled(), krnEnabled);
+        RunRig rig(folder.path(), {});
+        ModuleCatalogue &catalogue = rig.catalogue;
+        QCOMPARE(catalogue.box("KRN3").enabled, krnEnabled);
         if (krnTickedBefore) {
-            window.cbKRN3->click();
-            QVERIFY(window.moduleList->at(0)->hasSignal);
+            catalogue.TickBox("KRN3", true);
+            QVERIFY(catalogue.at(0)->hasSignal);
         }
 
-        BoxLog boxes;
-        boxes.answer = [answer](const BoxLog::Box &) { return answer; };
-        QTEST(window.ConfirmLowSpace(), "result");
+        BoxAnswers &boxes = rig.observer.boxes;
+        boxes.answer = [answer](const RecordedBox &) { return answer; };
+        QTEST(rig.run.ConfirmLowSpace(), "result");
 
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text,
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text,
                  QString("There is not enough space to upgrade VX900.\n\n"
                          "The signals of PRZ53/KRN3 are overwritten with compressed signals.\n\n"
                          "Click YES to continue?"));
-        QCOMPARE(boxes.boxes[0].caption, QString("VX900 Upgrade"));
-        QCOMPARE(boxes.boxes[0].flags, 36);
+        QCOMPARE(boxes.shown[0].caption, QString("VX900 Upgrade"));
+        QCOMPARE(boxes.shown[0].flags, 36);
 
         QFETCH(bool, krnLocked);
         QFETCH(bool, przLocked);
-        QCOMPARE(window.cbKRN3->isEnabled(), krnEnabled && !krnLocked);
-        QCOMPARE(window.cbKRN3->isChecked(), krnLocked || krnTickedBefore);
-        QCOMPARE(window.moduleList->at(0)->hasSignal, krnLocked || krnTickedBefore);
-        QCOMPARE(window.cbPRZ53->isEnabled(), przEnabled && !przLocked);
-        QCOMPARE(window.cbPRZ53->isChecked(), przLocked);
-        QCOMPARE(window.moduleList->at(1)->hasSignal, przLocked);
+        QCOMPARE(catalogue.box("KRN3").enabled, krnEnabled && !krnLocked);
+        QCOMPARE(catalogue.box("KRN3").ticked, krnLocked || krnTickedBefore);
+        QCOMPARE(catalogue.at(0)->hasSignal, krnLocked || krnTickedBefore);
+        QCOMPARE(catalogue.box("PRZ53").enabled, przEnabled && !przLocked);
+        QCOMPARE(catalogue.box("PRZ53").ticked, przLocked);
+        QCOMPARE(catalogue.at(1)->hasSignal, przLocked);
     }
 };
 
-VX_TEST_MAIN(TestFolderMeasure)
+QTEST_GUILESS_MAIN(TestFolderMeasure)
 #include "tst_foldermeasure.moc"

@@ -1,44 +1,15 @@
 // The module NAME files, against the simulator: folders, content, the
 // temporary file's place and its removal on every way out.
-#include "app/Uvxupgrade.h"
-#include "instrument/Uvx900.h"
 #include "platform/Exception.h"
 #include "support/RunFixture.h"
-#include "support/SimInstrument.h"
-#include "support/TestMain.h"
+#include "support/RunRig.h"
 
 #include <QDir>
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QtTest>
 
 namespace {
-
-// Sets or clears the temporary-folder variables for one test, and puts back
-// what was there.
-class TemporaryFolderVariables
-{
-public:
-    TemporaryFolderVariables()
-    {
-        for (const char *name : Names)
-            saved.append(qgetenv(name));
-    }
-    ~TemporaryFolderVariables()
-    {
-        for (int i = 0; i < 3; ++i)
-            saved[i].isNull() ? qunsetenv(Names[i]) : qputenv(Names[i], saved[i]);
-    }
-    void set(const QStringList &values)
-    {
-        for (int i = 0; i < 3; ++i)
-            values[i].isEmpty() ? qunsetenv(Names[i]) : qputenv(Names[i], values[i].toLocal8Bit());
-    }
-
-private:
-    static constexpr const char *Names[3] = {"TEMP", "TMP", "TMPDIR"};
-    QList<QByteArray> saved;
-};
 
 struct NameRig
 {
@@ -49,16 +20,18 @@ struct NameRig
 
     SimInstrument sim;
     ProgramFolder folder;
-    std::unique_ptr<TfrmMain> window;
+    std::unique_ptr<RunRig> rig;
 
     bool start(const QList<ProgramFolder::Entry> &entries)
     {
         if (!sim.start())
             return false;
         folder.writeIni(entries);
-        window = std::make_unique<TfrmMain>(folder.path());
-        return window->linkForm->Connect(QStringLiteral("127.0.0.1"));
+        rig = std::make_unique<RunRig>(folder.path(), sim.ports());
+        return rig->link.Connect(QStringLiteral("127.0.0.1"));
     }
+    UpgradeRun &run() { return rig->run; }
+    [[nodiscard]] const QStringList &memo() const { return rig->observer.memo; }
 };
 
 } // namespace
@@ -109,7 +82,7 @@ private slots:
             }
         }
 
-        QVERIFY(rig.window->MakeNameFiles());
+        QVERIFY(rig.run().MakeNameFiles());
 
         QStringList after;
         for (const QString &path : rig.sim.files())
@@ -120,7 +93,7 @@ private slots:
         QTEST(int(ftp.filter("STOR ").size()), "stors");
         if (!ftp.filter("STOR ").isEmpty())
             QVERIFY(ftp.indexOf("TYPE A") < ftp.indexOf(ftp.filter("STOR ").first()));
-        QVERIFY(memoLines(rig.window->mmStatus).isEmpty());
+        QVERIFY(rig.memo().isEmpty());
     }
 
     void thirdFolderFailing()
@@ -128,7 +101,7 @@ private slots:
         NameRig rig({"--mdir-fail-after", "2"});
         QVERIFY2(rig.start({{1, "KRN3", 0}, {2, "LPS3", 0}, {3, "QMX53", 0}, {4, "SBX3", 0}}),
                  qPrintable(rig.sim.errorString()));
-        QVERIFY(!rig.window->MakeNameFiles());
+        QVERIFY(!rig.run().MakeNameFiles());
         QCOMPARE(rig.sim.files(), (QStringList{"SYSTEM/MID1/NAME", "SYSTEM/MID2/NAME"}));
         QVERIFY(!rig.sim.sent("cmd").join('\n').contains("MID4"));
     }
@@ -157,17 +130,23 @@ private slots:
             value = value == "ok" ? usable.path() : value == "bad" ? missing : QString();
         NameRig rig;
         QVERIFY2(rig.start({{3, "KRN3", 0}, {5, "LPS3", 0}}), qPrintable(rig.sim.errorString()));
-        // Only now: the rig's own folders go to the temporary place too.
-        TemporaryFolderVariables environment;
-        environment.set(variables);
-        QVERIFY(rig.window->MakeNameFiles());
+        QProcessEnvironment environment;
+        const char *names[] = {"TEMP", "TMP", "TMPDIR"};
+        for (int i = 0; i < 3; ++i) {
+            if (!variables[i].isEmpty())
+                environment.insert(names[i], variables[i]);
+        }
+        rig.run().TemporaryFolder = UpgradeRun::TemporaryFolderFor(environment);
+        if (variables.join("").isEmpty())
+            QCOMPARE(rig.run().TemporaryFolder, QDir::tempPath());
+        QVERIFY(rig.run().MakeNameFiles());
 
         if (written) {
             QCOMPARE(rig.sim.files(), (QStringList{"SYSTEM/MID3/NAME", "SYSTEM/MID5/NAME"}));
-            QVERIFY(memoLines(rig.window->mmStatus).isEmpty());
+            QVERIFY(rig.memo().isEmpty());
         } else {
             QVERIFY(rig.sim.files().isEmpty());
-            QCOMPARE(memoLines(rig.window->mmStatus),
+            QCOMPARE(rig.memo(),
                      (QStringList{"*** ERROR ***", "Can't open temporary NAME file", "*** ERROR ***",
                                   "Can't open temporary NAME file"}));
         }
@@ -190,17 +169,15 @@ private slots:
         QVERIFY(QFile::link(victim, temporary.filePath("NAME")));
         NameRig rig({"--stor-refuse", "553@2"});
         QVERIFY2(rig.start({{3, "KRN3", 0}, {5, "LPS3", 0}}), qPrintable(rig.sim.errorString()));
-        TemporaryFolderVariables environment;
-        environment.set({temporary.path(), "", ""});
-        BoxLog boxes;
+        rig.run().TemporaryFolder = temporary.path();
         bool raised = false;
         try {
-            static_cast<void>(rig.window->MakeNameFiles());
+            static_cast<void>(rig.run().MakeNameFiles());
         } catch (const Exception &) {
             raised = true;
         }
         QVERIFY(raised);
-        QCOMPARE(boxes.texts(), (QStringList{"Upload failed", "Upload failed"}));
+        QCOMPARE(rig.rig->observer.boxes.texts(), (QStringList{"Upload failed", "Upload failed"}));
         QCOMPARE(rig.sim.files(), QStringList{"SYSTEM/MID3/NAME"});
         QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
                  QStringList{"NAME"});
@@ -210,5 +187,5 @@ private slots:
     }
 };
 
-VX_TEST_MAIN(TestNameFiles)
+QTEST_GUILESS_MAIN(TestNameFiles)
 #include "tst_namefiles.moc"

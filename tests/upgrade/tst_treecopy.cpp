@@ -1,20 +1,16 @@
 // Copying local trees to the instrument: the folder rules seen through whole
 // runs, and the copy's own guards (64-bit progress, names the instrument
 // can't take, entries that can't be read to an end, failures deep down).
-#include "app/Uvxupgrade.h"
 #include "ftp/TNMFTP.h"
-#include "instrument/Uvx900.h"
 #include "platform/Exception.h"
 #include "support/RunFixture.h"
-#include "support/SimInstrument.h"
-#include "support/TestMain.h"
+#include "support/RunRig.h"
 
 #include <QDir>
 #include <QFile>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QRegularExpression>
 #include <QSet>
+#include <QtTest>
 
 #include <sys/stat.h>
 
@@ -28,15 +24,21 @@ int openDescriptors()
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
 }
 
-// A window on `folder`, linked to the simulator and switched to image type,
+// A run on `folder`, linked to the simulator and switched to image type,
 // for calling the copy operations directly.
-std::unique_ptr<TfrmMain> linkedWindow(ProgramFolder &folder)
+std::unique_ptr<RunRig> linkedRun(const SimInstrument &sim, ProgramFolder &folder)
 {
-    auto window = std::make_unique<TfrmMain>(folder.path());
-    if (!window->linkForm->Connect(QStringLiteral("127.0.0.1")))
+    auto rig = std::make_unique<RunRig>(folder.path(), sim.ports());
+    if (!rig->link.Connect(QStringLiteral("127.0.0.1")))
         return nullptr;
-    window->linkForm->NMFTP->SetTransferType(2);
-    return window;
+    rig->link.NMFTP->SetTransferType(2);
+    return rig;
+}
+
+// A run that ended as the window closes after: failed, with its box.
+bool endedForGood(const RunResult &result)
+{
+    return result.outcome == RunOutcome::Failed && !result.mayRetry && !result.raised;
 }
 
 } // namespace
@@ -114,14 +116,13 @@ private slots:
             else
                 folder.write(file, file.toUtf8());
         }
-        TfrmMain window(folder.path());
-        window.ipAddressText = "127.0.0.1";
-        BoxLog boxes;
-        pressCopy(window);
+        RunRig rig(folder.path(), sim.ports());
+        const RunResult result = rig.run.Run("127.0.0.1");
 
-        QCOMPARE(boxes.texts(), QStringList{SuccessText});
-        QTEST(memoWithCopyRunsSorted(window.mmStatus), "memo");
-        QCOMPARE(window.ProgressBar->value(), 100);
+        QCOMPARE(result.outcome, RunOutcome::Succeeded);
+        QCOMPARE(rig.observer.boxes.texts(), QStringList{SuccessText});
+        QTEST(withCopyRunsSorted(rig.observer.memo), "memo");
+        QCOMPARE(rig.observer.barNow, 100);
         QStringList copied = sim.files();
         copied.removeIf([](const QString &path) { return path.endsWith("/NAME"); });
         QTEST(copied, "driveFiles");
@@ -159,16 +160,17 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         folder.write("MainFrame/f", sampleBytes(fileSize, 7));
-        auto window = linkedWindow(folder);
-        QVERIFY(window);
-        window->copiedBytes = copiedBefore;
-        window->totalBytes = total;
+        auto rig = linkedRun(sim, folder);
+        QVERIFY(rig);
+        rig->run.copiedBytes = copiedBefore;
+        rig->run.totalBytes = total;
         QFETCH(int, barBefore);
-        window->ProgressBar->setValue(barBefore);
+        rig->run.barPosition = barBefore;
 
-        QVERIFY(window->CopyTree(folder.path() + "MainFrame", "/F0:/SYSTEM"));
-        QTEST(window->ProgressBar->value(), "bar");
-        QCOMPARE(window->copiedBytes, copiedBefore + fileSize);
+        QVERIFY(rig->run.CopyTree(folder.path() + "MainFrame", "/F0:/SYSTEM"));
+        QTEST(rig->run.barPosition, "bar");
+        QTEST(rig->observer.progressReports.last().bar, "bar");
+        QCOMPARE(rig->run.copiedBytes, copiedBefore + fileSize);
         QCOMPARE(sim.file("/F0:/SYSTEM/f"), sampleBytes(fileSize, 7));
     }
 
@@ -205,17 +207,15 @@ private slots:
         ProgramFolder folder;
         folder.writeIni({{3, moduleName, 0}});
         folder.write(file, "x");
-        TfrmMain window(folder.path());
-        window.ipAddressText = "127.0.0.1";
-        BoxLog boxes;
-        pressCopy(window);
+        RunRig rig(folder.path(), sim.ports());
+        const RunResult result = rig.run.Run("127.0.0.1");
 
-        QCOMPARE(boxes.texts(), QStringList{DownloadFailed});
-        QCOMPARE(memoLines(window.mmStatus).last(),
-                 "Name not accepted by VX900 (double quote or control character): " + window.exeDir + shownPath);
+        QCOMPARE(rig.observer.boxes.texts(), QStringList{DownloadFailed});
+        QCOMPARE(rig.observer.memo.last(),
+                 "Name not accepted by VX900 (double quote or control character): " + folder.path() + shownPath);
         QVERIFY(!sim.sent("cmd").filter(QRegularExpression("CDIR|MDIR")).join('\n').contains(fragment));
         QVERIFY(!sim.sent("ftp").join('\n').contains(fragment));
-        QVERIFY(!window.linkForm);
+        QVERIFY(endedForGood(result));
     }
 
     // Entries that would hang or loop the copy end it with a memo line.
@@ -241,15 +241,13 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(entry).constData(), 0600), 0);
         else
             QVERIFY(QFile::link(kind == "loop" ? folder.path() + "MainFrame" : folder.path() + "gone", entry));
-        TfrmMain window(folder.path());
-        window.ipAddressText = "127.0.0.1";
-        BoxLog boxes;
-        pressCopy(window);
+        RunRig rig(folder.path(), sim.ports());
+        const RunResult result = rig.run.Run("127.0.0.1");
 
-        QCOMPARE(boxes.texts(), QStringList{DownloadFailed});
+        QCOMPARE(rig.observer.boxes.texts(), QStringList{DownloadFailed});
         QFETCH(QString, memoLine);
-        QVERIFY(memoLines(window.mmStatus).contains(memoLine.arg(window.exeDir)));
-        QVERIFY(!window.linkForm);
+        QVERIFY(rig.observer.memo.contains(memoLine.arg(folder.path())));
+        QVERIFY(endedForGood(result));
     }
 
     // An upload refused three levels down raises through every level; each
@@ -262,24 +260,24 @@ private slots:
         folder.write("MainFrame/l1/l2/l3/deep", "d");
         folder.makeFolder("MainFrame/l1/l2/empty2");
         folder.makeFolder("MainFrame/l1/empty1");
-        auto window = linkedWindow(folder);
-        QVERIFY(window);
-        BoxLog boxes;
+        auto rig = linkedRun(sim, folder);
+        QVERIFY(rig);
         const int descriptorsBefore = openDescriptors();
         bool raised = false;
         try {
-            static_cast<void>(window->CopyTree(folder.path() + "MainFrame", "/F0:/SYSTEM"));
+            static_cast<void>(rig->run.CopyTree(folder.path() + "MainFrame", "/F0:/SYSTEM"));
         } catch (const Exception &) {
             raised = true;
         }
         QVERIFY(raised);
         QCOMPARE(openDescriptors(), descriptorsBefore);
-        QCOMPARE(boxes.texts(), (QStringList{"Upload failed", "Upload failed"}));
-        QCOMPARE(memoLines(window->mmStatus), QStringList{"Copying... deep"});
-        QCOMPARE(window->copiedBytes, qint64(0));
+        QCOMPARE(rig->observer.boxes.texts(), (QStringList{"Upload failed", "Upload failed"}));
+        QCOMPARE(rig->observer.memo, QStringList{"Copying... deep"});
+        QCOMPARE(rig->observer.files, QStringList{"/F0:/SYSTEM/l1/l2/l3/deep 1 failed"});
+        QCOMPARE(rig->run.copiedBytes, qint64(0));
         QVERIFY(sim.files().isEmpty());
     }
 };
 
-VX_TEST_MAIN(TestTreeCopy)
+QTEST_GUILESS_MAIN(TestTreeCopy)
 #include "tst_treecopy.moc"

@@ -3,11 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
-
-#include "upgrade/UpgradeWindow.h"
 
 #include <algorithm>
 
@@ -38,36 +33,34 @@ void ProgramFolder::writeIni(const QList<Entry> &entries)
     write(QStringLiteral("vxUpgrade.ini"), text);
 }
 
+QStringList BoxAnswers::texts() const
+{
+    QStringList all;
+    for (const Box &box : shown)
+        all.append(box.text);
+    return all;
+}
+
+int BoxAnswers::take(const QString &text, const QString &caption, int flags)
+{
+    const Box box{text, caption, flags};
+    shown.append(box);
+    if (whileShown)
+        whileShown(box);
+    if (answer)
+        return answer(box);
+    return platform::IsQuestion(flags) ? int(platform::IDYES) : int(platform::IDOK);
+}
+
 BoxLog::BoxLog()
 {
-    previous = platform::SetMessageBoxResponder([this](const QString &text, const QString &caption, int flags) {
-        const Box box{text, caption, flags};
-        boxes.append(box);
-        if (whileShown)
-            whileShown(box);
-        if (answer)
-            return answer(box);
-        return (flags & 0x0F) == platform::MB_YESNO ? int(platform::IDYES) : int(platform::IDOK);
-    });
+    previous = platform::SetMessageBoxResponder(
+        [this](const QString &text, const QString &caption, int flags) { return take(text, caption, flags); });
 }
 
 BoxLog::~BoxLog()
 {
     platform::SetMessageBoxResponder(previous);
-}
-
-QStringList BoxLog::texts() const
-{
-    QStringList all;
-    for (const Box &box : boxes)
-        all.append(box.text);
-    return all;
-}
-
-QStringList memoLines(const QPlainTextEdit *memo)
-{
-    const QString text = memo->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
 QByteArray sampleBytes(qsizetype size, int seed)
@@ -79,16 +72,6 @@ QByteArray sampleBytes(qsizetype size, int seed)
         bytes[i] = char(state >> 24);
     }
     return bytes;
-}
-
-void pressCopy(TUpgradeWindow &window)
-{
-    QTest::mouseClick(window.btnCopy, Qt::LeftButton);
-}
-
-QStringList memoWithCopyRunsSorted(const QPlainTextEdit *memo)
-{
-    return withCopyRunsSorted(memoLines(memo));
 }
 
 QStringList withCopyRunsSorted(QStringList lines)

@@ -4,15 +4,6 @@
 #include <QDirIterator>
 #include <QFile>
 
-bool SimInstrument::start()
-{
-    if (!SimulatorProcess::start())
-        return false;
-    qputenv("VX900_CMD_PORT", QByteArray::number(cmdPort()));
-    qputenv("VX900_FTP_PORT", QByteArray::number(ftpPort()));
-    return true;
-}
-
 QByteArray SimInstrument::file(const QString &instrumentPath) const
 {
     QFile f(hostPath(instrumentPath));

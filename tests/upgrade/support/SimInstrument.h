@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instrument/InstrumentPorts.h"
 #include "sim/SimulatorProcess.h"
 
 #include <QByteArray>
@@ -7,15 +8,13 @@
 #include <QStringList>
 
 // The simulator as the instrument of a run: started on free loopback ports,
-// with the link pointed at them (VX900_CMD_PORT and VX900_FTP_PORT, read when
-// the window makes its link, so start it before making the window), and a
-// look at the drive afterwards.
+// which ports() hands to the link, and a look at the drive afterwards.
 class SimInstrument : public SimulatorProcess
 {
 public:
     using SimulatorProcess::SimulatorProcess;
 
-    [[nodiscard]] bool start();
+    [[nodiscard]] InstrumentPorts ports() const { return {cmdPort(), ftpPort()}; }
 
     // Bytes of an instrument file; empty when missing.
     [[nodiscard]] QByteArray file(const QString &instrumentPath) const;

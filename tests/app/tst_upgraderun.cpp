@@ -1,9 +1,11 @@
 // The whole upgrade run: the real window on the offscreen platform, the
 // instrument simulator as the instrument, every box answered by the test.
+#include "TestMain.h"
+#include "WindowFixture.h"
+
 #include "app/Uvxupgrade.h"
 #include "support/RunFixture.h"
 #include "support/SimInstrument.h"
-#include "support/TestMain.h"
 
 #include <QCheckBox>
 #include <QJsonObject>
@@ -25,11 +27,12 @@ const QString LowSpacePrompt = QStringLiteral("There is not enough space to upgr
 
 // Fills the folder with `files` (content seeded by position) and returns
 // the window made on it, its address set to the simulator's host.
-std::unique_ptr<TfrmMain> windowOn(ProgramFolder &folder, const QStringList &files, int sizeStep = 1000)
+std::unique_ptr<TfrmMain> windowOn(const SimInstrument &sim, ProgramFolder &folder, const QStringList &files,
+                                   int sizeStep = 1000)
 {
     for (int i = 0; i < files.size(); ++i)
         folder.write(files[i], sampleBytes(qsizetype(sizeStep) * (i + 1), i));
-    auto window = std::make_unique<TfrmMain>(folder.path());
+    auto window = std::make_unique<TfrmMain>(folder.path(), sim.ports());
     window->ipAddressText = QStringLiteral("127.0.0.1");
     window->show();
     return window;
@@ -75,16 +78,16 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}});
-        auto window = windowOn(folder, {"target/KRN3/krn.bin", "target/KRN3/SIGNAL/sig1.dat",
+        auto window = windowOn(sim, folder, {"target/KRN3/krn.bin", "target/KRN3/SIGNAL/sig1.dat",
                                         "target/KRN3/sub/deep.txt", "target/LPS3/lps.bin",
                                         "target/LPS3/SIGNAL/sig2.dat", "MainFrame/main.exe",
                                         "MainFrame/cfg/setup.ini"});
-        QVERIFY(window->cbKRN3->isEnabled());
-        window->cbKRN3->click();
+        QVERIFY(controls(*window).cbKRN3->isEnabled());
+        controls(*window).cbKRN3->click();
 
         QList<int> bar;
         QList<Qt::CursorShape> pointer;
-        connect(window->ProgressBar, &QProgressBar::valueChanged, window.get(), [&](int value) {
+        connect(controls(*window).ProgressBar, &QProgressBar::valueChanged, window.get(), [&](int value) {
             bar.append(value);
             pointer.append(window->cursor().shape());
         });
@@ -92,9 +95,9 @@ private slots:
         pressCopy(*window);
 
         QCOMPARE(boxes.texts(), QStringList{SuccessText});
-        QCOMPARE(boxes.boxes[0].caption, Caption);
-        QCOMPARE(boxes.boxes[0].flags, 64);
-        QCOMPARE(memoWithCopyRunsSorted(window->mmStatus),
+        QCOMPARE(boxes.shown[0].caption, Caption);
+        QCOMPARE(boxes.shown[0].flags, 64);
+        QCOMPARE(memoWithCopyRunsSorted(controls(*window).mmStatus),
                  (QStringList{"Connecting VX900 ...", "Copying ALL modules ...", "** KRN3",
                               "Copying... deep.txt", "Copying... krn.bin", "Copying... sig1.dat", "** LPS3",
                               "Copying... lps.bin", "", "Copying System files ...", "Copying... main.exe",
@@ -114,7 +117,7 @@ private slots:
         QVERIFY(std::is_sorted(bar.cbegin(), bar.cend()));
         QCOMPARE(bar.size() >= 2 ? bar[bar.size() - 2] : -1, 82);
         QCOMPARE(bar.last(), 100);
-        QCOMPARE(window->ProgressBar->value(), 100);
+        QCOMPARE(controls(*window).ProgressBar->value(), 100);
         QCOMPARE(pointer.last(), Qt::WaitCursor);
         QVERIFY(closedForGood(*window));
 
@@ -158,7 +161,7 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         folder.writeIni({{3, "KRN3", 0}});
-        auto window = windowOn(folder, {"target/KRN3/a"});
+        auto window = windowOn(sim, folder, {"target/KRN3/a"});
         QFETCH(QString, address);
         window->ipAddressText = address;
         QFETCH(QString, box);
@@ -166,11 +169,11 @@ private slots:
             BoxLog boxes;
             pressCopy(*window);
             QCOMPARE(boxes.texts(), QStringList{box});
-            QCOMPARE(boxes.boxes[0].flags, 16);
+            QCOMPARE(boxes.shown[0].flags, 16);
         }
-        QCOMPARE(memoLines(window->mmStatus), QStringList{"Connecting VX900 ..."});
+        QCOMPARE(memoLines(controls(*window).mmStatus), QStringList{"Connecting VX900 ..."});
         QVERIFY(window->isVisible() && window->linkForm && window->moduleList);
-        QVERIFY(window->btnCopy->isEnabled());
+        QVERIFY(controls(*window).btnCopy->isEnabled());
         QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
         QVERIFY(sim.files().isEmpty());
 
@@ -180,7 +183,7 @@ private slots:
         BoxLog boxes;
         pressCopy(*window);
         QCOMPARE(boxes.texts(), QStringList{secondBox});
-        QCOMPARE(memoLines(window->mmStatus).first(), QString("Connecting VX900 ..."));
+        QCOMPARE(memoLines(controls(*window).mmStatus).first(), QString("Connecting VX900 ..."));
         QCOMPARE(sim.sent("cmd").count("*IDN?"), address == secondAddress ? 2 : 1);
         QCOMPARE(sim.file("/F0:/KRN3/a").size(), secondBox == SuccessText ? 1000 : 0);
     }
@@ -215,13 +218,13 @@ private slots:
         ProgramFolder folder;
         folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}, {6, "QMX53", 0}, {7, "PRZ53", 0}});
         // PRZ53 has no SIGNAL folder: its box is disabled and stays so.
-        auto window = windowOn(folder, {"target/KRN3/SIGNAL/k", "target/LPS3/SIGNAL/l", "target/QMX53/SIGNAL/q",
+        auto window = windowOn(sim, folder, {"target/KRN3/SIGNAL/k", "target/LPS3/SIGNAL/l", "target/QMX53/SIGNAL/q",
                                         "target/PRZ53/p"});
-        for (QCheckBox *box : {window->cbKRN3, window->cbLPS3, window->cbQMX53}) {
+        for (QCheckBox *box : {controls(*window).cbKRN3, controls(*window).cbLPS3, controls(*window).cbQMX53}) {
             if (ticked.contains(box->text()))
                 box->click();
         }
-        QVERIFY(!window->cbPRZ53->isEnabled());
+        QVERIFY(!controls(*window).cbPRZ53->isEnabled());
 
         BoxLog boxes;
         bool krnLockedAtPrompt = false;
@@ -230,7 +233,7 @@ private slots:
         };
         boxes.whileShown = [&](const BoxLog::Box &box) {
             if (box.text == SuccessText)
-                krnLockedAtPrompt = !window->cbKRN3->isEnabled() && window->cbKRN3->isChecked();
+                krnLockedAtPrompt = !controls(*window).cbKRN3->isEnabled() && controls(*window).cbKRN3->isChecked();
         };
         pressCopy(*window);
 
@@ -249,8 +252,8 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         folder.writeIni({{3, "KRN3", 0}, {6, "QMX53", 0}});
-        auto window = windowOn(folder, {"target/KRN3/SIGNAL/k", "target/QMX53/SIGNAL/q", "MainFrame/m"});
-        window->cbQMX53->click();
+        auto window = windowOn(sim, folder, {"target/KRN3/SIGNAL/k", "target/QMX53/SIGNAL/q", "MainFrame/m"});
+        controls(*window).cbQMX53->click();
         BoxLog boxes;
         boxes.answer = [](const BoxLog::Box &) { return int(platform::IDNO); };
         pressCopy(*window);
@@ -260,7 +263,7 @@ private slots:
         QCOMPARE(sim.sent("ftp").filter("STOR").size(), 0);
         QCOMPARE(sim.sent("cmd").filter("MDIR").size(), 0);
         QCOMPARE(sim.sent("ftp").last(), QString("QUIT"));
-        QVERIFY(window->cbKRN3->isEnabled() && !window->cbKRN3->isChecked());
+        QVERIFY(controls(*window).cbKRN3->isEnabled() && !controls(*window).cbKRN3->isChecked());
         QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
         QVERIFY(closedForGood(*window));
     }
@@ -289,7 +292,7 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}});
-        auto window = windowOn(folder, {"target/KRN3/k1", "target/KRN3/k2", "target/LPS3/l", "MainFrame/m"});
+        auto window = windowOn(sim, folder, {"target/KRN3/k1", "target/KRN3/k2", "target/LPS3/l", "MainFrame/m"});
         BoxLog boxes;
         bool linkOpenAtBox = false;
         boxes.whileShown = [&](const BoxLog::Box &) {
@@ -298,7 +301,7 @@ private slots:
         pressCopy(*window);
 
         QTEST(boxes.texts(), "boxTexts");
-        QCOMPARE(boxes.boxes[0].flags, 16);
+        QCOMPARE(boxes.shown[0].flags, 16);
         QVERIFY(linkOpenAtBox);
         QCOMPARE(sim.files(), driveFiles);
         QVERIFY(sameBytes(sim, folder, driveFiles));
@@ -316,21 +319,21 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         folder.writeIni({{3, "KRN3", 0}});
-        auto window = windowOn(folder, {"target/KRN3/k1", "target/KRN3/k2", "target/KRN3/k3"});
+        auto window = windowOn(sim, folder, {"target/KRN3/k1", "target/KRN3/k2", "target/KRN3/k3"});
         {
             BoxLog boxes;
             pressCopy(*window);
-            QCOMPARE(boxes.boxes.size(), 3);
+            QCOMPARE(boxes.shown.size(), 3);
             QCOMPARE(boxes.texts().mid(0, 2), (QStringList{"Upload failed", "Upload failed"}));
-            QCOMPARE(boxes.boxes[0].caption, QString("VX900 Upgrade ftp"));
+            QCOMPARE(boxes.shown[0].caption, QString("VX900 Upgrade ftp"));
             QVERIFY2(boxes.texts()[2].contains("553"), qPrintable(boxes.texts()[2]));
         }
-        QCOMPARE(memoLines(window->mmStatus).filter("Copying... ").size(), 2);
-        QVERIFY(!memoLines(window->mmStatus).contains("Copy completed!"));
+        QCOMPARE(memoLines(controls(*window).mmStatus).filter("Copying... ").size(), 2);
+        QVERIFY(!memoLines(controls(*window).mmStatus).contains("Copy completed!"));
         QCOMPARE(sim.files().size(), 2); // the NAME file and one module file
         QVERIFY(window->isVisible() && window->linkForm && window->moduleList);
         QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
-        QVERIFY(window->btnCopy->isEnabled());
+        QVERIFY(controls(*window).btnCopy->isEnabled());
 
         // Again: the refusal was for the third STOR only.
         BoxLog boxes;

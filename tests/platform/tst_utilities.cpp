@@ -1,4 +1,4 @@
-#include "app/Utilities.h"
+#include "platform/Utilities.h"
 
 #include <QtTest>
 

@@ -2,10 +2,12 @@
 // client pumps events while it waits, so these handlers run in the middle of
 // an upload; this test also runs under AddressSanitizer (see test.sh), which
 // catches the catalogue or the link being released under the run.
+#include "TestMain.h"
+#include "WindowFixture.h"
+
 #include "app/Uvxupgrade.h"
 #include "support/RunFixture.h"
 #include "support/SimInstrument.h"
-#include "support/TestMain.h"
 
 #include <QJsonObject>
 #include <QPlainTextEdit>
@@ -22,12 +24,13 @@ const QString SuccessText = QStringLiteral("Copy successfully completed !\n\nPle
 void duringFirstModuleUpload(TfrmMain &window, std::function<void()> action, bool &fired)
 {
     auto posted = std::make_shared<bool>(false);
-    QObject::connect(window.mmStatus, &QPlainTextEdit::textChanged, &window, [&window, posted, action, &fired] {
-        if (*posted || !window.mmStatus->toPlainText().contains("Copying... "))
+    QPlainTextEdit *memo = controls(window).mmStatus;
+    QObject::connect(memo, &QPlainTextEdit::textChanged, &window, [memo, &window, posted, action, &fired] {
+        if (*posted || !memo->toPlainText().contains("Copying... "))
             return;
         *posted = true;
         QTimer::singleShot(0, &window, [&window, action, &fired] {
-            fired = window.runInProgress;
+            fired = window.runInProgress();
             action();
         });
     });
@@ -47,7 +50,7 @@ struct ReentryRig
         for (int i = 0; i < 6; ++i)
             folder.write(QStringLiteral("target/KRN3/f%1").arg(i), sampleBytes(200000, i));
         folder.write("MainFrame/m", "m");
-        window = std::make_unique<TfrmMain>(folder.path());
+        window = std::make_unique<TfrmMain>(folder.path(), sim.ports());
         window->ipAddressText = QStringLiteral("127.0.0.1");
         window->show();
         return true;
@@ -76,7 +79,7 @@ private slots:
         bool fired = false;
         bool copyEnabledDuringRun = true;
         duringFirstModuleUpload(*rig.window, [&] {
-            copyEnabledDuringRun = rig.window->btnCopy->isEnabled();
+            copyEnabledDuringRun = controls(*rig.window).btnCopy->isEnabled();
             pressCopy(*rig.window);
             rig.window->btnCopyClick(); // also a call that does not come from the button
         }, fired);
@@ -86,7 +89,7 @@ private slots:
         QVERIFY(fired);
         QVERIFY(!copyEnabledDuringRun);
         QCOMPARE(boxes.texts(), QStringList{SuccessText});
-        QCOMPARE(memoLines(rig.window->mmStatus).count("Connecting VX900 ..."), 1);
+        QCOMPARE(memoLines(controls(*rig.window).mmStatus).count("Connecting VX900 ..."), 1);
         QCOMPARE(rig.commandConnections(), 1);
         QCOMPARE(rig.moduleFilesOnDrive(), 6);
         QVERIFY(!rig.window->isVisible());
@@ -110,7 +113,7 @@ private slots:
         bool stillOpenAfterRequest = false;
         duringFirstModuleUpload(*rig.window, [&] {
             if (byQuit)
-                QTest::mouseClick(rig.window->btnQuit, Qt::LeftButton);
+                QTest::mouseClick(controls(*rig.window).btnQuit, Qt::LeftButton);
             else
                 rig.window->close();
             // The run still holds the catalogue and the link: neither may go
@@ -124,10 +127,10 @@ private slots:
         QVERIFY(stillOpenAfterRequest);
         QVERIFY(!rig.window->isVisible());
         QVERIFY(!rig.window->linkForm && !rig.window->moduleList);
-        QVERIFY(!rig.window->runInProgress);
+        QVERIFY(!rig.window->runInProgress());
         // The operator asked for the stop: no "Upload failed", no box at all.
         QCOMPARE(boxes.texts(), QStringList{});
-        QVERIFY(!memoLines(rig.window->mmStatus).contains("Copy completed!"));
+        QVERIFY(!memoLines(controls(*rig.window).mmStatus).contains("Copy completed!"));
         QVERIFY(rig.moduleFilesOnDrive() < 6);
         QVERIFY(!rig.sim.files().contains("SYSTEM/m"));
     }
@@ -140,7 +143,7 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         folder.writeIni({{3, "KRN3", 0}});
-        TfrmMain window(folder.path());
+        TfrmMain window(folder.path(), sim.ports());
         window.ipAddressText = "127.0.0.1";
         window.show();
         BoxLog boxes;

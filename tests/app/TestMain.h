@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Application.h"
+#include "gui/Application.h"
 
 #include <QtTest>
 

@@ -3,12 +3,14 @@
 // and Copy pressed as an operator would; the picture is taken while the
 // success box is up (the window closes when it is answered).
 //
-//     xvfb-run -a build/tests/upgrade/vx_readme_shot docs/window-after-upgrade.png
+//     xvfb-run -a build/tests/app/vx_readme_shot docs/window-after-upgrade.png
+#include "WindowFixture.h"
+
 #include "app/Uvxupgrade.h"
 #include "support/RunFixture.h"
 #include "support/SimInstrument.h"
 
-#include "platform/Application.h"
+#include "gui/Application.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -41,7 +43,7 @@ int main(int argc, char *argv[])
     folder.write("MainFrame/vx900.exe", sampleBytes(400000, 7));
     folder.write("MainFrame/system.cfg", sampleBytes(2000, 8));
 
-    TfrmMain window(folder.path());
+    TfrmMain window(folder.path(), sim.ports());
     window.show();
     window.activateWindow();
     // The address is kept when the field loses the focus, which needs an
@@ -50,10 +52,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "the window never became active\n");
         return 1;
     }
-    window.IPAddress->setFocus();
-    window.IPAddress->setCursorPosition(0);
-    QTest::keyClicks(window.IPAddress, QStringLiteral("127.0.0.1"));
-    window.cbKRN3->click();
+    controls(window).IPAddress->setFocus();
+    controls(window).IPAddress->setCursorPosition(0);
+    QTest::keyClicks(controls(window).IPAddress, QStringLiteral("127.0.0.1"));
+    controls(window).cbKRN3->click();
 
     bool saved = false;
     BoxLog boxes;
@@ -61,7 +63,7 @@ int main(int argc, char *argv[])
         if (box.flags == platform::MB_ICONINFORMATION)
             saved = window.grab().save(picture);
     };
-    QTest::mouseClick(window.btnCopy, Qt::LeftButton);
+    QTest::mouseClick(controls(window).btnCopy, Qt::LeftButton);
 
     if (!saved) {
         std::fprintf(stderr, "no picture: the run showed %s\n", qPrintable(boxes.texts().join(" | ")));

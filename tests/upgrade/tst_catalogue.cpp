@@ -1,7 +1,7 @@
-#include "app/Uvxupgrade.h"
-#include "instrument/Uvx900.h"
+// The module catalogue: read from vxUpgrade.ini or made from the folders
+// below target, and the module boxes it enables.
+#include "upgrade/ModuleCatalogue.h"
 
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -31,7 +31,7 @@ void makeTree(const QString &root, const QStringList &items)
 }
 
 // "id:name:signal" for each entry, in catalogue order.
-QStringList describe(const ModuleList &list)
+QStringList describe(const ModuleCatalogue &list)
 {
     QStringList out;
     for (const auto &entry : list)
@@ -122,16 +122,16 @@ private slots:
         if (QTest::currentTestFailed())
             return;
 
-        TfrmMain window(program.path());
-        QVERIFY(window.moduleList);
-        QStringList actual = describe(*window.moduleList);
+        ModuleCatalogue catalogue(program.path() + u'/');
+        catalogue.Build();
+        QStringList actual = describe(catalogue);
         if (!ordered)
             actual.sort();
         QCOMPARE(actual, entries);
 
-        for (QCheckBox *box : {window.cbKRN3, window.cbLPS3, window.cbQMX53, window.cbSBX3, window.cbPRZ53}) {
-            QCOMPARE(box->isEnabled(), enabledBoxes.contains(box->objectName()));
-            QVERIFY(!box->isChecked());
+        for (const QString &name : ModuleCatalogue::BoxNames()) {
+            QCOMPARE(catalogue.box(name).enabled, enabledBoxes.contains("cb" + name));
+            QVERIFY(!catalogue.box(name).ticked);
         }
     }
 
@@ -150,9 +150,10 @@ private slots:
             if (pass == 1)
                 std::reverse(tree.begin(), tree.end());
             makeTree(program.path(), tree);
-            TfrmMain window(program.path());
+            ModuleCatalogue catalogue(program.path() + u'/');
+            catalogue.Build();
             QSet<qint32> ids;
-            for (const auto &entry : *window.moduleList) {
+            for (const auto &entry : catalogue) {
                 QVERIFY2(!ids.contains(entry->id), "two scanned modules share a MID folder");
                 ids.insert(entry->id);
                 if (pass == 0)
@@ -163,30 +164,7 @@ private slots:
             QCOMPARE(ids.size(), names.size());
         }
     }
-
-    void programFolderGetsItsSeparator()
-    {
-        QTemporaryDir program;
-        TfrmMain bare(program.path());
-        QCOMPARE(bare.exeDir, program.path() + u'/');
-        TfrmMain withSeparator(program.path() + u'/');
-        QCOMPARE(withSeparator.exeDir, program.path() + u'/');
-    }
-
-    void startsFromTheExecutablesFolder()
-    {
-        // Without a folder given, the catalogue is read beside the running
-        // executable: the test binary's own folder.
-        TfrmMain window;
-        QCOMPARE(window.exeDir, QCoreApplication::applicationDirPath() + u'/');
-        QCOMPARE(window.fileCount, 0);
-        QCOMPARE(window.copiedBytes, 0);
-        QCOMPARE(window.totalBytes, 0);
-        QVERIFY(window.ipAddressText.isEmpty());
-        QVERIFY(window.linkForm);
-        QCOMPARE(window.linkForm->parent(), &window);
-    }
 };
 
-QTEST_MAIN(TestCatalogue)
+QTEST_GUILESS_MAIN(TestCatalogue)
 #include "tst_catalogue.moc"

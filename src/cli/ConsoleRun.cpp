@@ -1,0 +1,163 @@
+#include "cli/ConsoleRun.h"
+
+#include "cli/Console.h"
+#include "cli/ConsoleBoxes.h"
+#include "cli/ProgressText.h"
+#include "instrument/Uvx900.h"
+#include "platform/UserAction.h"
+#include "platform/Utilities.h"
+#include "upgrade/ModuleCatalogue.h"
+#include "upgrade/UpgradeRun.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace cli {
+namespace {
+
+// The progress line's rate and time left change between bar steps too.
+constexpr int ProgressRefreshMs = 250;
+
+} // namespace
+
+ConsoleRun::ConsoleRun(const CliOptions &options, InstrumentPorts ports, Console &console, ConsoleBoxes &boxes,
+                       QObject *parent)
+    : QObject(parent)
+    , options(options)
+    , ports(ports)
+    , console(console)
+    , boxes(boxes)
+{
+    // No box may wait for a click on a screen no one sees: every box, the
+    // link's as it closes and the error box included, goes to the console.
+    previousPresenter = platform::SetMessageBoxPresenter(
+        [this](const QString &text, const QString &caption, int flags) {
+            return this->boxes.respond(text, caption, flags);
+        });
+}
+
+ConsoleRun::~ConsoleRun()
+{
+    run.reset();
+    link.reset();
+    catalogue.reset();
+    platform::SetMessageBoxPresenter(previousPresenter);
+}
+
+int ConsoleRun::ExitStatusOf(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Succeeded:
+        return ExitUpgraded;
+    case RunOutcome::Declined:
+        return ExitDeclined;
+    case RunOutcome::Failed:
+    case RunOutcome::Stopped:
+        break;
+    }
+    return ExitFailed;
+}
+
+int ConsoleRun::exec()
+{
+    if (options.programDir && !QFileInfo(*options.programDir).isDir()) {
+        console.printError(QStringLiteral("vxupgrade-cli: --dir: no folder \"%1\"").arg(*options.programDir));
+        return ExitUsage;
+    }
+    std::optional<QString> given;
+    if (options.programDir)
+        given = QDir::toNativeSeparators(QFileInfo(*options.programDir).absoluteFilePath());
+    const QString exeDir = ProgramFolder(given);
+
+    catalogue = std::make_unique<ModuleCatalogue>(exeDir);
+    catalogue->Build();
+    // A box is usable only when the catalogue enabled it: its module is
+    // catalogued and has a SIGNAL folder. The window would not let the
+    // operator tick it either.
+    for (const QString &name : options.signalModules) {
+        if (!catalogue->box(name).enabled) {
+            console.printError(QStringLiteral("vxupgrade-cli: --signals: the box of %1 is disabled: %1 is not in "
+                                              "the catalogue of %2 or has no folder target/%1/SIGNAL")
+                                   .arg(name, QDir::toNativeSeparators(exeDir)));
+            return ExitUsage;
+        }
+    }
+    for (const QString &name : options.signalModules)
+        catalogue->TickBox(name, true);
+
+    link = std::make_unique<TfrmVX900>(nullptr, ports);
+    RunObserver &observer = *this;
+    run = std::make_unique<UpgradeRun>(*link, *catalogue, exeDir, observer);
+
+    // A signal that came while the catalogue was read is delivered here.
+    QCoreApplication::processEvents();
+    if (stopRequested) {
+        console.printError(QStringLiteral("vxupgrade-cli: stopped before the run began; nothing was sent"));
+        return ExitFailed;
+    }
+
+    if (console.showsProgress()) {
+        // The FTP client's waits turn the event loop, so the timer ticks
+        // while a big file is on its way.
+        progressTimer = new QTimer(this);
+        connect(progressTimer, &QTimer::timeout, this, &ConsoleRun::showProgress);
+        progressTimer->start(ProgressRefreshMs);
+    }
+    const RunResult result = run->Run(options.address);
+    if (progressTimer)
+        progressTimer->stop();
+    console.clearProgress();
+
+    if (result.raised) {
+        // As the window shows it: the application's error box.
+        platform::ShowErrorMessage(result.message);
+    }
+    if (result.outcome == RunOutcome::Stopped)
+        console.printError(QStringLiteral("vxupgrade-cli: stopped; the instrument may hold part of the upgrade"));
+    return ExitStatusOf(result.outcome);
+}
+
+void ConsoleRun::requestStop()
+{
+    if (stopRequested)
+        return;
+    stopRequested = true;
+    console.printError(QStringLiteral("vxupgrade-cli: stopping, as closing the window would"));
+    if (run)
+        run->RequestStop();
+}
+
+void ConsoleRun::memoLine(const QString &line)
+{
+    console.printLine(line);
+}
+
+int ConsoleRun::box(const QString &text, const QString &caption, int flags)
+{
+    return boxes.respond(text, caption, flags);
+}
+
+void ConsoleRun::progress(const RunProgress &progress)
+{
+    latest = progress;
+    // Each step of the bar is drawn at once; the bytes between steps wait
+    // for the timer, so that a big file does not redraw the line per piece.
+    if (progress.bar != barShown)
+        showProgress();
+}
+
+void ConsoleRun::showProgress()
+{
+    if (latest.totalBytes <= 0 && latest.bar <= 0)
+        return;
+    // The copy starts right after the trees have been measured.
+    if (!copyClock.isValid())
+        copyClock.start();
+    barShown = latest.bar;
+    console.setProgress(
+        progressText(latest.bar, latest.copiedBytes, latest.totalBytes, double(copyClock.elapsed()) / 1000.0));
+}
+
+} // namespace cli

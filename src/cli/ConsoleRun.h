@@ -1,0 +1,78 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+#include "instrument/InstrumentPorts.h"
+#include "platform/MessageBox.h"
+#include "upgrade/RunObserver.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class ModuleCatalogue;
+class QTimer;
+class TfrmVX900;
+class UpgradeRun;
+
+namespace cli {
+
+class Console;
+class ConsoleBoxes;
+
+// Exit statuses of vxupgrade-cli.
+enum ExitStatus : int {
+    ExitUpgraded = 0,
+    ExitFailed = 1,
+    ExitUsage = 2,
+    ExitDeclined = 3,
+};
+
+// The console's view of one upgrade run: the catalogue and the link are made
+// as the window makes them, the named modules' boxes ticked, and the run
+// started at once. Memo lines go to standard output, boxes to standard
+// error (answered by ConsoleBoxes), and on a terminal a live progress line
+// follows the copy. The exit status is the run's outcome.
+class ConsoleRun : public QObject, private RunObserver
+{
+    Q_OBJECT
+
+public:
+    ConsoleRun(const CliOptions &options, InstrumentPorts ports, Console &console, ConsoleBoxes &boxes,
+               QObject *parent = nullptr);
+    ~ConsoleRun() override;
+
+    // Runs to the end and gives the exit status.
+    [[nodiscard]] int exec();
+
+    // Stops a run under way at its next wait, as closing the window would
+    // (SIGINT, SIGTERM); before the run, keeps it from starting.
+    void requestStop();
+
+    // The exit status for a run's end.
+    [[nodiscard]] static int ExitStatusOf(RunOutcome outcome);
+
+private:
+    void memoLine(const QString &line) override;
+    void progress(const RunProgress &progress) override;
+    int box(const QString &text, const QString &caption, int flags) override;
+    void showProgress();
+
+    CliOptions options;
+    InstrumentPorts ports;
+    Console &console;
+    ConsoleBoxes &boxes;
+    // Released in reverse: the run refers to the link and the catalogue.
+    std::unique_ptr<ModuleCatalogue> catalogue;
+    std::unique_ptr<TfrmVX900> link;
+    std::unique_ptr<UpgradeRun> run;
+    platform::MessageBoxResponder previousPresenter;
+    QPointer<QTimer> progressTimer;
+    QElapsedTimer copyClock;
+    RunProgress latest;
+    int barShown = -1;
+    bool stopRequested = false;
+};
+
+} // namespace cli

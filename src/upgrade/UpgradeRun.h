@@ -1,0 +1,103 @@
+#pragma once
+
+#include "upgrade/ModuleEntry.h"
+#include "upgrade/RunObserver.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+
+class ModuleCatalogue;
+class TfrmVX900;
+struct WalkItem;
+
+// The upgrade run: what the Copy button does, as a plain object. It works on
+// the link and the catalogue it is handed, reports through its observer, and
+// ends with a RunResult. The window and vxupgrade-cli are two views of it.
+//
+// The FTP client keeps the event loop turning while it waits, so a view's
+// handlers run in the middle of a run: RequestStop may come at any time, and
+// the view must keep the link and the catalogue alive until Run returns.
+class UpgradeRun
+{
+public:
+    // `exeDir` is the program's folder with its trailing separator. While
+    // the run object lives, the link's boxes go to `observer` too.
+    UpgradeRun(TfrmVX900 &link, ModuleCatalogue &catalogue, QString exeDir, RunObserver &observer);
+    ~UpgradeRun();
+    UpgradeRun(const UpgradeRun &) = delete;
+    UpgradeRun &operator=(const UpgradeRun &) = delete;
+
+    // The whole upgrade against the instrument at `address`. Catches every
+    // error: one raised below ends the run as failed, with `raised` set. A
+    // call while a run is under way returns at once (failed, mayRetry) and
+    // tells the observer nothing.
+    RunResult Run(const QString &address);
+
+    [[nodiscard]] bool running() const { return inProgress; }
+    // Ends a run under way at its next step, the FTP wait it is in first;
+    // the run closes the link and ends as stopped. Nothing outside a run.
+    void RequestStop();
+    [[nodiscard]] bool stopRequested() const { return stopping; }
+
+    // The run's steps, callable on their own for a link that is connected.
+    // Adds the files and bytes below `folder` to the counters; returns
+    // `fileCount` afterwards.
+    qint64 MeasureFolder(const QString &folder);
+    // Asks whether to go on with little space left; false when the operator
+    // answered No. On Yes locks the KRN3 and PRZ53 boxes ticked.
+    [[nodiscard]] bool ConfirmLowSpace();
+    // Copies one module's tree to "/F0:/" + its name.
+    [[nodiscard]] bool CopyModule(ModuleEntry &entry);
+    // Copies everything below `localFolder` into the existing instrument folder.
+    [[nodiscard]] bool CopyTree(const QString &localFolder, const QString &instrumentFolder);
+    // Makes every module's identification folder and missing NAME file.
+    [[nodiscard]] bool MakeNameFiles();
+
+    // Counters of the run, zero at the start of every run; 64-bit, so that
+    // trees of 2 GiB and more measure and move the bar.
+    qint64 fileCount = 0;
+    qint64 copiedBytes = 0;
+    qint64 totalBytes = 0;
+    qint64 filesCopied = 0;
+    // The bar's position, 0 to 100.
+    int barPosition = 0;
+
+    // Where NAME files are written before they are sent.
+    QString TemporaryFolder = TemporaryFolderFor(QProcessEnvironment::systemEnvironment());
+    // TEMP, else TMP, else TMPDIR (the first one set and not empty), else
+    // the system's temporary folder.
+    [[nodiscard]] static QString TemporaryFolderFor(const QProcessEnvironment &environment);
+
+private:
+    class Scope;
+
+    [[nodiscard]] RunResult performRun(const QString &address);
+    [[nodiscard]] RunResult ended(RunOutcome outcome, const QString &message, bool mayRetry = false) const;
+    [[nodiscard]] RunResult failAndClose(const QString &text);
+    void enter(RunStep step);
+    void memo(const QString &line);
+    int showBox(const QString &text, const QString &caption, int flags);
+    void throwIfStopRequested() const;
+    void disconnectAfterStop();
+
+    [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
+    [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
+                                      const ModuleEntry *signalOwner);
+    [[nodiscard]] bool acceptInstrumentName(const QString &name, const QString &localPath);
+    // Sends one file, reporting it; `measured`: its bytes count in the
+    // progress (a NAME file's do not).
+    [[nodiscard]] bool uploadFile(const FileTransfer &file, bool measured);
+    void reportProgress(const QString &file, qint64 sentOfFile);
+    void showCopyProgress();
+    [[nodiscard]] QString localFolder(const QString &name) const;
+
+    TfrmVX900 &link;
+    ModuleCatalogue &catalogue;
+    QString exeDir;
+    RunObserver &observer;
+
+    bool inProgress = false;
+    bool stopping = false;
+    RunStep step = RunStep::Connect;
+    QString lastBoxText;
+};

@@ -254,6 +254,16 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         if self._in_dtp_queue is not None or self._out_dtp_queue is not None:
             self._connect_late_port()
 
+    def ftp_QUIT(self, line):
+        delay = self.instrument.faults.quit_delay
+        if delay <= 0:
+            return super().ftp_QUIT(line)
+        # A slow instrument: the goodbye, and the close after it, come late;
+        # the connection stays open and keeps reading meanwhile.
+        quit_now = super().ftp_QUIT
+        self.journal_event("quit held back")
+        self.call_later(delay, lambda: None if self._closed else quit_now(line))
+
     def ftp_RETR(self, file):
         # Files go out as stored, whatever the transfer type.
         saved, self._current_type = self._current_type, "i"

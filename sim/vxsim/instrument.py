@@ -28,6 +28,7 @@ class Faults:
     drop_after_files: Optional[int] = None
     no_data_connection: bool = False
     reply_delay: float = 0.0
+    quit_delay: float = 0.0
 
 
 def scpi_string(text):

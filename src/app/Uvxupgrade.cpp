@@ -366,7 +366,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
         // The run still uses the catalogue and the link: it closes the window
         // itself once it has stopped.
         event->ignore();
-        upgradeRun->RequestStop();
+        platform::RunUserAction([this] { upgradeRun->RequestStop(); });
         return;
     }
     QWidget::closeEvent(event);

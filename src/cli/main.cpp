@@ -48,7 +48,8 @@ int main(int argc, char *argv[])
     cli::ConsoleBoxes boxes(console, parsed.options.lowSpace, ::isatty(STDIN_FILENO) == 1, readInputLine);
     cli::ConsoleRun run(parsed.options, ports, console, boxes, &app);
     cli::StopSignals stopSignals(&app);
-    QObject::connect(&stopSignals, &cli::StopSignals::received, &run, &cli::ConsoleRun::requestStop);
+    QObject::connect(&stopSignals, &cli::StopSignals::received, &run,
+                     platform::GuardUserAction([&run] { run.requestStop(); }));
 
     try {
         return run.exec();

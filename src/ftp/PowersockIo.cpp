@@ -196,7 +196,7 @@ void TPowersock::SendPiece(const char *data, std::size_t length)
         const auto n = sock::Send(socketHandle, data + sent, length - sent);
         if (n > 0) {
             sent += std::size_t(n);
-            BytesSent += std::int32_t(n);
+            BytesSent += qint64(n);
             if (OnPacketSent)
                 OnPacketSent(this);
             PumpMessages(false);

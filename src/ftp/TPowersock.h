@@ -69,7 +69,7 @@ public:
     std::int16_t ReplyCode = 0;
     QString LastReply;
     QString Status;
-    std::int32_t BytesSent = 0;
+    qint64 BytesSent = 0; // 64-bit: a file of 2 GiB and more counts to its end
     qint64 BytesTotal = 0;
     QStringList SocketInfo;
 

@@ -1,9 +1,8 @@
 #include "TThreadTimer.h"
 
 #include "platform/Exception.h"
-#include "platform/MessageBox.h"
+#include "platform/UserAction.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 
 #include <limits>
@@ -66,13 +65,6 @@ void TThreadTimer::Tick()
         return;
     // An exception must not cross the event loop; like any unhandled error of
     // the program it is shown to the operator, and the timer keeps running.
-    try {
-        const TNotifyEvent handler = onTimer; // the handler may replace itself
-        handler(this);
-    } catch (const Exception &e) {
-        platform::MessageBox(e.Message, QCoreApplication::applicationName(), platform::MB_ICONERROR);
-    } catch (const std::exception &e) {
-        platform::MessageBox(QString::fromUtf8(e.what()), QCoreApplication::applicationName(),
-                             platform::MB_ICONERROR);
-    }
+    const TNotifyEvent handler = onTimer; // the handler may replace itself
+    platform::RunUserAction([this, &handler] { handler(this); });
 }

@@ -155,6 +155,42 @@ private slots:
         QVERIFY(!window.linkForm && !window.moduleList);
         QCOMPARE(sim.sent("ftp").last(), QString("QUIT"));
     }
+
+    // The link's QUIT wait keeps the event loop turning while the window
+    // closes. Quit and Copy pressed then, by the mouse or by a call, change
+    // nothing: the window closes once, QUIT goes out once, and no second
+    // run starts on the catalogue on its way out.
+    void quitAndCopyWhileTheLinkCloses()
+    {
+        SimInstrument sim({"--idn", "ACME,SG100,1,1.0", "--quit-delay", "1"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        TfrmMain window(folder.path(), sim.ports());
+        window.ipAddressText = "127.0.0.1";
+        window.show();
+        BoxLog boxes;
+        pressCopy(window);
+        QCOMPARE(boxes.texts(), QStringList{"This instrument is not a VX900.\n\nCan not continue."});
+        QVERIFY(window.isVisible());
+
+        bool firedWhileClosing = false;
+        QTimer::singleShot(0, &window, [&] {
+            firedWhileClosing = window.closing() && window.isVisible();
+            QTest::mouseClick(controls(window).btnQuit, Qt::LeftButton);
+            window.btnQuitClick();
+            pressCopy(window);
+            window.btnCopyClick();
+        });
+        QTest::mouseClick(controls(window).btnQuit, Qt::LeftButton);
+
+        QVERIFY(firedWhileClosing);
+        QVERIFY(!window.isVisible());
+        QVERIFY(!window.linkForm && !window.moduleList);
+        QCOMPARE(sim.sent("ftp").count("QUIT"), 1);
+        QCOMPARE(sim.sent("cmd").count("*IDN?"), 1);
+        QCOMPARE(boxes.texts().size(), 1);
+    }
 };
 
 VX_TEST_MAIN(TestRunReentry)

@@ -5,6 +5,8 @@
 #include "ftp/FTPException.h"
 
 #include <QThread>
+
+#include <limits>
 #include <QtTest>
 
 using Action = FakeFtpPeer::Action;
@@ -74,6 +76,32 @@ private slots:
         QVERIFY(s.ftp->DataSocket == nullptr);
         QVERIFY(transferLockIsFree(*s.ftp));
         QVERIFY(s.ftp->Connected);
+    }
+
+    // The count of bytes sent goes on past 2 GiB: the data socket's counter
+    // is set just short of it at the first piece (no 2 GiB file needed).
+    void bytesSentCountsPastTwoGibibytes()
+    {
+        FtpSession s;
+        s.logIn();
+        const qint64 size = 200000;
+        const QString local = s.makeFile(QStringLiteral("big.bin"), size);
+        scriptTransfer(s, false);
+        const qint64 start = std::numeric_limits<qint32>::max() - 10;
+        qint64 firstPiece = -1;
+        qint64 last = 0;
+        s.ftp->OnPacketSent = [&](QObject *sender) {
+            auto *data = static_cast<TPowersock *>(sender);
+            if (firstPiece < 0) {
+                firstPiece = data->BytesSent;
+                data->BytesSent = start + firstPiece;
+            }
+            last = data->BytesSent;
+        };
+        s.ftp->Upload(local, QStringLiteral("/F0:/big.bin"));
+
+        QVERIFY(firstPiece > 0 && firstPiece < size);
+        QCOMPARE(last, start + size);
     }
 
     void portCommandNamesTheListeningPort()

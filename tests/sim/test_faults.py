@@ -63,6 +63,16 @@ class CommandChannelFaultsTest(unittest.TestCase):
                 self.assertEqual(stored.read(), b"abc")
 
 
+    def test_quit_delay_holds_only_the_goodbye(self):
+        delay = 0.3
+        with Simulator("--quit-delay", str(delay)) as sim:
+            with sim.ftp_client() as f:
+                self.assertEqual(f.command("PWD")[:3], "257")
+                start = time.monotonic()
+                self.assertTrue(f.quit().startswith("221"))
+                self.assertGreaterEqual(time.monotonic() - start, delay)
+
+
 class FtpFaultsTest(unittest.TestCase):
     def store_all(self, sim, count):
         """(STOR reply, final reply) of `count` uploads, F1 to F<count>."""

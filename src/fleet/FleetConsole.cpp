@@ -2,7 +2,10 @@
 
 #include "fleet/FleetRun.h"
 
+#include <QSize>
 #include <QTimer>
+
+#include <map>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -74,24 +77,47 @@ QString FleetConsole::liveLine(int index, int width) const
 void FleetConsole::redraw()
 {
     dirty = false;
-    const int width = std::max(terminalWidth() - 1, 20);
+    const QSize size = terminalSize();
+    const int width = std::max(size.width() - 1, 20);
+    const auto &states = run.instruments();
+
+    // Cursor movements cannot reach above the top of the screen, so a fleet
+    // taller than the terminal shows a count and the runs still going.
+    QList<int> shown;
+    QString summary;
+    if (states.size() < size.height()) {
+        for (int i = 0; i < states.size(); ++i)
+            shown << i;
+    } else {
+        std::map<QString, int> counts;
+        for (int i = 0; i < states.size(); ++i) {
+            ++counts[outcomeName(states[i].outcome)];
+            if (states[i].outcome == Outcome::Running && shown.size() < size.height() - 2)
+                shown << i;
+        }
+        for (const auto &[name, count] : counts)
+            summary += QStringLiteral("%1%2 %3").arg(summary.isEmpty() ? QString() : QStringLiteral(", ")).arg(count).arg(name);
+    }
+
     QString text;
     if (linesDrawn > 0)
-        text += QStringLiteral("\x1b[%1A").arg(linesDrawn);
-    const auto &states = run.instruments();
-    for (int i = 0; i < states.size(); ++i)
-        text += QStringLiteral("\r\x1b[2K") + liveLine(i, width) + u'\n';
-    linesDrawn = int(states.size());
+        text += QStringLiteral("\r\x1b[%1A").arg(linesDrawn);
+    if (!summary.isEmpty())
+        text += QStringLiteral("\x1b[2K") + summary.left(width) + u'\n';
+    for (const int i : shown)
+        text += QStringLiteral("\x1b[2K") + liveLine(i, width) + u'\n';
+    text += QStringLiteral("\x1b[J"); // lines left over from a taller drawing
+    linesDrawn = int(shown.size()) + (summary.isEmpty() ? 0 : 1);
     write(err, text);
     std::fflush(err);
 }
 
-int FleetConsole::terminalWidth() const
+QSize FleetConsole::terminalSize() const
 {
     winsize size{};
-    if (::ioctl(fileno(err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
+    if (::ioctl(fileno(err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0)
+        return QSize(size.ws_col, size.ws_row);
+    return QSize(80, 24);
 }
 
 void FleetConsole::printPrefixed(std::FILE *stream, int index, const QString &text)

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+class QSize;
 class QTimer;
 
 namespace fleet {
@@ -44,7 +45,7 @@ private:
     void printEnd(int index);
     void printPrefixed(std::FILE *stream, int index, const QString &text);
     void redraw();
-    [[nodiscard]] int terminalWidth() const;
+    [[nodiscard]] QSize terminalSize() const;
 
     FleetRun &run;
     std::FILE *out;

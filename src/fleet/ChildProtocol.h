@@ -27,7 +27,8 @@
 //        space), "names" (NAME files), "module" (detail: the module's name),
 //        "system" (system files), "verifying". Others are shown as named.
 //   {"progress":{"done":1048576,"total":157286400,"file":"/F0:/KRN3/a.bin"}}
-//        bytes sent and bytes to send in all, and the file being sent.
+//        bytes sent and bytes to send in all, and the file being sent; a
+//        few a second at most, and one when a file ends.
 //   {"file":{"path":"/F0:/KRN3/a.bin","size":4096,"outcome":"verified"}}
 //        a file's transfer ended: "verified", "sent" (sent, the size could
 //        not be checked), "failed" or "not sent".

@@ -1,5 +1,6 @@
 #include "fleet/FleetConsole.h"
 
+#include "fleet/FleetReport.h"
 #include "fleet/FleetRun.h"
 
 #include <QSize>
@@ -24,13 +25,30 @@ void write(std::FILE *stream, const QString &text)
 
 } // namespace
 
-FleetConsole::FleetConsole(FleetRun &run, std::FILE *out, std::FILE *err, bool live, QObject *parent)
+FleetConsole::Streams FleetConsole::standardStreams(bool json)
+{
+    Streams streams;
+    if (json) {
+        streams.memo = stderr;
+        streams.records = stdout;
+        streams.table = stderr;
+    }
+    return streams;
+}
+
+FleetConsole::FleetConsole(FleetRun &run, Streams streams, bool live, QObject *parent)
     : QObject(parent)
     , run(run)
-    , out(out)
-    , err(err)
+    , streams(streams)
     , live(live)
 {
+    if (streams.records) {
+        connect(&run, &FleetRun::ended, this, [this](int index) {
+            const QByteArray line = reportRecordLine(this->run.instruments()[index]);
+            std::fwrite(line.constData(), 1, size_t(line.size()), this->streams.records);
+            std::fflush(this->streams.records);
+        });
+    }
     if (live) {
         redrawTimer = new QTimer(this);
         redrawTimer->setInterval(RedrawIntervalMs);
@@ -53,10 +71,12 @@ FleetConsole::FleetConsole(FleetRun &run, std::FILE *out, std::FILE *err, bool l
 
 void FleetConsole::finish()
 {
-    if (!live)
-        return;
-    redrawTimer->stop();
-    redraw();
+    if (live) {
+        redrawTimer->stop();
+        redraw();
+    }
+    write(streams.table, fleetTable(run.instruments()));
+    std::fflush(streams.table);
 }
 
 QString FleetConsole::liveLine(int index, int width) const
@@ -108,14 +128,14 @@ void FleetConsole::redraw()
         text += QStringLiteral("\x1b[2K") + liveLine(i, width) + u'\n';
     text += QStringLiteral("\x1b[J"); // lines left over from a taller drawing
     linesDrawn = int(shown.size()) + (summary.isEmpty() ? 0 : 1);
-    write(err, text);
-    std::fflush(err);
+    write(streams.err, text);
+    std::fflush(streams.err);
 }
 
 QSize FleetConsole::terminalSize() const
 {
     winsize size{};
-    if (::ioctl(fileno(err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0)
+    if (::ioctl(fileno(streams.err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0)
         return QSize(size.ws_col, size.ws_row);
     return QSize(80, 24);
 }
@@ -135,7 +155,7 @@ void FleetConsole::printEvent(int index, const ChildEvent &event)
     switch (event.kind) {
     case ChildEvent::Kind::Memo:
     case ChildEvent::Kind::Text:
-        printPrefixed(out, index, event.text);
+        printPrefixed(streams.memo, index, event.text);
         break;
     case ChildEvent::Kind::Box: {
         // As the single run prints a box: "[kind box] caption", then its
@@ -145,7 +165,7 @@ void FleetConsole::printEvent(int index, const ChildEvent &event)
             text += QStringLiteral("\n    ") + line;
         if (!event.outcome.isEmpty())
             text += QStringLiteral("\n    answered: ") + event.outcome;
-        printPrefixed(err, index, text);
+        printPrefixed(streams.err, index, text);
         break;
     }
     default:
@@ -155,7 +175,7 @@ void FleetConsole::printEvent(int index, const ChildEvent &event)
 
 void FleetConsole::printEnd(int index)
 {
-    printPrefixed(err, index, QStringLiteral("ended: ") + run.instruments()[index].stepText());
+    printPrefixed(streams.err, index, QStringLiteral("ended: ") + run.instruments()[index].stepText());
 }
 
 } // namespace fleet

@@ -23,18 +23,28 @@ class FleetRun;
 // printed once as it comes, prefixed with "[ADDRESS] ", so that a log of
 // many runs can be read, or grepped, per instrument.
 //
-// Memo lines go to `out` (the CLI hands standard error under --json, where
-// standard output carries only records); boxes and the live lines go to
-// `err`.
+// With --json, each instrument's record is printed as one JSON line the
+// moment its run ends, and the memo lines and the table move to standard
+// error: standard output then carries nothing but records.
 class FleetConsole : public QObject
 {
     Q_OBJECT
 
 public:
-    FleetConsole(FleetRun &run, std::FILE *out, std::FILE *err, bool live, QObject *parent);
+    struct Streams
+    {
+        std::FILE *memo = stdout;    // memo lines (off a terminal)
+        std::FILE *err = stderr;     // boxes, ends, the live lines
+        std::FILE *records = nullptr; // --json: one record a line
+        std::FILE *table = stdout;   // the end table
+    };
+    // The streams of a console run, with or without --json.
+    [[nodiscard]] static Streams standardStreams(bool json);
 
-    // Draws the live lines a last time (the end states), so that the table
-    // follows them.
+    FleetConsole(FleetRun &run, Streams streams, bool live, QObject *parent);
+
+    // Once the fleet has finished: the live lines a last time (their end
+    // states), then the table.
     void finish();
 
     // One instrument's live line, cut to `width` characters.
@@ -48,8 +58,7 @@ private:
     [[nodiscard]] QSize terminalSize() const;
 
     FleetRun &run;
-    std::FILE *out;
-    std::FILE *err;
+    Streams streams;
     bool live;
     QTimer *redrawTimer = nullptr;
     int linesDrawn = 0;

@@ -312,24 +312,35 @@ void tst_Fleet::jobsBound()
 
 void tst_Fleet::plainConsole()
 {
-    std::FILE *out = std::tmpfile();
-    std::FILE *err = std::tmpfile();
-    QVERIFY(out && err);
+    // As under --json off a terminal: records alone on one stream.
+    FleetConsole::Streams streams{std::tmpfile(), std::tmpfile(), std::tmpfile(), std::tmpfile()};
+    QVERIFY(streams.memo && streams.err && streams.records && streams.table);
     {
-        FleetRun run(fakeSettings({"127.0.0.3=fail"}), {"127.0.0.2", "127.0.0.3"}, nullptr);
-        FleetConsole console(run, out, err, false, nullptr);
+        FleetRun run(fakeSettings({"127.0.0.2=hang", "127.0.0.3=fail"}), {"127.0.0.2", "127.0.0.3"}, nullptr);
+        FleetConsole console(run, streams, false, nullptr);
         run.start();
+        QTRY_VERIFY_WITH_TIMEOUT(hasEnded(run.instruments()[1].outcome)
+                                     && run.instruments()[0].step == QLatin1String("module"),
+                                 WaitMs);
+        run.stop();
         QVERIFY(waitFinished(run));
         console.finish();
     }
-    const QByteArray memo = readAll(out);
-    const QByteArray boxes = readAll(err);
-    std::fclose(out);
-    std::fclose(err);
-    QCOMPARE(memo.count("[127.0.0.2] Please reboot the instrument\n"), 1);
-    QCOMPARE(memo.count("Please reboot"), 1);
+    const QByteArray memo = readAll(streams.memo);
+    const QByteArray boxes = readAll(streams.err);
+    const QList<QByteArray> records = readAll(streams.records).split('\n');
+    const QByteArray table = readAll(streams.table);
+    for (std::FILE *stream : {streams.memo, streams.err, streams.records, streams.table})
+        std::fclose(stream);
+
+    QCOMPARE(memo.count("[127.0.0.2] waiting\n"), 1);
     QCOMPARE(boxes.count("[127.0.0.3] [error box] vxUpgrade\n[127.0.0.3]     Upload failed\n"), 1);
     QVERIFY2(boxes.contains("[127.0.0.3] ended: failed: Fail to download F/W !\n"), boxes.constData());
+    // In the order the runs ended, one line each.
+    QCOMPARE(records.size(), 3);
+    QCOMPARE(QJsonDocument::fromJson(records[0]).object().value("address").toString(), QStringLiteral("127.0.0.3"));
+    QCOMPARE(QJsonDocument::fromJson(records[1]).object().value("outcome").toString(), QStringLiteral("stopped"));
+    QVERIFY2(table.contains("127.0.0.2") && table.contains("stopped by the operator"), table.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Fleet)

@@ -79,6 +79,7 @@ private slots:
     void hungChildAndStop();
     void stopBeforeStart();
     void jobsBound();
+    void programMissing();
     void plainConsole();
 };
 
@@ -308,6 +309,19 @@ void tst_Fleet::jobsBound()
     QCOMPARE(seen.size(), 5);
     QCOMPARE(*std::max_element(seen.begin(), seen.end()), 2); // two at once, never more
     QCOMPARE(fleetExitStatus(run.instruments()), 0);
+}
+
+void tst_Fleet::programMissing()
+{
+    FleetSettings settings = fakeSettings({}, FleetAnswer::Yes, 1);
+    settings.program = QStringLiteral("/nonexistent/vxupgrade-cli");
+    FleetRun run(settings, {"127.0.0.2", "127.0.0.3"}, nullptr);
+    run.start();
+    QVERIFY(waitFinished(run));
+    QCOMPARE(outcomes(run), (QStringList{"failed", "failed"}));
+    QVERIFY2(run.instruments()[1].message.startsWith(QStringLiteral("could not start")),
+             qPrintable(run.instruments()[1].message));
+    QCOMPARE(fleetExitStatus(run.instruments()), 1);
 }
 
 void tst_Fleet::plainConsole()

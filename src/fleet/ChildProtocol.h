@@ -29,9 +29,9 @@
 //   {"progress":{"done":1048576,"total":157286400,"file":"/F0:/KRN3/a.bin"}}
 //        bytes sent and bytes to send in all, and the file being sent; a
 //        few a second at most, and one when a file ends.
-//   {"file":{"path":"/F0:/KRN3/a.bin","size":4096,"outcome":"verified"}}
-//        a file's transfer ended: "verified", "sent" (sent, the size could
-//        not be checked), "failed" or "not sent".
+//   {"file":{"path":"/F0:/KRN3/a.bin","size":4096,"outcome":"sent-verified"}}
+//        a file's transfer ended, its outcome named as in the run's record:
+//        "sent-verified", "sent-not-verifiable", "failed" or "not-sent".
 //   {"identity":"ROHDE,VX900,..."}
 //        the instrument's *IDN? reply, once read.
 //   {"record":{...}}

@@ -221,7 +221,7 @@ void FleetRun::apply(int index, const ChildEvent &event)
         state.bytesTotal = event.total;
         break;
     case ChildEvent::Kind::File:
-        if (event.outcome == QLatin1String("verified") || event.outcome == QLatin1String("sent"))
+        if (event.outcome.startsWith(QLatin1String("sent-")))
             ++state.filesSent;
         break;
     case ChildEvent::Kind::Identity:

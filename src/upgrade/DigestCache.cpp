@@ -1,5 +1,7 @@
 #include "upgrade/DigestCache.h"
 
+#include "upgrade/RunHistory.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -29,6 +31,11 @@ std::optional<FileStamp> FileStamp::of(const QFile &file)
         return std::nullopt;
     return FileStamp{qint64(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), quint64(st.st_dev),
                      quint64(st.st_ino)};
+}
+
+QString DigestCache::DefaultFile()
+{
+    return upgrade::RunHistory::StateFolder() + QStringLiteral("/digests");
 }
 
 DigestCache::DigestCache(QString file, qint64 settleNs)

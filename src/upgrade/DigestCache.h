@@ -37,7 +37,9 @@ public:
 
     // `settleNs`: how long ago a file must have been written last for its
     // digest to be kept.
-    explicit DigestCache(QString file, qint64 settleNs = DefaultSettleNs);
+    explicit DigestCache(QString file = DefaultFile(), qint64 settleNs = DefaultSettleNs);
+    // Beside the run history: RunHistory::StateFolder()/digests.
+    [[nodiscard]] static QString DefaultFile();
 
     // Reads the cache file; a missing or damaged one gives an empty cache.
     void load();

@@ -186,6 +186,10 @@ KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, Digest
 
     const QString targetPath = platform::JoinLocalPath(programFolder, LocalModuleRoot);
     const QString target = platform::ResolveLocalPath(targetPath).value_or(targetPath);
+    // The module folders are found in it without regard to case: a "target"
+    // that can't be listed could hide a module's files as a missing folder.
+    if (const platform::FolderListing listing(target); listing.failed())
+        walk.problem(target, QStringLiteral("Folder can't be listed"), listing.errorString());
     for (std::size_t i = 0; i < modules.size(); ++i) {
         const ModuleEntry &entry = *modules[i];
         const QString localRoot = entry.name.isEmpty() ? target : platform::JoinLocalPath(target, entry.name);

@@ -139,11 +139,15 @@ private slots:
         put(root, "MainFrame/secret", "s");
         const UnreadableEntry folder(root + "/target/KRN3/locked");
         const UnreadableEntry file(root + "/MainFrame/secret");
-        if (!folder.usable() || !file.usable())
-            QSKIP(folder.usable() ? file.whyNot() : folder.whyNot());
+        const UnreadableEntry target(root + "/target"); // its modules are found by listing it
+        for (const UnreadableEntry *entry : {&folder, &file, &target}) {
+            if (!entry->usable())
+                QSKIP(entry->whyNot());
+        }
 
         const KitPlan plan = CheckKit(root + '/', catalogue({{"KRN3", false}}));
         QCOMPARE(problemTexts(plan, root), (QStringList{"File can't be read: <kit>/MainFrame/secret (Permission denied)",
+                                                        "Folder can't be listed: <kit>/target (Permission denied)",
                                                         "Folder can't be listed: <kit>/target/KRN3/locked (Permission denied)"}));
         QCOMPARE(fileLines(plan).size(), 1);
     }

@@ -87,6 +87,7 @@ bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
     sizeUnsupported = false;
+    IdentityReply.clear();
     ClientSocket->Close();
     ClientSocket->Address = address;
     try {
@@ -103,6 +104,7 @@ bool TfrmVX900::Connect(const QString &address)
     SendCommand("*IDN?");
     QByteArray identity;
     ReadResponse(identity);
+    IdentityReply = identity.trimmed();
     if (identity.contains("ALVO/BRECKMOOR,VX900"))
         return true;
     platform::MessageBox(QStringLiteral("This instrument is not a VX900.\n\nCan not continue."), LinkCaption, ErrorBox);

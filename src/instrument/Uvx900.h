@@ -54,6 +54,9 @@ public:
     // VX900_CMD_PORT names another.
     std::unique_ptr<TClientSocket> ClientSocket;
     bool LastTransferOk = true;
+    // The instrument's reply to "*IDN?" at the latest Connect, line end
+    // removed; empty before one got that far.
+    QByteArray IdentityReply;
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
     [[nodiscard]] bool Connect(const QString &address);

@@ -94,6 +94,7 @@ private slots:
         QVERIFY(link->Connect("127.0.0.1"));
         QVERIFY(link->ClientSocket->Active());
         QVERIFY(link->NMFTP->Connected);
+        QCOMPARE(link->IdentityReply, QByteArray("ALVO/BRECKMOOR,VX900,SIM0001,1.00"));
         link->Disconnect();
         QVERIFY(!link->ClientSocket->Active());
         QVERIFY(!link->NMFTP->Connected);

@@ -16,6 +16,8 @@ packages=(
   # The window's Courier New, or Liberation Mono with the same metrics.
   fontconfig fonts-liberation
   curl
+  # contrib/ansible/test.sh drives the playbook with Debian's Ansible.
+  ansible-core
 )
 
 missing=()

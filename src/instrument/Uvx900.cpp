@@ -1,8 +1,10 @@
 #include "instrument/Uvx900.h"
 
 #include "ftp/ESockError.h"
+#include "ftp/FtpTypes.h"
 #include "ftp/TNMFTP.h"
 #include "instrument/CatalogueReply.h"
+#include "instrument/InstrumentName.h"
 #include "instrument/TClientSocket.h"
 #include "platform/MessageBox.h"
 
@@ -33,16 +35,6 @@ QByteArray quoted(const QString &text)
 }
 
 } // namespace
-
-bool InstrumentCanCarry(const QString &text)
-{
-    // Other_Control covers C0 (CR, LF, NUL ...), DEL and C1 alike.
-    for (const QChar c : text) {
-        if (c == u'"' || c.category() == QChar::Other_Control)
-            return false;
-    }
-    return true;
-}
 
 TfrmVX900::TfrmVX900(QObject *owner, InstrumentPorts ports)
     : QObject(owner)
@@ -85,7 +77,8 @@ TfrmVX900::~TfrmVX900()
 bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
-    Identity.clear();
+    sizeUnsupported = false;
+    IdentityReply.clear();
     ClientSocket->Close();
     ClientSocket->Address = address;
     try {
@@ -100,8 +93,10 @@ bool TfrmVX900::Connect(const QString &address)
     NMFTP->Connect();
 
     SendCommand("*IDN?");
-    ReadResponse(Identity);
-    if (Identity.contains("ALVO/BRECKMOOR,VX900"))
+    QByteArray identity;
+    ReadResponse(identity);
+    IdentityReply = identity.trimmed();
+    if (identity.contains("ALVO/BRECKMOOR,VX900"))
         return true;
     showBox(QStringLiteral("This instrument is not a VX900.\n\nCan not continue."), LinkCaption, ErrorBox);
     return false;
@@ -153,7 +148,7 @@ bool TfrmVX900::NoInstrumentError()
 
 bool TfrmVX900::ChangeDirectory(const QString &path)
 {
-    if (!InstrumentCanCarry(path))
+    if (!instrument::FitsCommandLine(path))
         return false;
     SendCommand(":MMEM:CDIR " + quoted(path) + '\n');
     return NoInstrumentError();
@@ -166,7 +161,7 @@ bool TfrmVX900::ChangeSubdirectory(const QString &parent, const QString &name)
 
 bool TfrmVX900::HasDirectory(const QString &parent, const QString &name)
 {
-    if (!InstrumentCanCarry(parent) || !InstrumentCanCarry(name))
+    if (!instrument::FitsCommandLine(parent) || !instrument::FitsCommandLine(name))
         return false;
     SendCommand("MMEM:CAT? " + quoted(parent));
     QByteArray reply;
@@ -176,7 +171,7 @@ bool TfrmVX900::HasDirectory(const QString &parent, const QString &name)
 
 bool TfrmVX900::MakeDirectory(const QString &parent, const QString &name)
 {
-    if (!InstrumentCanCarry(name) || !ChangeDirectory(parent))
+    if (!instrument::FitsCommandLine(name) || !ChangeDirectory(parent))
         return false;
     SendCommand("MMEM:MDIR " + quoted(name));
     return NoInstrumentError();
@@ -194,6 +189,66 @@ bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath)
 {
     NMFTP->Upload(localPath, remotePath);
     return LastTransferOk;
+}
+
+const QString TfrmVX900::SizeNotImplementedText =
+    QStringLiteral("The instrument's FTP server has no SIZE: the files of this run are not verified.");
+
+QString UploadCheck::message() const
+{
+    const QString path = instrument::PrintablePath(remotePath);
+    switch (verdict) {
+    case Verdict::Verified:
+        return QStringLiteral("%1: %2 bytes, as sent").arg(path).arg(remoteSize);
+    case Verdict::NotVerifiable:
+        return QStringLiteral("%1: not verified (%2 bytes sent)").arg(path).arg(localSize);
+    case Verdict::Mismatch:
+        return QStringLiteral("Upload failed: the instrument holds %1 bytes of %2, %3 bytes were sent")
+            .arg(remoteSize)
+            .arg(path)
+            .arg(localSize);
+    case Verdict::Missing:
+        return QStringLiteral("Upload failed: the instrument has no file %1 after the transfer (%2 bytes were sent)")
+            .arg(path)
+            .arg(localSize);
+    case Verdict::Failed:
+        break;
+    }
+    return QStringLiteral("Upload failed: the instrument's FTP server did not tell the size of %1 (%2 bytes were "
+                          "sent; it answered \"%3\")")
+        .arg(path)
+        .arg(localSize)
+        .arg(reply);
+}
+
+UploadCheck TfrmVX900::VerifyUpload(const QString &remotePath, qint64 localSize)
+{
+    UploadCheck check{UploadCheck::Verdict::NotVerifiable, remotePath, localSize, -1, QString()};
+    if (sizeUnsupported)
+        return check;
+    const TSizeReply answer = NMFTP->FileSize(remotePath);
+    check.reply = answer.replyLine.trimmed();
+    switch (answer.kind) {
+    case TSizeReply::Kind::NotImplemented:
+        sizeUnsupported = true;
+        return check;
+    case TSizeReply::Kind::Size:
+        check.remoteSize = answer.size;
+        check.verdict = answer.size == localSize ? UploadCheck::Verdict::Verified : UploadCheck::Verdict::Mismatch;
+        break;
+    case TSizeReply::Kind::NotFound:
+        check.verdict = UploadCheck::Verdict::Missing;
+        break;
+    case TSizeReply::Kind::Failed:
+        // A check that could not be made is no proof the file arrived.
+        check.verdict = UploadCheck::Verdict::Failed;
+        break;
+    }
+    if (check.failed()) {
+        bool handled = false;
+        NMFTPFailure(handled, TCmdType::Upload);
+    }
+    return check;
 }
 
 void TfrmVX900::NMFTPSuccess(TCmdType)

@@ -2,6 +2,7 @@
 
 #include "ftp/TNMFTP.h"
 #include "ftp/TPowersock.h"
+#include "instrument/InstrumentName.h"
 #include "instrument/Uvx900.h"
 #include "platform/LocalFolder.h"
 #include "upgrade/InstrumentLayout.h"
@@ -9,21 +10,9 @@
 
 #include <algorithm>
 
-namespace {
+using instrument::PrintablePath;
 
-// The memo shows one line per message: control characters of a bad name are
-// written as \xNN so that the line stays one line.
-QString printablePath(const QString &path)
-{
-    QString shown;
-    for (const QChar c : path) {
-        if (c.category() == QChar::Other_Control)
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
-}
+namespace {
 
 // Hands the FTP client's per-piece notification to `report` for one upload,
 // and takes it back on every way out.
@@ -63,10 +52,15 @@ bool UpgradeRun::EnsureInstrumentFolder(const QString &parent, const QString &na
 
 bool UpgradeRun::acceptInstrumentName(const QString &name, const QString &localPath)
 {
-    if (InstrumentCanCarry(name))
+    if (instrument::FitsCommandLine(name))
         return true;
-    memo(QStringLiteral("Name not accepted by VX900 (double quote or control character): ") + printablePath(localPath));
+    memo(QStringLiteral("Name not accepted by VX900 (double quote or control character): ") + PrintablePath(localPath));
     return false;
+}
+
+void UpgradeRun::reportUnlistedFolder(const WalkFailure &failure)
+{
+    memo(QStringLiteral("Folder can't be listed: %1 (%2)").arg(PrintablePath(failure.localPath), failure.reason));
 }
 
 void UpgradeRun::reportProgress(const QString &file, qint64 sentOfFile)
@@ -143,7 +137,7 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
             if (!acceptInstrumentName(name, item.localPath))
                 return WalkStep::Stop;
             if (item.loopsBack) {
-                memo(QStringLiteral("Folder leads back into itself: ") + printablePath(item.localPath));
+                memo(QStringLiteral("Folder leads back into itself: ") + PrintablePath(item.localPath));
                 return WalkStep::Stop;
             }
             return EnsureInstrumentFolder(parent, name) ? WalkStep::Go : WalkStep::Stop;
@@ -154,7 +148,7 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
         // A pipe, a device or a dangling link would block the upload or
         // fail it without saying which entry it was.
         if (!item.entry.isRegularFile()) {
-            memo(QStringLiteral("Not a regular file, can't copy: ") + printablePath(item.localPath));
+            memo(QStringLiteral("Not a regular file, can't copy: ") + PrintablePath(item.localPath));
             return WalkStep::Stop;
         }
         memo(QStringLiteral("Copying... ") + name);
@@ -163,6 +157,10 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
         copiedBytes += item.entry.size;
         showCopyProgress();
         return WalkStep::Go;
+    }, [this](const WalkFailure &failure) {
+        // Its files would silently be missing on the instrument.
+        reportUnlistedFolder(failure);
+        return WalkStep::Stop;
     });
     return walker.walk(localRoot);
 }

@@ -90,7 +90,7 @@ RunResult UpgradeRun::Run(const QString &address)
         disconnectAfterStop();
         result = ended(RunOutcome::Stopped, QStringLiteral("Stopped by the operator."));
     }
-    result.identity = link.Identity;
+    result.identity = link.IdentityReply;
     result.filesCopied = filesCopied;
     result.bytesCopied = copiedBytes;
     result.bytesTotal = totalBytes;
@@ -143,8 +143,11 @@ RunResult UpgradeRun::performRun(const QString &address)
     enter(RunStep::Measure);
     const QString modules = localFolder(upgrade::LocalModuleRoot);
     const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
+    foldersUnlisted = false;
     const qint64 filesInModules = MeasureFolder(modules);
     const qint64 filesInBoth = MeasureFolder(systemFiles);
+    if (foldersUnlisted)
+        return failAndClose(upgrade::DownloadFailedText);
     reportProgress(QString(), 0);
 
     if (filesInModules != 0) {

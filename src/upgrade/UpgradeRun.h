@@ -8,6 +8,7 @@
 
 class ModuleCatalogue;
 class TfrmVX900;
+struct WalkFailure;
 struct WalkItem;
 
 // The upgrade run: what the Copy button does, as a plain object. It works on
@@ -41,8 +42,10 @@ public:
 
     // The run's steps, callable on their own for a link that is connected.
     // Adds the files and bytes below `folder` to the counters; returns
-    // `fileCount` afterwards.
+    // `fileCount` afterwards. A folder below it that can't be listed gets a
+    // memo line and sets foldersUnlisted, which ends the run before the copy.
     qint64 MeasureFolder(const QString &folder);
+    bool foldersUnlisted = false;
     // Asks whether to go on with little space left; false when the operator
     // answered No. On Yes locks the KRN3 and PRZ53 boxes ticked.
     [[nodiscard]] bool ConfirmLowSpace();
@@ -84,6 +87,7 @@ private:
     [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
                                       const ModuleEntry *signalOwner);
     [[nodiscard]] bool acceptInstrumentName(const QString &name, const QString &localPath);
+    void reportUnlistedFolder(const WalkFailure &failure);
     // Sends one file, reporting it; `measured`: its bytes count in the
     // progress (a NAME file's do not).
     [[nodiscard]] bool uploadFile(const FileTransfer &file, bool measured);

@@ -3,6 +3,7 @@
 // can't take, entries that can't be read to an end, failures deep down).
 #include "ftp/TNMFTP.h"
 #include "platform/Exception.h"
+#include "platform/UnreadableEntry.h"
 #include "support/RunFixture.h"
 #include "support/RunRig.h"
 
@@ -248,6 +249,53 @@ private slots:
         QFETCH(QString, memoLine);
         QVERIFY(rig.observer.memo.contains(memoLine.arg(folder.path())));
         QVERIFY(endedForGood(result));
+    }
+
+    // A folder that can't be listed is not an empty one: the run ends with
+    // the download box after a memo line naming it, whether the measuring
+    // meets it first (a whole run) or the copy does (called on its own).
+    void folderThatCantBeListedEndsTheRun_data()
+    {
+        QTest::addColumn<bool>("wholeRun");
+        QTest::newRow("whole run: measuring meets it") << true;
+        QTest::newRow("copy on its own") << false;
+    }
+
+    void folderThatCantBeListedEndsTheRun()
+    {
+        QFETCH(bool, wholeRun);
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        folder.write("target/KRN3/a", "a");
+        folder.write("target/KRN3/locked/hidden-from-us", "h");
+        RunRig rig(folder.path(), sim.ports());
+        if (!wholeRun) {
+            QVERIFY(rig.link.Connect("127.0.0.1"));
+            rig.link.NMFTP->SetTransferType(2);
+        }
+        const QString locked = folder.path() + "target/KRN3/locked";
+        RunResult result;
+        {
+            UnreadableEntry unlistable(locked);
+            if (!unlistable.usable())
+                QSKIP(unlistable.whyNot());
+            if (wholeRun)
+                result = rig.run.Run("127.0.0.1");
+            else
+                QVERIFY(!rig.run.CopyModule(*rig.catalogue.entries()[0]));
+        }
+        const QString line = "Folder can't be listed: " + locked + " (Permission denied)";
+        if (wholeRun) {
+            QCOMPARE(rig.observer.boxes.texts(), QStringList{DownloadFailed});
+            QCOMPARE(rig.observer.memo.last(), line);
+            QVERIFY(endedForGood(result));
+            QVERIFY(!sim.sent("ftp").join('\n').contains("KRN3")); // nothing of the module was sent
+        } else {
+            QCOMPARE(rig.observer.memo.filter("can't be listed"), QStringList{line});
+        }
+        QVERIFY(sim.file("/F0:/KRN3/locked/hidden-from-us").isEmpty());
     }
 
     // An upload refused three levels down raises through every level; each

@@ -36,6 +36,16 @@ void duringFirstModuleUpload(TfrmMain &window, std::function<void()> action, boo
     });
 }
 
+// A window on a one-module catalogue, its address set to the simulator's.
+std::unique_ptr<TfrmMain> windowFor(const SimInstrument &sim, ProgramFolder &folder)
+{
+    folder.writeIni({{3, "KRN3", 0}});
+    auto window = std::make_unique<TfrmMain>(folder.path(), sim.ports());
+    window->ipAddressText = QStringLiteral("127.0.0.1");
+    window->show();
+    return window;
+}
+
 struct ReentryRig
 {
     SimInstrument sim;
@@ -46,13 +56,10 @@ struct ReentryRig
     {
         if (!sim.start())
             return false;
-        folder.writeIni({{3, "KRN3", 0}});
         for (int i = 0; i < 6; ++i)
             folder.write(QStringLiteral("target/KRN3/f%1").arg(i), sampleBytes(200000, i));
         folder.write("MainFrame/m", "m");
-        window = std::make_unique<TfrmMain>(folder.path(), sim.ports());
-        window->ipAddressText = QStringLiteral("127.0.0.1");
-        window->show();
+        window = windowFor(sim, folder);
         return true;
     }
     [[nodiscard]] qsizetype moduleFilesOnDrive() const { return sim.files().filter("KRN3/").size(); }
@@ -135,24 +142,38 @@ private slots:
         QVERIFY(!rig.sim.files().contains("SYSTEM/m"));
     }
 
-    // A close asked for while one of the run's boxes is up takes effect when
-    // the box is closed, also where the run itself would have kept the window.
+    // Quit or a close asked for while one of the run's boxes is up leaves
+    // the link and the catalogue to the run, and takes effect when the box is
+    // closed, also where the run itself would have kept the window.
+    void closeWhileABoxIsUp_data()
+    {
+        QTest::addColumn<bool>("byQuit");
+        QTest::newRow("Quit") << true;
+        QTest::newRow("title-bar close") << false;
+    }
+
     void closeWhileABoxIsUp()
     {
+        QFETCH(bool, byQuit);
         SimInstrument sim({"--refuse-root"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
-        folder.writeIni({{3, "KRN3", 0}});
-        TfrmMain window(folder.path(), sim.ports());
-        window.ipAddressText = "127.0.0.1";
-        window.show();
+        auto window = windowFor(sim, folder);
         BoxLog boxes;
-        boxes.whileShown = [&](const BoxLog::Box &) { window.close(); };
-        pressCopy(window);
+        bool keptForTheRun = false;
+        boxes.whileShown = [&](const BoxLog::Box &) {
+            if (byQuit)
+                QTest::mouseClick(controls(*window).btnQuit, Qt::LeftButton);
+            else
+                QVERIFY(!window->close());
+            keptForTheRun = window->isVisible() && window->linkForm && window->moduleList;
+        };
+        pressCopy(*window);
 
+        QVERIFY(keptForTheRun);
         QCOMPARE(boxes.texts(), QStringList{"VX900's File System was damaged!"});
-        QVERIFY(!window.isVisible());
-        QVERIFY(!window.linkForm && !window.moduleList);
+        QVERIFY(!window->isVisible());
+        QVERIFY(!window->linkForm && !window->moduleList);
         QCOMPARE(sim.sent("ftp").last(), QString("QUIT"));
     }
 
@@ -165,10 +186,8 @@ private slots:
         SimInstrument sim({"--idn", "ACME,SG100,1,1.0", "--quit-delay", "1"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
-        folder.writeIni({{3, "KRN3", 0}});
-        TfrmMain window(folder.path(), sim.ports());
-        window.ipAddressText = "127.0.0.1";
-        window.show();
+        auto owned = windowFor(sim, folder);
+        TfrmMain &window = *owned;
         BoxLog boxes;
         pressCopy(window);
         QCOMPARE(boxes.texts(), QStringList{"This instrument is not a VX900.\n\nCan not continue."});

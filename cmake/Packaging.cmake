@@ -1,8 +1,9 @@
 # The Debian package: cmake --build build --target package writes
 # build/vxupgrade_<version>_amd64.deb from the install rules (cmake/Install.cmake)
-# plus what Debian asks of every package: the copyright file and a
-# changelog in /usr/share/doc/vxupgrade, stripped programs, and dependencies
-# worked out by dpkg-shlibdeps from the libraries the programs link.
+# plus what Debian asks of every package: the copyright file and a changelog
+# in /usr/share/doc/vxupgrade, stripped programs (cmake/StripPackage.cmake),
+# and dependencies worked out by dpkg-shlibdeps from the libraries the
+# programs link.
 
 set(VX_PACKAGE_MAINTAINER "vxUpgrade developers <vxupgrade@example.org>" CACHE STRING
   "Maintainer of the Debian package, as \"Name <address>\"")
@@ -23,14 +24,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "vxUpgrade developers")
 set(CPACK_PACKAGE_CONTACT ${VX_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/StripPackage.cmake)
+set(CPACK_VX_STRIP ${CMAKE_STRIP})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "upgrade tool for VX900 signal-generator instruments")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VX_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-vxUpgrade upgrades the software and signal files of a networked VX900
+# CPack puts the summary first; this is the long description after it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "vxUpgrade upgrades the software and signal files of a networked VX900
 signal-generator instrument over its command channel and FTP: type the
 instrument's address, tick the modules whose signal files are to be
 refreshed, press Copy, and reboot the instrument when the tool says so.

@@ -46,6 +46,9 @@ simulator for trying the tool without an instrument.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-pyftpdlib")
+# The window's folder chooser is the desktop's own when Qt has a platform
+# theme for it; without one Qt shows its own chooser.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-xdgdesktopportal-platformtheme | qt6-gtk-platformtheme")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

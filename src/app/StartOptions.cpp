@@ -54,4 +54,12 @@ StartOptions parseStartOptions(const QStringList &arguments)
     return options;
 }
 
+StartOptions parseStartOptions(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return parseStartOptions(arguments);
+}
+
 } // namespace app

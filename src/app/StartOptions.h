@@ -23,6 +23,8 @@ struct StartOptions
 // application object exists). "--" ends the options: a kit folder may begin
 // with "-".
 [[nodiscard]] StartOptions parseStartOptions(const QStringList &arguments);
+// The same for main's arguments, the program name skipped.
+[[nodiscard]] StartOptions parseStartOptions(int argc, char *argv[]);
 
 [[nodiscard]] QString startUsageText();
 

@@ -26,19 +26,11 @@ static void scheduleScreenshot(TfrmMain &window)
     });
 }
 
-static app::StartOptions startOptions(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return app::parseStartOptions(arguments);
-}
-
 int main(int argc, char *argv[])
 {
     // Answered before the application object exists, which needs a display:
     // help2man and remote shells ask without one.
-    if (const app::StartOptions early = startOptions(argc, argv); early.help || early.version) {
+    if (const app::StartOptions early = app::parseStartOptions(argc, argv); early.help || early.version) {
         if (early.help)
             std::fputs(qPrintable(app::startUsageText()), stdout);
         else
@@ -48,7 +40,7 @@ int main(int argc, char *argv[])
 
     platform::TApplication app(argc, argv);
     // Read again without the toolkit's own options, which it has removed.
-    const app::StartOptions options = startOptions(argc, argv);
+    const app::StartOptions options = app::parseStartOptions(argc, argv);
     const app::KitFolder kit = options.ok()
         ? app::resolveKitFolder(options.kitDir, SplitPath(platform::ModuleFileName()).folder, app::askForKitFolder)
         : app::KitFolder{app::KitFolder::Outcome::Error, {}, options.error};

@@ -20,6 +20,8 @@ packages=(
   # dpkg-shlibdeps (which CPack runs on the programs it finds with file),
   # and the checks of the package.
   help2man dpkg-dev file lintian desktop-file-utils
+  # contrib/ansible/test.sh drives the playbook with Debian's Ansible.
+  ansible-core
 )
 
 missing=()

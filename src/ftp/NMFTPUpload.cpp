@@ -137,24 +137,31 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         return RefuseUpload(storReply);
     }
 
-    if (!Passive) {
+    // A data connection that timed out (never opened, or stopped taking
+    // data) leaves the server owing its verdict on STOR, which it may send at
+    // any time; a late one would be taken for the answer to the next command.
+    // Closing the control connection keeps the dialogue sound.
+    const auto closingOnDataTimeOut = [this](auto step) {
         try {
-            DataSocket->ReplaceSocket(DataSocket->Accept());
+            step();
         } catch (const EAbortError &) {
             throw;
         } catch (const ESockError &) {
-            // The server still owes its verdict on STOR and may send it at
-            // any time; a late one would be taken for the answer to the next
-            // command. Closing the control connection keeps the dialogue sound.
             if (DataSocket->TimedOut)
                 RequestCloseSocket();
             throw;
         }
+    };
+    if (!Passive) {
+        // Only the server may bring the data connection: anyone else on the
+        // network could otherwise take the file.
+        DataSocket->AcceptFrom = RemoteAddress();
+        closingOnDataTimeOut([this] { DataSocket->ReplaceSocket(DataSocket->Accept()); });
     }
     if (OnTransactionStart)
         OnTransactionStart(this);
     if (!Canceled && !TimedOut)
-        DataSocket->SendFile(localFile);
+        closingOnDataTimeOut([&] { DataSocket->SendFile(localFile); });
     if (OnTransactionStop)
         OnTransactionStop(this);
     // An orderly close delivers every byte sent; the close is what tells the

@@ -45,6 +45,9 @@ public:
     int ReportLevel = 0;   // OnStatus hears levels 1..ReportLevel
     QString Proxy;         // when set, Connect goes here instead of Host
     int ProxyPort = 0;
+    // When set (dotted), Accept takes only a peer at this address and closes
+    // any other, waiting on within the time-out.
+    QString AcceptFrom;
 
     TNotifyEvent OnConnect;            // the socket completed a connection
     TNotifyEvent OnDisconnect;         // RequestCloseSocket closed the socket
@@ -131,6 +134,8 @@ private:
     void TimerTriggered();
     [[nodiscard]] bool WaitReadable(bool &progressed);
     void SendPiece(const char *data, std::size_t length);
+    void PacketSent(std::ptrdiff_t count);
+    void WaitToSend();
     void LookupFinished(int id, std::uint32_t address, int error);
 
     std::unique_ptr<std::array<char, WorkingBufferSize + 1>> workingBuffer;

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <utility>
+
 namespace {
 
 int portField(const QString &field)
@@ -105,12 +107,12 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         (void)Read(0);
     DataSocket = new TPowersock(this);
     DataSocket->TimeOut = TimeOut;
-    {
-        QFile file(localFile);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(localFile, file.errorString()));
-        BytesTotal = file.size();
-    }
+    // Opened once: what is opened here to check it before any command is
+    // sent is what gets sent.
+    QFile file(localFile);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(localFile, file.errorString()));
+    BytesTotal = file.size();
     if (OnPacketSent)
         DataSocket->OnPacketSent = OnPacketSent;
 
@@ -161,13 +163,14 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
     if (OnTransactionStart)
         OnTransactionStart(this);
     if (!Canceled && !TimedOut)
-        closingOnDataTimeOut([&] { DataSocket->SendFile(localFile); });
+        closingOnDataTimeOut([&] { DataSocket->SendFile(file); });
     if (OnTransactionStop)
         OnTransactionStop(this);
     // An orderly close delivers every byte sent; the close is what tells the
-    // server that the file is complete.
+    // server that the file is complete. The component goes with it, while
+    // the server stores the file: closed for good, it opens no fresh socket.
     DataSocket->SetLinger(false, 0);
-    DataSocket->RequestCloseSocket();
+    delete std::exchange(DataSocket, nullptr);
 
     // Cancelled before the server's verdict: the file may be incomplete or
     // refused, so this is no success.

@@ -56,10 +56,16 @@ void TPowersock::SendPiece(const char *data, std::size_t length)
 
 void TPowersock::SendFile(const QString &fileName)
 {
-    StatusMessage(8, QStringLiteral("SendFile"));
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
+    SendFile(file);
+}
+
+void TPowersock::SendFile(QFile &file)
+{
+    StatusMessage(8, QStringLiteral("SendFile"));
+    const QString fileName = file.fileName();
     TimerOffOnExit timerOff{this};
     const qint64 size = file.size();
     std::int64_t position = 0;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class QFile;
 class SocketEventSource;
 class TThreadTimer;
 
@@ -92,6 +93,8 @@ public:
     // One line with its line end; an empty result means the peer closed.
     [[nodiscard]] QByteArray ReadLn();
     void SendFile(const QString &fileName);
+    // The same for a file already open for reading.
+    void SendFile(QFile &file);
     void Listen(bool useListenerCode);
     [[nodiscard]] bool DataAvailable();
     void ClearInput();

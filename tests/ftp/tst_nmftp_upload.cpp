@@ -79,7 +79,7 @@ private slots:
     }
 
     // The count of bytes sent goes on past 2 GiB: the data socket's counter
-    // is set just short of it at the first piece (no 2 GiB file needed).
+    // is set just short of it before the first byte goes (no 2 GiB file needed).
     void bytesSentCountsPastTwoGibibytes()
     {
         FtpSession s;
@@ -88,19 +88,11 @@ private slots:
         const QString local = s.makeFile(QStringLiteral("big.bin"), size);
         scriptTransfer(s, false);
         const qint64 start = std::numeric_limits<qint32>::max() - 10;
-        qint64 firstPiece = -1;
         qint64 last = 0;
-        s.ftp->OnPacketSent = [&](QObject *sender) {
-            auto *data = static_cast<TPowersock *>(sender);
-            if (firstPiece < 0) {
-                firstPiece = data->BytesSent;
-                data->BytesSent = start + firstPiece;
-            }
-            last = data->BytesSent;
-        };
+        s.ftp->OnTransactionStart = [&](QObject *) { s.ftp->DataSocket->BytesSent = start; };
+        s.ftp->OnPacketSent = [&](QObject *sender) { last = static_cast<TPowersock *>(sender)->BytesSent; };
         s.ftp->Upload(local, QStringLiteral("/F0:/big.bin"));
 
-        QVERIFY(firstPiece > 0 && firstPiece < size);
         QCOMPARE(last, start + size);
     }
 
@@ -321,6 +313,71 @@ private slots:
         QVERIFY(!s.ftp->Connected); // out of step with the server: a fresh log-in follows
         s.logIn();
         QVERIFY(s.ftp->Connected);
+    }
+
+    // The server owes its verdict on the half-sent file, so the control
+    // connection goes too; the peer sees a reset, not a complete file.
+    void serverThatStopsTakingDataTimesOut()
+    {
+        FtpSession s;
+        s.logIn();
+        s.ftp->TimeOut = 300;
+        scriptTransfer(s, false);
+        s.peer.script.last().action = Action::Silence;
+        s.peer.dataStopsReading = true;
+        try {
+            s.ftp->Upload(s.makeFile("big", 16 << 20), QStringLiteral("big"));
+            QFAIL("an upload the server stopped taking succeeded");
+        } catch (const ESockError &e) {
+            QVERIFY2(e.Message.startsWith("Timed out sending data"), qPrintable(e.Message));
+        }
+        QCOMPARE(s.log, (QStringList{"start", "failure 9"}));
+        QVERIFY(s.ftp->DataSocket == nullptr);
+        QVERIFY(!s.ftp->Connected);
+    }
+
+    void dataConnectionFromAnotherAddressIsTurnedAway_data()
+    {
+        QTest::addColumn<bool>("serverConnects");
+        QTest::newRow("then the server connects") << true;
+        QTest::newRow("and the server never does") << false;
+    }
+    void dataConnectionFromAnotherAddressIsTurnedAway()
+    {
+        QFETCH(bool, serverConnects);
+        FtpSession s;
+        s.logIn();
+        s.ftp->TimeOut = serverConnects ? 10000 : 300;
+        scriptTransfer(s, false);
+        s.peer.strangerFrom = QStringLiteral("127.0.0.2"); // the server is 127.0.0.1
+        s.peer.dataNeverConnects = !serverConnects;
+        const QString local = s.makeFile("a", 100000);
+        if (serverConnects) {
+            s.ftp->Upload(local, QStringLiteral("a"));
+            QCOMPARE(s.peer.dataBytes, FtpSession::pattern(100000));
+            QCOMPARE(s.log, (QStringList{"start", "stop", "success 9"}));
+        } else {
+            QVERIFY_THROWS_EXCEPTION(ESockError, s.ftp->Upload(local, QStringLiteral("a")));
+            QCOMPARE(s.log, QStringList{"failure 9"});
+        }
+        QTRY_COMPARE(s.peer.strangersTurnedAway, 1);
+        QVERIFY(s.peer.strangerBytes.isEmpty());
+    }
+
+    void fileThatShrinksWhileSentIsAFailure()
+    {
+        FtpSession s;
+        s.logIn();
+        scriptTransfer(s, false);
+        const QString local = s.makeFile("shrinks", 8 << 20);
+        s.ftp->OnPacketSent = [&](QObject *) { QFile::resize(local, 1 << 20); };
+        try {
+            s.ftp->Upload(local, QStringLiteral("shrinks"));
+            QFAIL("a short file went as a complete one");
+        } catch (const Exception &e) {
+            QVERIFY2(e.Message.contains("ended early"), qPrintable(e.Message));
+        }
+        QCOMPARE(s.log, (QStringList{"start", "failure 9"}));
     }
 
     void verdictThatNeverComesTimesOut()

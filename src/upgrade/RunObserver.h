@@ -41,9 +41,9 @@ struct RunResult
     // run again. Every other end closes the link and ends the program.
     bool mayRetry = false;
     QByteArray identity; // the instrument's "*IDN?" reply, when it was read
-    qint64 filesCopied = 0;
-    qint64 bytesCopied = 0;
-    qint64 bytesTotal = 0;
+    qint64 filesCopied = 0; // NAME files included
+    qint64 bytesCopied = 0; // of the measured trees
+    qint64 bytesTotal = 0;  // measured
 };
 
 // One file sent to the instrument: a module or system file, or a NAME file

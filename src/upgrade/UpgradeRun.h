@@ -32,7 +32,7 @@ public:
     // error: one raised below ends the run as failed, with `raised` set. A
     // call while a run is under way returns at once (failed, mayRetry) and
     // tells the observer nothing.
-    RunResult Run(const QString &address);
+    [[nodiscard]] RunResult Run(const QString &address);
 
     [[nodiscard]] bool running() const { return inProgress; }
     // Ends a run under way at its next step, the FTP wait it is in first;
@@ -61,7 +61,7 @@ public:
     qint64 fileCount = 0;
     qint64 copiedBytes = 0;
     qint64 totalBytes = 0;
-    qint64 filesCopied = 0;
+    qint64 filesCopied = 0; // every file sent, NAME files included
     // The bar's position, 0 to 100.
     int barPosition = 0;
 

@@ -2,6 +2,8 @@
 # Shared by ./test.sh and ./demo.sh: installs the Debian packages the project
 # needs when they are missing, then configures and builds incrementally.
 # Usage: scripts/setup.sh [BUILD_DIR] [extra cmake args...]
+# VX_EXTRA_PACKAGES names more Debian packages to install (scripts/fuzz.sh's
+# compiler); VX_BUILD_TARGET builds that one target instead of everything.
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -17,6 +19,8 @@ packages=(
   fontconfig fonts-liberation
   curl
 )
+# shellcheck disable=SC2206 # a space-separated list of package names
+packages+=(${VX_EXTRA_PACKAGES:-})
 
 missing=()
 for p in "${packages[@]}"; do
@@ -46,4 +50,4 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then
   cmake -S "$repo" -B "$build_dir" "$@"
 fi
-cmake --build "$build_dir" -j "$jobs"
+cmake --build "$build_dir" -j "$jobs" ${VX_BUILD_TARGET:+--target "$VX_BUILD_TARGET"}

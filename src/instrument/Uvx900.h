@@ -1,5 +1,7 @@
 #pragma once
 
+#include "instrument/CommandReply.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -29,6 +31,9 @@ public:
     // VX900_CMD_PORT names another.
     std::unique_ptr<TClientSocket> ClientSocket;
     bool LastTransferOk = true;
+    // Longest reply line ReadResponse takes, line feed included; a longer
+    // one closes the command channel and raises ESockError.
+    qsizetype MaxReplyLength = CommandReply::MaxLength;
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
     [[nodiscard]] bool Connect(const QString &address);

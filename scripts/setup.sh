@@ -18,6 +18,8 @@ packages=(
   # The window's Courier New, or Liberation Mono with the same metrics.
   fontconfig fonts-liberation
   curl
+  # contrib/ansible/test.sh drives the playbook with Debian's Ansible.
+  ansible-core
 )
 # shellcheck disable=SC2206 # a space-separated list of package names
 packages+=(${VX_EXTRA_PACKAGES:-})

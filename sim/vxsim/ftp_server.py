@@ -11,8 +11,8 @@ What differs from a stock pyftpdlib server, and why:
   complete; a failed upload (capacity, broken data connection, injected
   fault) leaves the drive as it was.
 - The faults of the command line are played here: refused or failed STORs,
-  a dropped control connection, a data connection that never comes, and
-  delayed replies.
+  files stored short under a 226, no SIZE, a dropped control connection, a
+  data connection that never comes, and delayed replies.
 """
 
 import logging
@@ -71,6 +71,12 @@ class StagedUpload:
             raise OSError(28, "No space left on device")
         self._file.write(data)
         self.written += len(data)
+
+    def drop_tail(self, count):
+        """Loses the last `count` bytes received, as a faulty store would."""
+        self._file.flush()
+        self.written = max(0, self.written - count)
+        self._file.truncate(self.written)
 
     def commit(self):
         self._file.close()
@@ -275,6 +281,12 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         super().ftp_MLSD(path)
         self._after_transfer_command()
 
+    def ftp_SIZE(self, path):
+        if self.instrument.faults.no_size:
+            self.respond("502 Command not implemented.")
+            return
+        super().ftp_SIZE(path)
+
     # --- writing ---------------------------------------------------------
 
     def _drive_parts(self, host_path):
@@ -347,6 +359,10 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
             upload.close()
             self.journal_event("store failed on purpose", path=upload.instrument_path)
             return ("%d Requested file action not taken." % failure, logging.info)
+        short = _applies(instrument.faults.stor_short, upload.number)
+        if short is not None and upload.written:
+            upload.drop_tail(short)
+            self.journal_event("stored short on purpose", path=upload.instrument_path)
         try:
             upload.commit()
         except OSError as err:

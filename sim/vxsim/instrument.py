@@ -25,6 +25,8 @@ class Faults:
     mdir_fail_after: Optional[int] = None
     stor_fail: Optional[Tuple[int, Optional[int]]] = None
     stor_refuse: Optional[Tuple[int, Optional[int]]] = None
+    stor_short: Optional[Tuple[int, Optional[int]]] = None  # (bytes short, nth)
+    no_size: bool = False
     drop_after_files: Optional[int] = None
     no_data_connection: bool = False
     reply_delay: float = 0.0

@@ -32,6 +32,20 @@ enum class TFirewallType : int {
     FtSite = 2, // SITE host
 };
 
+// The server's answer to SIZE: the stored file's size, or why there is none.
+struct TSizeReply
+{
+    enum class Kind {
+        Size,           // 213 with a size
+        NotFound,       // 550: no such file (or none the server will size)
+        NotImplemented, // 500, 502 or 504: the server has no SIZE
+        Failed,         // any other reply, or a 213 without a number
+    };
+    Kind kind = Kind::Failed;
+    qint64 size = -1;  // with Kind::Size
+    QString replyLine; // the reply's first line, line end included
+};
+
 using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;
 using TFailureEvent = std::function<void(bool &Handled, TCmdType Trans_Type)>;
 using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;

@@ -62,6 +62,11 @@ public:
     // Stores a local file on the server; an empty remote name stores it under
     // the local file's name without its folder.
     void Upload(const QString &localFile, const QString &remoteFile);
+    // Asks for the size of a stored file (SIZE, RFC 3659). The size is the
+    // byte count only in image type: select it first. The answer is the
+    // result, never a notification: a server without SIZE is no failure of
+    // the caller's. Socket errors and time-outs raise as for any command.
+    [[nodiscard]] TSizeReply FileSize(const QString &remoteFile);
     // Reads (and reports) the rest of a multi-line reply that began with
     // firstLine: all of it within TimeOut, and within the bounds of
     // FtpReply::Assembler (else FTPException, and the connection is closed).

@@ -1,9 +1,11 @@
 #include "instrument/Uvx900.h"
 
 #include "ftp/ESockError.h"
+#include "ftp/FtpTypes.h"
 #include "ftp/TNMFTP.h"
 #include "instrument/CatalogueReply.h"
 #include "instrument/CommandReply.h"
+#include "instrument/InstrumentName.h"
 #include "instrument/TClientSocket.h"
 #include "platform/MessageBox.h"
 
@@ -35,18 +37,6 @@ quint16 benchPort(const char *variable, quint16 instrumentPort)
     bool ok = false;
     const int port = qEnvironmentVariable(variable).toInt(&ok);
     return ok && port > 0 && port <= 65535 ? quint16(port) : instrumentPort;
-}
-
-// A double quote ends the quoted argument early and a control character
-// (CR, LF, NUL ...) ends or corrupts the command line: either would let a
-// name smuggle its own command to the instrument.
-bool fitsCommandLine(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c == u'"' || c.category() == QChar::Other_Control)
-            return false;
-    }
-    return true;
 }
 
 QByteArray quoted(const QString &text)
@@ -97,6 +87,8 @@ TfrmVX900::~TfrmVX900()
 bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
+    sizeUnsupported = false;
+    IdentityReply.clear();
     ClientSocket->Close();
     ClientSocket->Address = address;
     try {
@@ -113,6 +105,7 @@ bool TfrmVX900::Connect(const QString &address)
     SendCommand("*IDN?");
     QByteArray identity;
     ReadResponse(identity);
+    IdentityReply = identity.trimmed();
     if (identity.contains("ALVO/BRECKMOOR,VX900"))
         return true;
     platform::MessageBox(QStringLiteral("This instrument is not a VX900.\n\nCan not continue."), LinkCaption, ErrorBox);
@@ -161,7 +154,7 @@ bool TfrmVX900::NoInstrumentError()
 
 bool TfrmVX900::ChangeDirectory(const QString &path)
 {
-    if (!fitsCommandLine(path))
+    if (!instrument::FitsCommandLine(path))
         return false;
     SendCommand(":MMEM:CDIR " + quoted(path) + '\n');
     return NoInstrumentError();
@@ -174,7 +167,7 @@ bool TfrmVX900::ChangeSubdirectory(const QString &parent, const QString &name)
 
 bool TfrmVX900::HasDirectory(const QString &parent, const QString &name)
 {
-    if (!fitsCommandLine(parent) || !fitsCommandLine(name))
+    if (!instrument::FitsCommandLine(parent) || !instrument::FitsCommandLine(name))
         return false;
     SendCommand("MMEM:CAT? " + quoted(parent));
     QByteArray reply;
@@ -184,7 +177,7 @@ bool TfrmVX900::HasDirectory(const QString &parent, const QString &name)
 
 bool TfrmVX900::MakeDirectory(const QString &parent, const QString &name)
 {
-    if (!fitsCommandLine(name) || !ChangeDirectory(parent))
+    if (!instrument::FitsCommandLine(name) || !ChangeDirectory(parent))
         return false;
     SendCommand("MMEM:MDIR " + quoted(name));
     return NoInstrumentError();
@@ -202,6 +195,66 @@ bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath)
 {
     NMFTP->Upload(localPath, remotePath);
     return LastTransferOk;
+}
+
+const QString TfrmVX900::SizeNotImplementedText =
+    QStringLiteral("The instrument's FTP server has no SIZE: the files of this run are not verified.");
+
+QString UploadCheck::message() const
+{
+    const QString path = instrument::PrintablePath(remotePath);
+    switch (verdict) {
+    case Verdict::Verified:
+        return QStringLiteral("%1: %2 bytes, as sent").arg(path).arg(remoteSize);
+    case Verdict::NotVerifiable:
+        return QStringLiteral("%1: not verified (%2 bytes sent)").arg(path).arg(localSize);
+    case Verdict::Mismatch:
+        return QStringLiteral("Upload failed: the instrument holds %1 bytes of %2, %3 bytes were sent")
+            .arg(remoteSize)
+            .arg(path)
+            .arg(localSize);
+    case Verdict::Missing:
+        return QStringLiteral("Upload failed: the instrument has no file %1 after the transfer (%2 bytes were sent)")
+            .arg(path)
+            .arg(localSize);
+    case Verdict::Failed:
+        break;
+    }
+    return QStringLiteral("Upload failed: the instrument's FTP server did not tell the size of %1 (%2 bytes were "
+                          "sent; it answered \"%3\")")
+        .arg(path)
+        .arg(localSize)
+        .arg(reply);
+}
+
+UploadCheck TfrmVX900::VerifyUpload(const QString &remotePath, qint64 localSize)
+{
+    UploadCheck check{UploadCheck::Verdict::NotVerifiable, remotePath, localSize, -1, QString()};
+    if (sizeUnsupported)
+        return check;
+    const TSizeReply answer = NMFTP->FileSize(remotePath);
+    check.reply = answer.replyLine.trimmed();
+    switch (answer.kind) {
+    case TSizeReply::Kind::NotImplemented:
+        sizeUnsupported = true;
+        return check;
+    case TSizeReply::Kind::Size:
+        check.remoteSize = answer.size;
+        check.verdict = answer.size == localSize ? UploadCheck::Verdict::Verified : UploadCheck::Verdict::Mismatch;
+        break;
+    case TSizeReply::Kind::NotFound:
+        check.verdict = UploadCheck::Verdict::Missing;
+        break;
+    case TSizeReply::Kind::Failed:
+        // A check that could not be made is no proof the file arrived.
+        check.verdict = UploadCheck::Verdict::Failed;
+        break;
+    }
+    if (check.failed()) {
+        bool handled = false;
+        NMFTPFailure(handled, TCmdType::Upload);
+    }
+    return check;
 }
 
 void TfrmVX900::NMFTPSuccess(TCmdType)

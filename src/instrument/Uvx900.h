@@ -12,6 +12,31 @@ class TClientSocket;
 class TNMFTP;
 enum class TCmdType : int;
 
+// What the instrument holds after an upload, compared with what was sent.
+struct UploadCheck
+{
+    enum class Verdict {
+        Verified,      // the stored size is the size sent
+        NotVerifiable, // the FTP server has no SIZE: nothing was compared
+        Mismatch,      // a different size is stored
+        Missing,       // the server has no such file
+        Failed,        // the server answered SIZE with something else
+    };
+    Verdict verdict = Verdict::Failed;
+    QString remotePath;
+    qint64 localSize = 0;
+    qint64 remoteSize = -1; // with Verified and Mismatch
+    QString reply;          // the server's reply line, line end removed
+
+    // The upload failed after all: the run must not go on as if it arrived.
+    [[nodiscard]] bool failed() const
+    {
+        return verdict != Verdict::Verified && verdict != Verdict::NotVerifiable;
+    }
+    // One line for the operator: the path and both sizes, or what went wrong.
+    [[nodiscard]] QString message() const;
+};
+
 // The instrument link: owns the command channel and the FTP client of one
 // VX900 and turns their outcomes into the operator's messages. Never shown.
 //
@@ -34,6 +59,9 @@ public:
     // Longest reply line ReadResponse takes, line feed included; a longer
     // one closes the command channel and raises ESockError.
     qsizetype MaxReplyLength = CommandReply::MaxLength;
+    // The instrument's reply to "*IDN?" at the latest Connect, line end
+    // removed; empty before one got that far.
+    QByteArray IdentityReply;
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
     [[nodiscard]] bool Connect(const QString &address);
@@ -56,6 +84,16 @@ public:
     // shown its box and throws.
     [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath);
 
+    // Asks the FTP server for the size of the file just stored at
+    // `remotePath` and compares it with `localSize`, the bytes meant to
+    // arrive. The transfer type must be image. A failed check is notified
+    // like a failed transfer ("Upload failed") before it is returned. A
+    // server without SIZE is told once, quietly: from then on, until the next
+    // Connect, every check is NotVerifiable without asking.
+    [[nodiscard]] UploadCheck VerifyUpload(const QString &remotePath, qint64 localSize);
+    // The memo line for the first NotVerifiable check of a run.
+    static const QString SizeNotImplementedText;
+
     // Ends the FTP wait under way (a running transfer first) because the
     // operator asked to stop. The failure that follows is the stop itself,
     // so it is recorded but shows no box; the next Connect clears this.
@@ -69,6 +107,7 @@ public:
 
 private:
     bool transfersAborted = false;
+    bool sizeUnsupported = false;
 
     // Reads one entry of the instrument's error queue: true when it is empty.
     [[nodiscard]] bool NoInstrumentError();

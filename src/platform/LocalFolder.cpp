@@ -3,9 +3,13 @@
 #include <QFile>
 #include <QStringList>
 
+#include <cerrno>
+#include <cstring>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -14,6 +18,9 @@ QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
 }
+
+// One system read of a folder: some hundreds of entries.
+constexpr long ListingBufferSize = 32768;
 
 bool pathExists(const QString &path)
 {
@@ -115,10 +122,21 @@ QString JoinLocalPath(const QString &folder, const QString &name)
 FolderListing::FolderListing(const QString &folder)
 {
     const std::optional<QString> resolved = ResolveLocalPath(folder);
-    if (!resolved)
+    if (!resolved) {
+        absent = true;
         return;
+    }
     resolvedFolder = *resolved;
-    dir = ::opendir(nativePath(resolvedFolder).constData());
+    fd = ::open(nativePath(resolvedFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            absent = true;
+        else
+            failure = QString::fromLocal8Bit(std::strerror(error));
+        return;
+    }
+    buffer = std::make_unique<char[]>(ListingBufferSize);
 }
 
 FolderListing::~FolderListing()
@@ -128,22 +146,43 @@ FolderListing::~FolderListing()
 
 bool FolderListing::isOpen() const
 {
-    return dir != nullptr;
+    return fd >= 0;
+}
+
+// The C library's readdir takes a folder that the system can no longer list
+// (ENOENT: removed, or gone with its process under /proc) for one at its
+// end. Read straight from the system, so that a listing cut short is never
+// passed off as a complete one.
+bool FolderListing::fill()
+{
+    for (;;) {
+        const ssize_t n = ::getdents64(fd, buffer.get(), ListingBufferSize);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            failure = QString::fromLocal8Bit(std::strerror(errno));
+            close();
+            return false;
+        }
+        buffered = long(n);
+        position = 0;
+        return n > 0;
+    }
 }
 
 bool FolderListing::next(FolderEntry &entry)
 {
-    if (!dir)
+    if (fd < 0)
         return false;
-    DIR *d = static_cast<DIR *>(dir);
-    const dirent *item = ::readdir(d);
-    if (!item)
+    if (position >= buffered && !fill())
         return false;
+    const auto *item = reinterpret_cast<const struct dirent64 *>(buffer.get() + position);
+    position += item->d_reclen;
 
     entry.name = QFile::decodeName(item->d_name);
     struct stat st {};
-    bool followed = ::fstatat(::dirfd(d), item->d_name, &st, 0) == 0;
-    if (!followed && ::fstatat(::dirfd(d), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    bool followed = ::fstatat(fd, item->d_name, &st, 0) == 0;
+    if (!followed && ::fstatat(fd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         st = {}; // vanished since it was listed: report it as a bare special entry
     entry.attributes = attributesOf(st, followed, entry.name);
     entry.size = S_ISREG(st.st_mode) && followed ? qint64(st.st_size) : 0;
@@ -152,10 +191,12 @@ bool FolderListing::next(FolderEntry &entry)
 
 void FolderListing::close()
 {
-    if (dir) {
-        ::closedir(static_cast<DIR *>(dir));
-        dir = nullptr;
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
     }
+    buffer.reset();
+    buffered = position = 0;
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // Local folders as the original desktop platform presented them: every entry
@@ -45,14 +46,32 @@ public:
 
     // False when the folder does not exist or cannot be read.
     [[nodiscard]] bool isOpen() const;
-    // Fills `entry` with the next entry; false when there is none (or the
-    // listing is not open).
+    // Fills `entry` with the next entry; false when there is none, when the
+    // listing is not open, or when reading it failed (see failed()).
     [[nodiscard]] bool next(FolderEntry &entry);
     void close();
 
+    // The folder exists but could not be listed to its end: it could not be
+    // opened (no permission, say) or reading it failed part-way. A folder
+    // that does not exist at all is no failure; callers that met it as an
+    // entry of its parent count that as one too.
+    [[nodiscard]] bool failed() const { return !failure.isEmpty(); }
+    // The missing folder: nothing at that path (or a file, not a folder).
+    [[nodiscard]] bool missing() const { return absent; }
+    // What went wrong, as the system says it ("Permission denied").
+    [[nodiscard]] QString errorString() const { return failure; }
+
 private:
-    void *dir = nullptr; // DIR*, kept opaque so that users need no POSIX headers
+    [[nodiscard]] bool fill();
+
+    int fd = -1; // the open folder
+    // Entries as the system hands them out, a buffer at a time.
+    std::unique_ptr<char[]> buffer;
+    long buffered = 0;
+    long position = 0;
     QString resolvedFolder;
+    QString failure;
+    bool absent = false;
 };
 
 // The existing path that `path` names when its components are compared

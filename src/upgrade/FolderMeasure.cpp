@@ -13,8 +13,13 @@ qint64 TUpgradeWindow::MeasureFolder(const QString &folder)
             totalBytes += item.entry.size;
         }
         return WalkStep::Go;
+    }, [this](const WalkFailure &failure) {
+        // Counting it as empty would let the run report success without its files.
+        reportUnlistedFolder(failure);
+        foldersUnlisted = true;
+        return WalkStep::Go;
     });
-    // The visitor never stops the walk.
+    // Neither handler stops the walk.
     static_cast<void>(walker.walk(folder));
     return fileCount;
 }

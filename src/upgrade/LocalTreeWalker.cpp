@@ -4,8 +4,9 @@
 
 #include <utility>
 
-LocalTreeWalker::LocalTreeWalker(Visitor visitor)
+LocalTreeWalker::LocalTreeWalker(Visitor visitor, FailureHandler onListingFailure)
     : visit(std::move(visitor))
+    , onFailure(std::move(onListingFailure))
 {
 }
 
@@ -17,11 +18,28 @@ bool LocalTreeWalker::walk(const QString &root)
     return walkFolder(platform::ResolveLocalPath(root).value_or(root), QString(), 0);
 }
 
+bool LocalTreeWalker::listingFailed(const QString &folder, const QString &relative, int depth,
+                                    const QString &reason)
+{
+    if (!onFailure)
+        return false;
+    // The root is reported at depth -1 with no parent; a folder below it
+    // with the depth and parent its entry had.
+    const QString parent = depth == 0 ? QString() : relative.section(QLatin1Char('/'), 0, -2);
+    return onFailure(WalkFailure{folder, parent, depth - 1, reason}) != WalkStep::Stop;
+}
+
 bool LocalTreeWalker::walkFolder(const QString &folder, const QString &relative, int depth)
 {
     platform::FolderListing listing(folder);
-    if (!listing.isOpen())
-        return true;
+    if (!listing.isOpen()) {
+        // A missing root is an empty tree. A folder below it was listed as a
+        // folder a moment ago: not finding it now is a failure like any other.
+        if (listing.missing() && depth == 0)
+            return true;
+        return listingFailed(folder, relative, depth,
+                             listing.missing() ? QStringLiteral("No such file or directory") : listing.errorString());
+    }
 
     const QString realFolder = QFileInfo(folder).canonicalFilePath();
     ancestors.append(realFolder);
@@ -51,5 +69,7 @@ bool LocalTreeWalker::walkFolder(const QString &folder, const QString &relative,
         if (!walkFolder(item.localPath, childRelative, depth + 1))
             return false;
     }
+    if (listing.failed())
+        return listingFailed(folder, relative, depth, listing.errorString());
     return true;
 }

@@ -1,5 +1,6 @@
 #include "upgrade/UpgradeWindow.h"
 
+#include "instrument/InstrumentName.h"
 #include "instrument/Uvx900.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
@@ -9,36 +10,7 @@
 
 #include <algorithm>
 
-namespace {
-
-bool isControl(QChar c)
-{
-    return c.category() == QChar::Other_Control;
-}
-
-// The instrument's command lines quote paths with double quotes and end at a
-// line feed, and nothing escapes either: such a name would break the command
-// or smuggle in another one.
-bool isSafeInstrumentName(const QString &name)
-{
-    return std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c == QLatin1Char('"') || isControl(c); });
-}
-
-// The memo shows one line per message: control characters of a bad name are
-// written as \xNN so that the line stays one line.
-QString printablePath(const QString &path)
-{
-    QString shown;
-    for (const QChar c : path) {
-        if (isControl(c))
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
-}
-
-} // namespace
+using instrument::PrintablePath;
 
 QString TUpgradeWindow::localFolder(const QString &name) const
 {
@@ -54,11 +26,17 @@ bool TUpgradeWindow::EnsureInstrumentFolder(const QString &parent, const QString
 
 bool TUpgradeWindow::acceptInstrumentName(const QString &name, const QString &localPath)
 {
-    if (isSafeInstrumentName(name))
+    if (instrument::FitsCommandLine(name))
         return true;
     mmStatus->appendPlainText(QStringLiteral("Name not accepted by VX900 (double quote or control character): ")
-                              + printablePath(localPath));
+                              + PrintablePath(localPath));
     return false;
+}
+
+void TUpgradeWindow::reportUnlistedFolder(const WalkFailure &failure)
+{
+    mmStatus->appendPlainText(QStringLiteral("Folder can't be listed: %1 (%2)")
+                                  .arg(PrintablePath(failure.localPath), failure.reason));
 }
 
 void TUpgradeWindow::showCopyProgress()
@@ -107,7 +85,7 @@ bool TUpgradeWindow::copyFolderTree(const QString &localRoot, const QString &ins
                 return WalkStep::Stop;
             if (item.loopsBack) {
                 mmStatus->appendPlainText(QStringLiteral("Folder leads back into itself: ")
-                                          + printablePath(item.localPath));
+                                          + PrintablePath(item.localPath));
                 return WalkStep::Stop;
             }
             return EnsureInstrumentFolder(parent, name) ? WalkStep::Go : WalkStep::Stop;
@@ -119,7 +97,7 @@ bool TUpgradeWindow::copyFolderTree(const QString &localRoot, const QString &ins
         // fail it without saying which entry it was.
         if (!item.entry.isRegularFile()) {
             mmStatus->appendPlainText(QStringLiteral("Not a regular file, can't copy: ")
-                                      + printablePath(item.localPath));
+                                      + PrintablePath(item.localPath));
             return WalkStep::Stop;
         }
         mmStatus->appendPlainText(QStringLiteral("Copying... ") + name);
@@ -128,6 +106,10 @@ bool TUpgradeWindow::copyFolderTree(const QString &localRoot, const QString &ins
         copiedBytes += item.entry.size;
         showCopyProgress();
         return WalkStep::Go;
+    }, [this](const WalkFailure &failure) {
+        // Its files would silently be missing on the instrument.
+        reportUnlistedFolder(failure);
+        return WalkStep::Stop;
     });
     return walker.walk(localRoot);
 }

@@ -120,8 +120,11 @@ TUpgradeWindow::RunEnd TUpgradeWindow::performRun()
     // phase is entered whenever either tree holds a file.
     const QString modules = localFolder(upgrade::LocalModuleRoot);
     const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
+    foldersUnlisted = false;
     const qint64 filesInModules = MeasureFolder(modules);
     const qint64 filesInBoth = MeasureFolder(systemFiles);
+    if (foldersUnlisted)
+        return failAndClose(upgrade::DownloadFailedText);
 
     if (filesInModules != 0) {
         mmStatus->appendPlainText(QStringLiteral("Copying ALL modules ..."));

@@ -14,6 +14,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class TfrmVX900;
+struct WalkFailure;
 
 // The part of the main window that the upgrade run works on: its controls,
 // the instrument link, the catalogue, the run counters and the run's own
@@ -82,8 +83,10 @@ public:
 
     // The run's steps (each in its own file of this layer).
     // Adds the files and bytes below `folder` to the run counters; returns
-    // `fileCount` afterwards.
+    // `fileCount` afterwards. A folder below it that can't be listed gets a
+    // memo line and sets foldersUnlisted, which ends the run before the copy.
     qint64 MeasureFolder(const QString &folder);
+    bool foldersUnlisted = false;
     // Asks whether to go on with little space left; false when the operator
     // answered No. On Yes locks and ticks the KRN3 and PRZ53 boxes.
     [[nodiscard]] bool ConfirmLowSpace();
@@ -110,6 +113,7 @@ private:
     [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
                                       const ModuleEntry *signalOwner);
     [[nodiscard]] bool acceptInstrumentName(const QString &name, const QString &localPath);
+    void reportUnlistedFolder(const WalkFailure &failure);
     void showCopyProgress();
     [[nodiscard]] QString localFolder(const QString &name) const;
 

@@ -451,6 +451,39 @@ private slots:
         QVERIFY(!s.ftp->Connected); // closed in either case
     }
 
+    // SIZE answers with a value, never a notification; 500, 502 and 504
+    // are a server without SIZE, 550 no such file, anything else a failure.
+    void fileSizeIsAValue_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<qint64>("size");
+        using K = TSizeReply::Kind;
+        QTest::newRow("213") << QByteArray("213 4294967297\r\n") << int(K::Size) << qint64(4294967297);
+        QTest::newRow("213 empty file") << QByteArray("213 0\r\n") << int(K::Size) << qint64(0);
+        QTest::newRow("550") << QByteArray("550 No such file\r\n") << int(K::NotFound) << qint64(-1);
+        for (const char *code : {"500", "502", "504"})
+            QTest::newRow(code) << QByteArray(code) + " Not implemented\r\n" << int(K::NotImplemented) << qint64(-1);
+        QTest::newRow("501") << QByteArray("501 Bad argument\r\n") << int(K::Failed) << qint64(-1);
+        QTest::newRow("213 not a number") << QByteArray("213 12a\r\n") << int(K::Failed) << qint64(-1);
+        QTest::newRow("213 negative") << QByteArray("213 -1\r\n") << int(K::Failed) << qint64(-1);
+        QTest::newRow("213 too long") << QByteArray("213 1234567890123456789\r\n") << int(K::Failed) << qint64(-1);
+    }
+
+    void fileSizeIsAValue()
+    {
+        QFETCH(QByteArray, reply);
+        FtpSession s;
+        s.logIn();
+        s.peer.reply(reply);
+        const TSizeReply answer = s.ftp->FileSize(QStringLiteral("/F0:/KRN3/a b.bin"));
+        QCOMPARE(s.peer.commands.last(), QByteArray("SIZE /F0:/KRN3/a b.bin"));
+        QTEST(int(answer.kind), "kind");
+        QTEST(answer.size, "size");
+        QCOMPARE(answer.replyLine, QString::fromLatin1(reply));
+        QCOMPARE(s.log, QStringList{}); // no notification of any kind
+    }
+
     void operationsRunInsideAnEventHandler()
     {
         // The upgrade runs inside a click handler: every wait is a nested

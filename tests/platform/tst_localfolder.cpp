@@ -1,8 +1,10 @@
 #include "platform/LocalFolder.h"
+#include "platform/UnreadableEntry.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -158,8 +160,41 @@ private slots:
         QVERIFY(!listing.isOpen());
         FolderEntry entry;
         QVERIFY(!listing.next(entry));
+        QVERIFY(listing.missing() && !listing.failed());
         FolderListing onFile(root + "/Target/plain.bin");
         QVERIFY(!onFile.isOpen());
+        QVERIFY(onFile.missing() && !onFile.failed());
+    }
+
+    // A folder that exists but can't be read is no missing folder, and a
+    // listing whose reading fails is no finished one.
+    void listingFailuresAreNotEmptyFolders()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("locked/inside"));
+        {
+            UnreadableEntry locked(dir.path() + "/locked");
+            if (!locked.usable())
+                QSKIP(locked.whyNot());
+            FolderListing listing(dir.path() + "/locked");
+            QVERIFY(!listing.isOpen() && !listing.missing());
+            QCOMPARE(listing.errorString(), QStringLiteral("Permission denied"));
+        }
+
+        // The file-descriptor folder of a process that has ended opens, but
+        // reading it fails: the kernel no longer has the process.
+        QProcess child;
+        child.start("sleep", {"60"});
+        QVERIFY(child.waitForStarted());
+        FolderListing listing(QStringLiteral("/proc/%1/fd").arg(child.processId()));
+        QVERIFY(listing.isOpen());
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        FolderEntry entry;
+        QVERIFY(!listing.next(entry));
+        QVERIFY(listing.failed());
+        QVERIFY(!listing.isOpen());
+        QCOMPARE(listing.errorString(), QStringLiteral("No such file or directory"));
     }
 
     void listingIsClosedOnEveryWayOut()

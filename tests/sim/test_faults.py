@@ -89,6 +89,34 @@ class FtpFaultsTest(unittest.TestCase):
                 self.assertEqual(self.store_all(sim, 3), replies)
                 self.assertEqual(self.stored(sim), kept)
 
+    def sizes(self, sim, count):
+        """SIZE replies of F1 to F<count> in TYPE I."""
+        with sim.ftp_client() as f:
+            f.command("TYPE I")
+            return [f.command("SIZE /F0:/SYSTEM/F%d" % n) for n in range(1, count + 1)]
+
+    def test_stor_short_stores_one_byte_less_under_226(self):
+        table = [  # option, SIZE replies of F1 (1 byte) to F3 (3 bytes)
+            ("2", ["213 1", "213 1", "213 3"]),
+            ("all", ["213 0", "213 1", "213 2"]),
+        ]
+        for which, sizes in table:
+            with self.subTest(which=which), Simulator("--stor-short", which) as sim:
+                self.assertEqual(self.store_all(sim, 3), [("150", "226")] * 3)
+                self.assertEqual(self.sizes(sim, 3), sizes)
+        with Simulator("--stor-short", "all") as sim, sim.ftp_client() as f:
+            self.assertEqual(f.store("/F0:/SYSTEM/E", b"")[1][:3], "226")  # nothing to lose
+            self.assertEqual(os.path.getsize(sim.path("SYSTEM", "E")), 0)
+
+    def test_size_with_and_without_no_size(self):
+        with Simulator() as sim:
+            self.store_all(sim, 1)
+            self.assertEqual(self.sizes(sim, 2)[0], "213 1")
+            self.assertTrue(self.sizes(sim, 2)[1].startswith("550"))
+        with Simulator("--no-size") as sim:
+            self.store_all(sim, 1)
+            self.assertEqual([r[:3] for r in self.sizes(sim, 2)], ["502", "502"])
+
     def test_drop_after_files(self):
         with Simulator("--drop-after-files", "2") as sim:
             with sim.ftp_client() as f:

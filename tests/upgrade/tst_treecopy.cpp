@@ -5,6 +5,7 @@
 #include "ftp/TNMFTP.h"
 #include "instrument/Uvx900.h"
 #include "platform/Exception.h"
+#include "platform/UnreadableEntry.h"
 #include "support/RunFixture.h"
 #include "support/SimInstrument.h"
 #include "support/TestMain.h"
@@ -250,6 +251,54 @@ private slots:
         QFETCH(QString, memoLine);
         QVERIFY(memoLines(window.mmStatus).contains(memoLine.arg(window.exeDir)));
         QVERIFY(!window.linkForm);
+    }
+
+    // A folder that can't be listed is not an empty one: the run ends with
+    // the download box after a memo line naming it, whether the measuring
+    // meets it first (a whole run) or the copy does (called on its own).
+    void folderThatCantBeListedEndsTheRun_data()
+    {
+        QTest::addColumn<bool>("wholeRun");
+        QTest::newRow("whole run: measuring meets it") << true;
+        QTest::newRow("copy on its own") << false;
+    }
+
+    void folderThatCantBeListedEndsTheRun()
+    {
+        QFETCH(bool, wholeRun);
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        folder.write("target/KRN3/a", "a");
+        folder.write("target/KRN3/locked/hidden-from-us", "h");
+        auto window = std::make_unique<TfrmMain>(folder.path());
+        window->ipAddressText = "127.0.0.1";
+        if (!wholeRun) {
+            QVERIFY(window->linkForm->Connect("127.0.0.1"));
+            window->linkForm->NMFTP->SetTransferType(2);
+        }
+        BoxLog boxes;
+        const QString locked = window->exeDir + "target/KRN3/locked";
+        {
+            UnreadableEntry unlistable(locked);
+            if (!unlistable.usable())
+                QSKIP(unlistable.whyNot());
+            if (wholeRun)
+                pressCopy(*window);
+            else
+                QVERIFY(!window->CopyModule(*(*window->moduleList)[0]));
+        }
+        const QString line = "Folder can't be listed: " + locked + " (Permission denied)";
+        if (wholeRun) {
+            QCOMPARE(boxes.texts(), QStringList{DownloadFailed});
+            QCOMPARE(memoLines(window->mmStatus).last(), line);
+            QVERIFY(!window->linkForm);
+            QVERIFY(!sim.sent("ftp").join('\n').contains("KRN3")); // nothing of the module was sent
+        } else {
+            QCOMPARE(memoLines(window->mmStatus).filter("can't be listed"), QStringList{line});
+        }
+        QVERIFY(sim.file("/F0:/KRN3/locked/hidden-from-us").isEmpty());
     }
 
     // An upload refused three levels down raises through every level; each

@@ -1,0 +1,83 @@
+#include "fleet/FleetReport.h"
+
+#include <QJsonDocument>
+
+#include <algorithm>
+#include <array>
+
+namespace fleet {
+
+QJsonObject reportRecord(const InstrumentState &state)
+{
+    QJsonObject record = state.record;
+    if (record.isEmpty()) {
+        record.insert(recordkey::Address, state.address);
+        record.insert(recordkey::Identity, state.identity);
+        record.insert(recordkey::Step, state.step);
+        record.insert(recordkey::Bytes, state.bytesDone);
+        record.insert(recordkey::Seconds, double(state.elapsedMs) / 1000.0);
+    }
+    record.insert(recordkey::Outcome, outcomeName(state.outcome));
+    record.insert(recordkey::Message, state.message);
+    record.insert(recordkey::ChildExit, state.childExit);
+    return record;
+}
+
+QByteArray reportRecordLine(const InstrumentState &state)
+{
+    return QJsonDocument(reportRecord(state)).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QString fleetTable(const QList<InstrumentState> &states)
+{
+    constexpr int Columns = 7;
+    using Row = std::array<QString, Columns>;
+    QList<Row> rows;
+    rows << Row{QStringLiteral("ADDRESS"), QStringLiteral("IDENTITY"), QStringLiteral("OUTCOME"),
+                QStringLiteral("FILES"), QStringLiteral("BYTES"), QStringLiteral("SECONDS"),
+                QStringLiteral("MESSAGE")};
+    for (const InstrumentState &state : states) {
+        rows << Row{state.address,
+                    state.identity.isEmpty() ? QStringLiteral("-") : state.identity,
+                    outcomeName(state.outcome),
+                    QString::number(state.filesSent),
+                    QString::number(state.bytesDone),
+                    QString::number(double(state.elapsedMs) / 1000.0, 'f', 1),
+                    state.message.isEmpty() ? QStringLiteral("-") : state.message};
+    }
+    std::array<qsizetype, Columns> widths{};
+    for (const Row &row : rows) {
+        for (int c = 0; c < Columns; ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    }
+    // Figures line up on the right, words on the left; the message runs on.
+    const std::array<bool, Columns> rightAligned{false, false, false, true, true, true, false};
+    QString text;
+    for (const Row &row : rows) {
+        QString line;
+        for (int c = 0; c < Columns; ++c) {
+            if (c > 0)
+                line += QStringLiteral("  ");
+            if (c == Columns - 1)
+                line += row[c];
+            else
+                line += rightAligned[c] ? row[c].rightJustified(widths[c]) : row[c].leftJustified(widths[c]);
+        }
+        text += line + u'\n';
+    }
+    return text;
+}
+
+int fleetExitStatus(const QList<InstrumentState> &states)
+{
+    bool declined = false;
+    for (const InstrumentState &state : states) {
+        if (state.outcome == Outcome::Declined)
+            declined = true;
+        else if (state.outcome != Outcome::Succeeded)
+            return 1;
+    }
+    return declined ? 3 : 0;
+}
+
+} // namespace fleet

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "fleet/InstrumentState.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+namespace fleet {
+
+// The keys of a run's record that the fleet reads or, for a child that sent
+// none, writes.
+namespace recordkey {
+inline constexpr QLatin1String Address{"address"};
+inline constexpr QLatin1String Identity{"identity"};
+inline constexpr QLatin1String Outcome{"outcome"};
+inline constexpr QLatin1String Step{"step"};
+inline constexpr QLatin1String Message{"message"};
+inline constexpr QLatin1String Bytes{"bytes"};
+inline constexpr QLatin1String Seconds{"seconds"};
+// Added by the fleet: how the child ended ("exit status 0", "signal 11").
+inline constexpr QLatin1String ChildExit{"childExit"};
+} // namespace recordkey
+
+// The instrument's record as --json prints it: the child's own record, with
+// the outcome and message the fleet settled on when they differ from what
+// the child claimed; for a child that sent none (crashed, killed, never
+// started), one made from what the fleet saw.
+[[nodiscard]] QJsonObject reportRecord(const InstrumentState &state);
+// The same as one JSON line, line break included.
+[[nodiscard]] QByteArray reportRecordLine(const InstrumentState &state);
+
+// One row per instrument: address, identity, outcome, files, bytes,
+// seconds, message.
+[[nodiscard]] QString fleetTable(const QList<InstrumentState> &states);
+
+// 0 when every instrument succeeded, 1 when any failed or was stopped,
+// 3 when none failed but some declined.
+[[nodiscard]] int fleetExitStatus(const QList<InstrumentState> &states);
+
+} // namespace fleet

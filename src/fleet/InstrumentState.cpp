@@ -1,0 +1,59 @@
+#include "fleet/InstrumentState.h"
+
+#include <algorithm>
+
+namespace fleet {
+
+QString outcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Waiting: return QStringLiteral("waiting");
+    case Outcome::Running: return QStringLiteral("running");
+    case Outcome::Succeeded: return QStringLiteral("succeeded");
+    case Outcome::Failed: return QStringLiteral("failed");
+    case Outcome::Declined: return QStringLiteral("declined");
+    case Outcome::Stopped: return QStringLiteral("stopped");
+    }
+    return {};
+}
+
+bool hasEnded(Outcome outcome)
+{
+    return outcome != Outcome::Waiting && outcome != Outcome::Running;
+}
+
+QString InstrumentState::stepText() const
+{
+    switch (outcome) {
+    case Outcome::Waiting: return QStringLiteral("waiting");
+    case Outcome::Succeeded: return QStringLiteral("done");
+    case Outcome::Failed:
+    case Outcome::Declined:
+    case Outcome::Stopped:
+        return message.isEmpty() ? outcomeName(outcome) : outcomeName(outcome) + QStringLiteral(": ") + message;
+    case Outcome::Running: break;
+    }
+    if (step == QLatin1String("names"))
+        return QStringLiteral("NAME files");
+    if (step == QLatin1String("system"))
+        return QStringLiteral("system files");
+    if (step.isEmpty())
+        return QStringLiteral("starting");
+    return stepDetail.isEmpty() ? step : step + u' ' + stepDetail;
+}
+
+int InstrumentState::percent() const
+{
+    if (bytesTotal <= 0)
+        return -1;
+    return int(std::clamp<qint64>(bytesDone * 100 / bytesTotal, 0, 100));
+}
+
+double InstrumentState::rate(qint64 nowMs) const
+{
+    if (copyStartMs < 0 || nowMs <= copyStartMs)
+        return 0.0;
+    return double(bytesDone) * 1000.0 / double(nowMs - copyStartMs);
+}
+
+} // namespace fleet

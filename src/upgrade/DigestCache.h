@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <optional>
+
+class QFile;
+
+// What the file system says about an open file's content: a file whose
+// stamp is unchanged has not been written since (the change time moves with
+// every write and every change of the other fields, and can't be set back).
+struct FileStamp
+{
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    bool operator==(const FileStamp &) const = default;
+    // The stamp of an open file; nothing when the system won't say.
+    [[nodiscard]] static std::optional<FileStamp> of(const QFile &file);
+};
+
+// Content digests of local files keyed by path and stamp, kept in one file
+// between runs, so that an unchanged kit is not read twice for its digests.
+// A cache that can't be read starts empty and one that can't be written is
+// lost: it only ever saves time, never decides anything.
+class DigestCache
+{
+public:
+    // The file system's clock ticks coarsely (a few milliseconds); two
+    // seconds leave room for file systems that keep whole seconds.
+    static constexpr qint64 DefaultSettleNs = 2'000'000'000;
+
+    // `settleNs`: how long ago a file must have been written last for its
+    // digest to be kept.
+    explicit DigestCache(QString file = DefaultFile(), qint64 settleNs = DefaultSettleNs);
+    // Beside the run history: RunHistory::StateFolder()/digests.
+    [[nodiscard]] static QString DefaultFile();
+
+    // Reads the cache file; a missing or damaged one gives an empty cache.
+    void load();
+    [[nodiscard]] std::optional<QByteArray> find(const QString &path, const FileStamp &stamp) const;
+    // A file written in the last moments may be written again within the
+    // same tick of the file system's clock, with the same stamp: such a
+    // digest is not kept.
+    void remember(const QString &path, const FileStamp &stamp, const QByteArray &sha256);
+    // Writes the cache file whole (replacing it at once, so that a parallel
+    // run reads the old one or the new one); what went wrong, or nothing.
+    [[nodiscard]] std::optional<QString> save() const;
+
+    [[nodiscard]] QString fileName() const { return path; }
+
+    // At most this many files are kept; the oldest entries go first.
+    static constexpr int Capacity = 100000;
+
+private:
+    struct Entry
+    {
+        FileStamp stamp;
+        QByteArray sha256;
+        qint64 order = 0; // higher is newer
+    };
+
+    QString path;
+    qint64 settleNs;
+    QHash<QString, Entry> entries;
+    qint64 nextOrder = 0;
+};

@@ -1,0 +1,369 @@
+#include "upgrade/RunHistory.h"
+
+#include "upgrade/KitPreflight.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#ifndef VX_TOOL_VERSION
+#define VX_TOOL_VERSION "unknown"
+#endif
+
+namespace upgrade {
+namespace {
+
+constexpr int RecordFormat = 1;
+
+constexpr std::array<std::pair<FileOutcome, const char *>, 4> OutcomeNames{{
+    {FileOutcome::NotSent, "not-sent"},
+    {FileOutcome::SentVerified, "sent-verified"},
+    {FileOutcome::SentNotVerifiable, "sent-not-verifiable"},
+    {FileOutcome::Failed, "failed"},
+}};
+
+std::optional<FileOutcome> fileOutcomeNamed(const QString &name)
+{
+    for (const auto &[outcome, text] : OutcomeNames) {
+        if (name == QLatin1String(text))
+            return outcome;
+    }
+    return std::nullopt;
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString isoTime(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
+}
+
+QDateTime parseTime(const QJsonValue &value)
+{
+    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
+}
+
+// Closes the descriptor on every way out.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd)
+        : fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int fd;
+};
+
+// A run holds the lock for one write, a few milliseconds. Waiting for it is
+// bounded all the same: a run stopped while holding it must not hold up
+// every later run for ever.
+std::optional<QString> lock(int fd, int operation)
+{
+    constexpr int Attempts = 500; // 10 ms apart: 5 s
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        if (::flock(fd, operation | LOCK_NB) == 0)
+            return std::nullopt;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return systemError(errno);
+        const struct timespec pause{0, 10'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    return QStringLiteral("another run has held its lock for more than 5 s");
+}
+
+QString userName()
+{
+    if (const struct passwd *entry = ::getpwuid(::geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+} // namespace
+
+QString FileOutcomeName(FileOutcome outcome)
+{
+    for (const auto &[value, text] : OutcomeNames) {
+        if (value == outcome)
+            return QLatin1String(text);
+    }
+    return QString();
+}
+
+RunRecord RunRecord::begin()
+{
+    RunRecord record;
+    record.started = QDateTime::currentDateTimeUtc();
+    record.toolVersion = QStringLiteral(VX_TOOL_VERSION);
+    record.user = userName();
+    record.host = QSysInfo::machineHostName();
+    return record;
+}
+
+void RunRecord::takeModules(const ModuleList &catalogue)
+{
+    modules.clear();
+    for (const auto &entry : catalogue)
+        modules.append(RecordedModule{entry->id, entry->name, entry->hasSignal});
+}
+
+void RunRecord::takePlan(const KitPlan &plan)
+{
+    kitFolder = plan.kitFolder;
+    files.clear();
+    for (const PlannedFile &file : plan.files)
+        files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent});
+    kitDigest = plan.kitDigest();
+}
+
+bool RunRecord::setOutcome(const QString &instrumentPath, FileOutcome outcome)
+{
+    for (RecordedFile &file : files) {
+        if (file.instrumentPath == instrumentPath) {
+            file.outcome = outcome;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RunRecord::finish(const QString &runOutcome, const QString &endStep, const QString &endMessage)
+{
+    ended = QDateTime::currentDateTimeUtc();
+    seconds = started.isValid() ? double(started.msecsTo(ended)) / 1000.0 : 0.0;
+    outcome = runOutcome;
+    step = endStep;
+    message = endMessage;
+}
+
+QJsonObject RunRecord::toJson() const
+{
+    QJsonArray moduleArray;
+    for (const RecordedModule &module : modules)
+        moduleArray.append(QJsonObject{{"id", module.id}, {"name", module.name}, {"ticked", module.ticked}});
+    QJsonArray fileArray;
+    for (const RecordedFile &file : files) {
+        fileArray.append(QJsonObject{{"path", file.instrumentPath},
+                                     {"size", file.size},
+                                     {"sha256", QString::fromLatin1(file.sha256)},
+                                     {"outcome", FileOutcomeName(file.outcome)}});
+    }
+    return QJsonObject{
+        {"record", RecordFormat},
+        {"started", isoTime(started)},
+        {"ended", isoTime(ended)},
+        {"tool", toolVersion},
+        {"user", user},
+        {"host", host},
+        {"address", address},
+        {"identity", identity},
+        {"kit", kitFolder},
+        {"modules", moduleArray},
+        {"free", freeSpace ? QJsonValue(double(*freeSpace)) : QJsonValue()},
+        {"files", fileArray},
+        {"kitDigest", QString::fromLatin1(kitDigest)},
+        {"outcome", outcome},
+        {"step", step},
+        {"message", message},
+        {"bytes", double(bytes)},
+        {"seconds", seconds},
+        {"dryRun", dryRun},
+    };
+}
+
+QByteArray RunRecord::toJsonLine() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
+{
+    if (o.value("record").toInt() != RecordFormat || !o.value("files").isArray())
+        return std::nullopt;
+    RunRecord r;
+    r.started = parseTime(o.value("started"));
+    r.ended = parseTime(o.value("ended"));
+    r.toolVersion = o.value("tool").toString();
+    r.user = o.value("user").toString();
+    r.host = o.value("host").toString();
+    r.address = o.value("address").toString();
+    r.identity = o.value("identity").toString();
+    r.kitFolder = o.value("kit").toString();
+    for (const QJsonValue &value : o.value("modules").toArray()) {
+        const QJsonObject m = value.toObject();
+        r.modules.append(RecordedModule{m.value("id").toInt(), m.value("name").toString(), m.value("ticked").toBool()});
+    }
+    if (o.value("free").isDouble())
+        r.freeSpace = qint64(o.value("free").toDouble());
+    for (const QJsonValue &value : o.value("files").toArray()) {
+        const QJsonObject f = value.toObject();
+        const std::optional<FileOutcome> outcome = fileOutcomeNamed(f.value("outcome").toString());
+        if (!outcome)
+            return std::nullopt;
+        r.files.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
+                                    f.value("sha256").toString().toLatin1(), *outcome});
+    }
+    r.kitDigest = o.value("kitDigest").toString().toLatin1();
+    r.outcome = o.value("outcome").toString();
+    r.step = o.value("step").toString();
+    r.message = o.value("message").toString();
+    r.bytes = qint64(o.value("bytes").toDouble());
+    r.seconds = o.value("seconds").toDouble();
+    r.dryRun = o.value("dryRun").toBool();
+    return r;
+}
+
+QString RunHistory::StateFolder()
+{
+    // The base directory specification ignores a relative XDG_STATE_HOME.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/vxupgrade");
+}
+
+QString RunHistory::DefaultFile()
+{
+    return StateFolder() + QStringLiteral("/history.jsonl");
+}
+
+RunHistory::RunHistory(QString file)
+    : path(std::move(file))
+{
+}
+
+std::optional<QString> RunHistory::append(const RunRecord &record) const
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("History not written: can't make the folder %1").arg(folder);
+    const QByteArray line = record.toJsonLine() + '\n';
+
+    const Descriptor file(::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    const auto failed = [&](const QString &why) {
+        return std::optional<QString>(QStringLiteral("History not written to %1: %2").arg(path, why));
+    };
+    if (file.fd < 0)
+        return failed(systemError(errno));
+    if (const std::optional<QString> why = lock(file.fd, LOCK_EX))
+        return failed(*why);
+    struct stat before {};
+    if (::fstat(file.fd, &before) != 0)
+        return failed(systemError(errno));
+
+    // The lock keeps other runs out; a write that stops part-way (a full
+    // disk) is taken back, so that no half line is left for the next record
+    // to run into.
+    qsizetype written = 0;
+    while (written < line.size()) {
+        const ssize_t n = ::write(file.fd, line.constData() + written, size_t(line.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const QString why = n < 0 ? systemError(errno) : QStringLiteral("nothing could be written");
+            static_cast<void>(::ftruncate(file.fd, before.st_size));
+            return failed(why);
+        }
+        written += n;
+    }
+    if (::fdatasync(file.fd) != 0)
+        return failed(systemError(errno));
+    return std::nullopt; // the lock goes with the descriptor
+}
+
+RunHistory::Reading RunHistory::read(const QString &address, int last) const
+{
+    Reading reading;
+    const Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0) {
+        if (errno != ENOENT)
+            reading.error = QStringLiteral("Can't read the history %1: %2").arg(path, systemError(errno));
+        return reading;
+    }
+    // A shared lock: no record is read while it is half written.
+    if (const std::optional<QString> why = lock(file.fd, LOCK_SH)) {
+        reading.error = QStringLiteral("Can't read the history %1: %2").arg(path, *why);
+        return reading;
+    }
+    QFile in;
+    if (!in.open(file.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        reading.error = QStringLiteral("Can't read the history %1: %2").arg(path, in.errorString());
+        return reading;
+    }
+    while (!in.atEnd()) {
+        const QByteArray line = in.readLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        const std::optional<RunRecord> record =
+            document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
+        if (!record) {
+            ++reading.unreadableLines;
+            continue;
+        }
+        if (address.isEmpty() || record->address == address)
+            reading.records.append(*record);
+    }
+    if (last > 0 && reading.records.size() > last)
+        reading.records.remove(0, reading.records.size() - last);
+    return reading;
+}
+
+QStringList FormatHistoryTable(const QList<RunRecord> &records)
+{
+    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION"}};
+    for (const RunRecord &r : records) {
+        const auto sent = std::count_if(r.files.cbegin(), r.files.cend(), [](const RecordedFile &f) {
+            return f.outcome == FileOutcome::SentVerified || f.outcome == FileOutcome::SentNotVerifiable;
+        });
+        QString identity = r.identity.simplified();
+        if (identity.size() > 40)
+            identity = identity.left(39) + QChar(0x2026);
+        rows.append({r.started.isValid() ? r.started.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : "-",
+                     r.address.isEmpty() ? "-" : r.address,
+                     identity.isEmpty() ? "-" : identity,
+                     r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
+                     r.dryRun ? r.outcome + " (dry run)" : r.outcome,
+                     QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
+                     QString::number(r.seconds, 'f', 1) + " s"});
+    }
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList &row : std::as_const(rows)) {
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    }
+    QStringList lines;
+    for (const QStringList &row : std::as_const(rows)) {
+        QString line;
+        for (qsizetype i = 0; i < row.size(); ++i)
+            line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
+        lines.append(line);
+    }
+    return lines;
+}
+
+} // namespace upgrade

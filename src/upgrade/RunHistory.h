@@ -1,0 +1,121 @@
+#pragma once
+
+#include "upgrade/ModuleEntry.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace upgrade {
+
+struct KitPlan;
+
+// What became of one file the run meant to send.
+enum class FileOutcome {
+    NotSent,
+    SentVerified,      // the instrument holds as many bytes as were sent
+    SentNotVerifiable, // sent, but the instrument can't tell its size
+    Failed,
+};
+[[nodiscard]] QString FileOutcomeName(FileOutcome outcome);
+
+struct RecordedFile
+{
+    QString instrumentPath;
+    qint64 size = 0;
+    QByteArray sha256; // lower-case hex
+    FileOutcome outcome = FileOutcome::NotSent;
+};
+
+struct RecordedModule
+{
+    qint32 id = 0;
+    QString name;
+    bool ticked = false; // its SIGNAL folder is part of the run
+};
+
+// One run as it goes on record: who ran what against which instrument,
+// which files it meant to send and what became of each, and how it ended.
+struct RunRecord
+{
+    QDateTime started; // UTC
+    QDateTime ended;   // UTC
+    QString toolVersion;
+    QString user;
+    QString host;
+    QString address;
+    QString identity; // the *IDN? reply, line end removed
+    QString kitFolder;
+    QList<RecordedModule> modules;
+    std::optional<qint64> freeSpace; // as the instrument reported it; none if never asked
+    QList<RecordedFile> files;
+    QByteArray kitDigest; // lower-case hex, empty without a checked kit
+    QString outcome;      // "succeeded", "failed", "declined" or "stopped"
+    QString step;         // the step the run ended in
+    QString message;
+    qint64 bytes = 0;     // bytes sent
+    double seconds = 0;
+    bool dryRun = false;
+
+    // A record of a run starting now, by this user on this host with this
+    // version of the tool.
+    [[nodiscard]] static RunRecord begin();
+    // The catalogue with its ticks as the run found it.
+    void takeModules(const ModuleList &catalogue);
+    // Every file of the checked kit, not sent yet, and the kit's digest.
+    void takePlan(const KitPlan &plan);
+    // Marks the planned file of that instrument path; false if none is.
+    bool setOutcome(const QString &instrumentPath, FileOutcome outcome);
+    // Marks the end: now, and the seconds since started.
+    void finish(const QString &outcome, const QString &step, const QString &message);
+
+    [[nodiscard]] QJsonObject toJson() const;
+    // One line of JSON, no line end.
+    [[nodiscard]] QByteArray toJsonLine() const;
+    // Nothing when the object is no run record.
+    [[nodiscard]] static std::optional<RunRecord> fromJson(const QJsonObject &object);
+};
+
+// The runs on record: one JSON object a line in one file, appended under an
+// exclusive lock so that runs in parallel never mix their lines.
+class RunHistory
+{
+public:
+    // $XDG_STATE_HOME/vxupgrade (or ~/.local/state/vxupgrade): the history
+    // and what is kept beside it.
+    [[nodiscard]] static QString StateFolder();
+    // StateFolder()/history.jsonl.
+    [[nodiscard]] static QString DefaultFile();
+
+    explicit RunHistory(QString file = DefaultFile());
+
+    // Appends one record; nothing on success, else why not, in a few words
+    // for one memo line. A record is written whole or not at all.
+    [[nodiscard]] std::optional<QString> append(const RunRecord &record) const;
+
+    struct Reading
+    {
+        QList<RunRecord> records; // oldest first
+        int unreadableLines = 0;
+        std::optional<QString> error; // the history exists but can't be read
+    };
+    // The records of one instrument address (every one when empty), the
+    // last `last` of them (all when 0 or less). A missing history has none.
+    [[nodiscard]] Reading read(const QString &address = QString(), int last = 0) const;
+
+    [[nodiscard]] QString fileName() const { return path; }
+
+private:
+    QString path;
+};
+
+// The records as a table for a terminal: time, instrument, identity, kit
+// digest in short, outcome, files, duration; a header line first.
+[[nodiscard]] QStringList FormatHistoryTable(const QList<RunRecord> &records);
+
+} // namespace upgrade

@@ -15,10 +15,11 @@ build="$repo/build-sanitize"
 reports="$build/sanitizer-reports"
 rm -rf "$reports"
 mkdir -p "$reports"
-# log_path: a report goes to a file of its own (name.PID), so that one made
-# by a program that a test starts is seen too, whatever that test checks.
-export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:log_path=$reports/asan"
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
+# log_path: a report goes to a file of its own (asan.PROGRAM.PID), so that
+# one made by a program that a test starts is seen too, whatever that test
+# checks. Options already in the environment come last and win.
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:log_exe_name=1:log_path=$reports/asan${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_exe_name=1:log_path=$reports/ubsan${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
 cd "$build"
 status=0
@@ -33,6 +34,8 @@ if ((${#found[@]})); then
     echo "==== $f"
     cat "$f"
   done
+  # Qt is built without frame pointers, so leak stacks stop at its frames.
+  echo "Whole stacks: ASAN_OPTIONS=fast_unwind_on_malloc=0 scripts/sanitize.sh -R TEST"
   status=1
 else
   echo "No sanitizer reports."

@@ -5,7 +5,8 @@
 # connection, active mode). Prints figures; it is not a test and asserts no
 # speed.
 #
-#   bench/upgrade.sh [RUNS]        RUNS timed runs per tool and tree (default 7)
+#   bench/upgrade.sh [RUNS]        RUNS timed runs per tool, tree and profile
+#                                  (default 5)
 #
 # Trees (scripts/make_tree.py, seeded content, the same bytes every time):
 #   mixed  about 300 files of 1 KiB to 8 MiB in a few levels, five modules
@@ -15,6 +16,12 @@
 # SYSTEM); the upgrade also checks the instrument (*IDN?, the drive, its free
 # space), makes the NAME files and ensures every folder over the command
 # channel, none of which the other two do.
+#
+# Profiles:
+#   loopback  the simulator as it is, on the loopback
+#   lan       the simulator with "--latency 0.5": every reply, and the opening
+#             of every active data connection, held back half a millisecond,
+#             as on a lab network where round trips, not bytes, set the pace
 #
 # The simulator runs with "--capacity unlimited": its capacity check walks the
 # whole drive for every STOR, which for 2,000 files would time the simulator
@@ -34,14 +41,16 @@
 # The tools take turns within each round (upgrade, lftp, curl), so a slow
 # moment of the shared machine does not fall on one tool only.
 #
-# Output: a table of medians (and min/max) per tree and tool, then three
-# lines: "mixed ratio R", "many ratio R" (the upgrade's median time divided
-# by lftp's, two decimals) and "peak memory N MiB" (the largest resident set
-# of vxupgrade-cli over all its runs).
+# Output: a table of medians (and min/max) per profile, tree and tool, then
+# five lines: "mixed ratio R", "many ratio R", "lan-mixed ratio R",
+# "lan-many ratio R" (the upgrade's median time divided by the median of the
+# faster of lftp and curl on that tree and profile, two decimals) and
+# "peak memory N MiB" (the largest resident set of vxupgrade-cli over all its
+# runs).
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 python=/usr/bin/python3
-runs="${1:-7}"
+runs="${1:-5}"
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/upgrade.sh [RUNS]" >&2; exit 2; }
 
 if ! command -v lftp >/dev/null 2>&1; then
@@ -117,11 +126,12 @@ wait_for_time_wait_to_drain() {
   done
 }
 
-start_simulator() { # drive folder; sets sim_pid, cmd_port, ftp_port
-  local ready="$work/ready"
+start_simulator() { # drive folder, profile; sets sim_pid, cmd_port, ftp_port
+  local ready="$work/ready" profile=()
+  [[ $2 == lan ]] && profile=(--latency 0.5)
   : >"$ready"
   "${in_ns[@]}" "$python" "$repo/sim/vx900sim" --host 127.0.0.1 --cmd-port 0 --ftp-port 0 --drive "$1" \
-    --capacity unlimited --max-seconds 1800 >"$ready" 2>"$work/sim.err" &
+    --capacity unlimited --max-seconds 1800 "${profile[@]}" >"$ready" 2>"$work/sim.err" &
   sim_pid=$!
   for _ in $(seq 300); do
     grep -q '^ready ' "$ready" && break
@@ -172,8 +182,8 @@ curl_config() { # tree port -> one upload-file/url pair per file
 results="$work/results"
 : >"$results"
 sequence=0
-timed_run() { # tree tool round
-  local tree="$1" tool="$2" drive="$work/drive"
+timed_run() { # profile tree tool round
+  local profile="$1" tree="$2" tool="$3" drive="$work/drive"
   sequence=$((sequence + 1))
   in_ns=()
   if ((use_namespaces)); then
@@ -186,7 +196,7 @@ timed_run() { # tree tool round
   fi
   rm -rf "$drive"
   mkdir -p "$drive"
-  start_simulator "$drive"
+  start_simulator "$drive" "$profile"
 
   local command=()
   case "$tool" in
@@ -216,15 +226,19 @@ timed_run() { # tree tool round
   fi
   verify_drive "$tree" "$tool" "$drive"
   if ((use_namespaces)); then ip netns del "$namespace"; namespace=""; fi
-  printf '%s %s %s %s\n' "$tree" "$tool" "$seconds" "$kib" >>"$results"
-  printf '  %-5s round %d  %-13s %7.3f s\n' "$tree" "$3" "$tool" "$seconds"
+  local key="$tree"
+  [[ $profile == lan ]] && key="lan-$tree"
+  printf '%s %s %s %s\n' "$key" "$tool" "$seconds" "$kib" >>"$results"
+  printf '  %-9s round %d  %-13s %7.3f s\n' "$key" "$4" "$tool" "$seconds"
 }
 
-for tree in mixed many; do
-  echo "Timing the $tree tree ($runs rounds) ..."
-  for round in $(seq "$runs"); do
-    for tool in vxupgrade-cli lftp curl; do
-      timed_run "$tree" "$tool" "$round"
+for profile in loopback lan; do
+  for tree in mixed many; do
+    echo "Timing the $tree tree on the $profile profile ($runs rounds) ..."
+    for round in $(seq "$runs"); do
+      for tool in vxupgrade-cli lftp curl; do
+        timed_run "$profile" "$tree" "$tool" "$round"
+      done
     done
   done
 done
@@ -233,8 +247,8 @@ done
 import os, statistics, sys
 rows = [line.split() for line in open(sys.argv[1])]
 times, peak = {}, 0
-for tree, tool, seconds, kib in rows:
-    times.setdefault((tree, tool), []).append(float(seconds))
+for key, tool, seconds, kib in rows:
+    times.setdefault((key, tool), []).append(float(seconds))
     if tool == "vxupgrade-cli":
         peak = max(peak, int(kib))
 
@@ -242,18 +256,20 @@ def tree_bytes(tree):
     root = os.path.join(sys.argv[2], tree, "upload")
     return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(root) for f in fs)
 
+keys = ("mixed", "many", "lan-mixed", "lan-many")
+median = {k: statistics.median(v) for k, v in times.items()}
+# The reference on each tree and profile is the faster of the two peers.
+fastest = {key: min(median[(key, "lftp")], median[(key, "curl")]) for key in keys}
 print()
-print("%-6s %-14s %5s %9s %9s %9s %9s %9s" % ("tree", "tool", "runs", "median s", "min s", "max s", "MiB/s", "vs lftp"))
-for tree in ("mixed", "many"):
-    size = tree_bytes(tree) / 1048576
-    lftp = statistics.median(times[(tree, "lftp")])
+print("%-9s %-14s %5s %9s %9s %9s %9s %12s" % ("tree", "tool", "runs", "median s", "min s", "max s", "MiB/s", "vs fastest"))
+for key in keys:
+    size = tree_bytes(key.rpartition("-")[2]) / 1048576
     for tool in ("vxupgrade-cli", "lftp", "curl"):
-        t = times[(tree, tool)]
-        m = statistics.median(t)
-        print("%-6s %-14s %5d %9.3f %9.3f %9.3f %9.1f %9.2f" % (tree, tool, len(t), m, min(t), max(t), size / m, m / lftp))
+        t = times[(key, tool)]
+        m = median[(key, tool)]
+        print("%-9s %-14s %5d %9.3f %9.3f %9.3f %9.1f %12.2f" % (key, tool, len(t), m, min(t), max(t), size / m, m / fastest[key]))
 print()
-for tree in ("mixed", "many"):
-    ratio = statistics.median(times[(tree, "vxupgrade-cli")]) / statistics.median(times[(tree, "lftp")])
-    print("%s ratio %.2f" % (tree, ratio))
+for key in keys:
+    print("%s ratio %.2f" % (key, median[(key, "vxupgrade-cli")] / fastest[key]))
 print("peak memory %.1f MiB" % (peak / 1024))
 PY

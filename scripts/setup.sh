@@ -18,6 +18,10 @@ packages=(
   # The window's Courier New, or Liberation Mono with the same metrics.
   fontconfig fonts-liberation
   curl
+  # The Debian package and scripts/package-check.sh: man pages from --help,
+  # dpkg-shlibdeps (which CPack runs on the programs it finds with file),
+  # and the checks of the package.
+  help2man dpkg-dev file lintian desktop-file-utils
   # contrib/ansible/test.sh drives the playbook with Debian's Ansible.
   ansible-core
 )

@@ -11,8 +11,6 @@ shows a client's steps in the order it took them (a closed connection
 before the commands of the next one, a command before the upload after it).
 """
 
-import socket
-
 from pyftpdlib.ioloop import Acceptor, AsyncChat
 
 from .delayed_output import DelayedOutput
@@ -37,31 +35,11 @@ class _Connection(DelayedOutput, AsyncChat):
         self._line = []
         self._length = 0
         self._overlong = False
-        try:
-            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        except OSError:
-            pass
 
     def _record(self, direction, text, **extra):
         self.server.journal.record("cmd", self.number, direction, text, **extra)
 
     # --- input -----------------------------------------------------------
-
-    def handle_read(self):
-        super().handle_read()
-        self._ack_quickly()
-
-    def _ack_quickly(self):
-        # Commands without a reply would otherwise be acknowledged only by
-        # the delayed ACK (40 ms), and a client that writes its next small
-        # command with Nagle on waits for that ACK: every command/error-query
-        # pair would cost 40 ms. Linux turns quick ACKs off again by itself,
-        # so it is set after every read.
-        if hasattr(socket, "TCP_QUICKACK") and not self._closed:
-            try:
-                self.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
-            except OSError:
-                pass
 
     def collect_incoming_data(self, data):
         if self._overlong:
@@ -106,7 +84,8 @@ class _Connection(DelayedOutput, AsyncChat):
         self.push(_encode(reply) + b"\n")
 
     def _reply_delay(self):
-        return self.server.instrument.faults.reply_delay
+        faults = self.server.instrument.faults
+        return faults.reply_delay + faults.latency
 
     # --- end -------------------------------------------------------------
 

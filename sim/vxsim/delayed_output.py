@@ -1,4 +1,4 @@
-"""Output of a connection held back by the --reply-delay fault option."""
+"""Output of a connection held back by --reply-delay and --latency."""
 
 from pyftpdlib.ioloop import timer
 
@@ -8,12 +8,19 @@ class DelayedOutput:
     the reply delay. Queued actions keep their order, so a close never
     overtakes a reply that was due before it."""
 
+    # Actions due this close to the one that woke the loop run with it. The
+    # latency is a fraction of a millisecond, so this must stay well below.
+    _SLACK = 0.00005
+
     def _reply_delay(self):
         raise NotImplementedError
 
-    def _later(self, action):
+    def _later(self, action, delay=None):
+        """Runs action after `delay` seconds (default: the reply delay),
+        never before an action queued earlier."""
         deferred = self.__dict__.setdefault("_deferred", [])
-        delay = self._reply_delay()
+        if delay is None:
+            delay = self._reply_delay()
         if delay <= 0 and not deferred:
             action()
             return
@@ -26,7 +33,7 @@ class DelayedOutput:
     def _run_due(self):
         deferred = self.__dict__.setdefault("_deferred", [])
         now = timer()
-        while deferred and deferred[0][0] <= now + 0.001:
+        while deferred and deferred[0][0] <= now + self._SLACK:
             _due, action = deferred.pop(0)
             if not self._closed:
                 action()

@@ -13,6 +13,8 @@ What differs from a stock pyftpdlib server, and why:
 - The faults of the command line are played here: refused or failed STORs,
   files stored short under a 226, no SIZE, a dropped control connection, a
   data connection that never comes, and delayed replies.
+- With --latency every reply, and the opening of an active data connection,
+  is held back as a lab network would hold it.
 """
 
 import logging
@@ -22,7 +24,7 @@ import tempfile
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, proto_cmds
-from pyftpdlib.ioloop import AsyncChat
+from pyftpdlib.ioloop import AsyncChat, Select
 from pyftpdlib.servers import FTPServer
 
 from .delayed_output import DelayedOutput
@@ -185,7 +187,8 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         self._later(lambda: AsyncChat.close_when_done(self))
 
     def _reply_delay(self):
-        return self.instrument.faults.reply_delay
+        faults = self.instrument.faults
+        return faults.reply_delay + faults.latency
 
     # --- log-in and dropping ---------------------------------------------
 
@@ -243,6 +246,16 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         self._pending_port = None
         if self.instrument.faults.no_data_connection:
             self.journal_event("data connection withheld")
+            return
+        latency = self.instrument.faults.latency
+        if latency > 0:
+            self._later(lambda: self._open_late_port(ip, port), latency)
+        else:
+            self._open_late_port(ip, port)
+
+    def _open_late_port(self, ip, port):
+        # Under latency the transfer may have been given up meanwhile.
+        if self._in_dtp_queue is None and self._out_dtp_queue is None:
             return
         self._dtp_connector = LateActiveDTP(ip, port, self)
 
@@ -386,7 +399,7 @@ def _applies(fault, number):
     return None
 
 
-def make_ftp_server(host, port, instrument, journal):
+def make_ftp_server(host, port, instrument, journal, precise_timers=False):
     authorizer = DummyAuthorizer()
     # e: CWD, l: listings, r: RETR, m: MKD, w: STOR; no deleting or renaming.
     authorizer.add_user(USER, PASSWORD, instrument.drive.base, perm="elrmw")
@@ -396,5 +409,9 @@ def make_ftp_server(host, port, instrument, journal):
         "journal": journal,
         "counter": [0],
     })
-    server = FTPServer((host, port), handler)
+    # epoll and poll wait in whole milliseconds, so a latency of 0.5 ms
+    # would hold every reply a full millisecond; select waits to the
+    # microsecond. The instrument serves a handful of sockets at a time.
+    ioloop = Select() if precise_timers else None
+    server = FTPServer((host, port), handler, ioloop=ioloop)
     return server

@@ -30,6 +30,10 @@ class Faults:
     drop_after_files: Optional[int] = None
     no_data_connection: bool = False
     reply_delay: float = 0.0
+    # Not a fault: the network between tool and instrument (--latency), in
+    # seconds. Every reply, and the opening of an active data connection,
+    # is held back this long.
+    latency: float = 0.0
 
 
 def scpi_string(text):

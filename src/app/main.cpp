@@ -1,5 +1,10 @@
+#include "app/KitFolder.h"
+#include "app/StartOptions.h"
 #include "app/Uvxupgrade.h"
+#include "app/Utilities.h"
 #include "platform/Application.h"
+#include "platform/ProgramFile.h"
+#include "version/ProgramVersion.h"
 
 #include <QTimer>
 
@@ -23,9 +28,32 @@ static void scheduleScreenshot(TfrmMain &window)
 
 int main(int argc, char *argv[])
 {
+    // Answered before the application object exists, which needs a display:
+    // help2man and remote shells ask without one.
+    if (const app::StartOptions early = app::parseStartOptions(argc, argv); early.help || early.version) {
+        if (early.help)
+            std::fputs(qPrintable(app::startUsageText()), stdout);
+        else
+            std::fputs(version::versionLine("vxupgrade").c_str(), stdout);
+        return 0;
+    }
+
     platform::TApplication app(argc, argv);
-    return platform::TApplication::RunGuarded([&app] {
-        TfrmMain frmMain;
+    // Read again without the toolkit's own options, which it has removed.
+    const app::StartOptions options = app::parseStartOptions(argc, argv);
+    const app::KitFolder kit = options.ok()
+        ? app::resolveKitFolder(options.kitDir, SplitPath(platform::ModuleFileName()).folder, app::askForKitFolder)
+        : app::KitFolder{app::KitFolder::Outcome::Error, {}, options.error};
+    if (kit.outcome == app::KitFolder::Outcome::Error) {
+        std::fprintf(stderr, "vxupgrade: %s\nTry vxupgrade --help\n", qPrintable(kit.error));
+        return 2;
+    }
+    if (kit.outcome == app::KitFolder::Outcome::Quit)
+        return 0;
+
+    return platform::TApplication::RunGuarded([&app, &kit] {
+        TfrmMain frmMain(kit.outcome == app::KitFolder::Outcome::Elsewhere ? std::optional(kit.folder) : std::nullopt);
+        frmMain.setWindowTitle(app::titleWithKit(frmMain.windowTitle(), kit));
         frmMain.show();
         scheduleScreenshot(frmMain);
         app.exec();

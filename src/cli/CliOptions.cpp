@@ -39,6 +39,7 @@ QString usageText()
         "  --dir DIR          read vxUpgrade.ini, target and MainFrame from DIR\n"
         "                     instead of the program's own folder\n"
         "  --help             show this text\n"
+        "  --version          show the version\n"
         "\n"
         "Memo lines go to standard output, message boxes to standard error.\n"
         "Exit status: 0 upgraded, 1 failed, 2 usage error, 3 declined at the\n"
@@ -80,6 +81,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
 
         if (name == QLatin1String("--help")) {
             options.help = true;
+        } else if (name == QLatin1String("--version")) {
+            options.version = true;
         } else if (name == QLatin1String("--ip")) {
             if (addressGiven)
                 return fail(QStringLiteral("--ip given twice"));
@@ -116,7 +119,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
     }
 
-    if (!options.help && !addressGiven)
+    if (!options.help && !options.version && !addressGiven)
         return fail(QStringLiteral("--ip ADDRESS is required"));
     return parsed;
 }

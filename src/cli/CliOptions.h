@@ -19,6 +19,7 @@ struct CliOptions
     LowSpaceAnswer lowSpace = LowSpaceAnswer::AskOnTerminal;
     std::optional<QString> programDir;
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedArguments

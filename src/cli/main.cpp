@@ -4,6 +4,7 @@
 #include "cli/HeadlessRun.h"
 #include "cli/StopSignals.h"
 #include "platform/Application.h"
+#include "version/ProgramVersion.h"
 
 #include <cstdio>
 #include <exception>
@@ -46,6 +47,10 @@ int main(int argc, char *argv[])
     }
     if (parsed.options.help) {
         std::fputs(qPrintable(cli::usageText()), stdout);
+        return cli::ExitUpgraded;
+    }
+    if (parsed.options.version) {
+        std::fputs(version::versionLine("vxupgrade-cli").c_str(), stdout);
         return cli::ExitUpgraded;
     }
 

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <utility>
+
 namespace {
 
 // Leaves the data connection and the transfer lock however the upload ends.
@@ -82,12 +84,12 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         (void)Read(0);
     DataSocket = new TPowersock(this);
     DataSocket->TimeOut = TimeOut;
-    {
-        QFile file(localFile);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(localFile, file.errorString()));
-        BytesTotal = file.size();
-    }
+    // Opened once: what is opened here to check it before any command is
+    // sent is what gets sent.
+    QFile file(localFile);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(localFile, file.errorString()));
+    BytesTotal = file.size();
     if (OnPacketSent)
         DataSocket->OnPacketSent = OnPacketSent;
 
@@ -114,30 +116,38 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         return RefuseUpload(storReply);
     }
 
-    if (!Passive) {
+    // A data connection that timed out (never opened, or stopped taking
+    // data) leaves the server owing its verdict on STOR, which it may send at
+    // any time; a late one would be taken for the answer to the next command.
+    // Closing the control connection keeps the dialogue sound.
+    const auto closingOnDataTimeOut = [this](auto step) {
         try {
-            DataSocket->ReplaceSocket(DataSocket->Accept());
+            step();
         } catch (const EAbortError &) {
             throw;
         } catch (const ESockError &) {
-            // The server still owes its verdict on STOR and may send it at
-            // any time; a late one would be taken for the answer to the next
-            // command. Closing the control connection keeps the dialogue sound.
             if (DataSocket->TimedOut)
                 RequestCloseSocket();
             throw;
         }
+    };
+    if (!Passive) {
+        // Only the server may bring the data connection: anyone else on the
+        // network could otherwise take the file.
+        DataSocket->AcceptFrom = RemoteAddress();
+        closingOnDataTimeOut([this] { DataSocket->ReplaceSocket(DataSocket->Accept()); });
     }
     if (OnTransactionStart)
         OnTransactionStart(this);
     if (!Canceled && !TimedOut)
-        DataSocket->SendFile(localFile);
+        closingOnDataTimeOut([&] { DataSocket->SendFile(file); });
     if (OnTransactionStop)
         OnTransactionStop(this);
     // An orderly close delivers every byte sent; the close is what tells the
-    // server that the file is complete.
+    // server that the file is complete. The component goes with it, while
+    // the server stores the file: closed for good, it opens no fresh socket.
     DataSocket->SetLinger(false, 0);
-    DataSocket->RequestCloseSocket();
+    delete std::exchange(DataSocket, nullptr);
 
     // Cancelled before the server's verdict: the file may be incomplete or
     // refused, so this is no success.

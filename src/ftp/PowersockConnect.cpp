@@ -122,6 +122,9 @@ void TPowersock::Connect()
         OpenFreshSocket(false);
     }
     connectAttempted = true;
+    // A command is one small write answered by the peer; with Nagle on, one
+    // written before the last is acknowledged waits for a delayed ACK.
+    (void)sock::SetNoDelay(socketHandle);
     if (!sock::StartConnect(socketHandle, remoteAddress, remotePort)) {
         CheckSocketError(sock::WouldBlock);
         throw ESockError(ErrorMessage(std::uint16_t(sock::LastSocketError())));

@@ -189,50 +189,6 @@ void TPowersock::ClearInput()
     events->ArmRead();
 }
 
-void TPowersock::SendPiece(const char *data, std::size_t length)
-{
-    std::size_t sent = 0;
-    while (sent < length && !Canceled) {
-        const auto n = sock::Send(socketHandle, data + sent, length - sent);
-        if (n > 0) {
-            sent += std::size_t(n);
-            BytesSent += std::int32_t(n);
-            if (OnPacketSent)
-                OnPacketSent(this);
-            PumpMessages(false);
-        } else if (n == 0) {
-            // Dropping the rest of the piece would corrupt the file silently.
-            throw ESockError(QStringLiteral("Connection closed while sending"));
-        } else {
-            CheckSocketError(sock::WouldBlock);
-            events->ArmWritable();
-            PumpMessages(true);
-        }
-    }
-}
-
-void TPowersock::SendFile(const QString &fileName)
-{
-    StatusMessage(8, QStringLiteral("SendFile"));
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
-    const qint64 size = file.size();
-    char *buffer = workingBuffer->data();
-    qint64 position = 0;
-    while (position != size && !Canceled) {
-        const qint64 n = file.read(buffer, std::min<qint64>(WorkingBufferSize, size - position));
-        if (n <= 0)
-            throw Exception(QStringLiteral("Cannot read file \"%1\". %2").arg(fileName, file.errorString()));
-        position += n;
-        SendPiece(buffer, std::size_t(n));
-    }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError(QStringLiteral("Socket send aborted"));
-    }
-}
-
 void TPowersock::Listen(bool useListenerCode)
 {
     StatusMessage(8, QStringLiteral("Listening"));
@@ -253,32 +209,38 @@ int TPowersock::Accept()
     // The wait is bounded by the time-out, so a server that never opens the
     // data connection cannot hang the caller.
     TimerOn();
-    {
-        TimerOffOnExit timerOff{this};
+    TimerOffOnExit timerOff{this};
+    for (;;) {
         while (!AsyncDone && !Canceled)
             PumpMessages(true);
+        if (TimedOut) {
+            Canceled = false;
+            throw ESockError(QStringLiteral("Timed out waiting for the data connection"));
+        }
+        if (Canceled)
+            throw ESockError(QStringLiteral("Accepting Canceled"));
+        if (!LastEventOk)
+            throw ESockError(QStringLiteral("Error creating Data Connection"));
+        std::uint32_t peerAddress = 0;
+        std::uint16_t peerPort = 0;
+        const int accepted = sock::AcceptPeer(socketHandle, peerAddress, peerPort);
+        if (accepted == sock::InvalidSocket) {
+            CheckSocketError(sock::WouldBlock);
+            throw ESockError(QStringLiteral("Error creating Data Connection"));
+        }
+        if (!AcceptFrom.isEmpty() && sock::DottedAddress(peerAddress) != AcceptFrom.toLatin1()) {
+            (void)sock::CloseSocket(accepted);
+            AsyncDone = false;
+            events->ArmRead();
+            continue;
+        }
+        remoteAddress = peerAddress;
+        remotePort = peerPort;
+        if (Canceled) {
+            (void)sock::CloseSocket(accepted);
+            Canceled = false;
+            throw EAbortError(QStringLiteral("Socket send aborted"));
+        }
+        return accepted;
     }
-    if (TimedOut) {
-        Canceled = false;
-        throw ESockError(QStringLiteral("Timed out waiting for the data connection"));
-    }
-    if (Canceled)
-        throw ESockError(QStringLiteral("Accepting Canceled"));
-    if (!LastEventOk)
-        throw ESockError(QStringLiteral("Error creating Data Connection"));
-    std::uint32_t peerAddress = 0;
-    std::uint16_t peerPort = 0;
-    const int accepted = sock::AcceptPeer(socketHandle, peerAddress, peerPort);
-    if (accepted == sock::InvalidSocket) {
-        CheckSocketError(sock::WouldBlock);
-        throw ESockError(QStringLiteral("Error creating Data Connection"));
-    }
-    remoteAddress = peerAddress;
-    remotePort = peerPort;
-    if (Canceled) {
-        (void)sock::CloseSocket(accepted);
-        Canceled = false;
-        throw EAbortError(QStringLiteral("Socket send aborted"));
-    }
-    return accepted;
 }

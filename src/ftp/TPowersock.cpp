@@ -39,7 +39,7 @@ QStringList describeSocketLibrary()
 
 TPowersock::TPowersock(QObject *owner)
     : QObject(owner)
-    , workingBuffer(std::make_unique<std::array<char, WorkingBufferSize + 1>>())
+    , workingBuffer(std::make_unique_for_overwrite<std::array<char, WorkingBufferSize + 1>>())
 {
     StatusMessage(8, QStringLiteral("Create"));
     events = new SocketEventSource(this, [this](int code, std::uint32_t param) {

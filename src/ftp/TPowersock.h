@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class QFile;
 class SocketEventSource;
 class TThreadTimer;
 
@@ -45,6 +46,9 @@ public:
     int ReportLevel = 0;   // OnStatus hears levels 1..ReportLevel
     QString Proxy;         // when set, Connect goes here instead of Host
     int ProxyPort = 0;
+    // When set (dotted), Accept takes only a peer at this address and closes
+    // any other, waiting on within the time-out.
+    QString AcceptFrom;
 
     TNotifyEvent OnConnect;            // the socket completed a connection
     TNotifyEvent OnDisconnect;         // RequestCloseSocket closed the socket
@@ -89,6 +93,8 @@ public:
     // One line with its line end; an empty result means the peer closed.
     [[nodiscard]] QByteArray ReadLn();
     void SendFile(const QString &fileName);
+    // The same for a file already open for reading.
+    void SendFile(QFile &file);
     void Listen(bool useListenerCode);
     [[nodiscard]] bool DataAvailable();
     void ClearInput();
@@ -131,6 +137,8 @@ private:
     void TimerTriggered();
     [[nodiscard]] bool WaitReadable(bool &progressed);
     void SendPiece(const char *data, std::size_t length);
+    void PacketSent(std::ptrdiff_t count);
+    void WaitToSend();
     void LookupFinished(int id, std::uint32_t address, int error);
 
     std::unique_ptr<std::array<char, WorkingBufferSize + 1>> workingBuffer;

@@ -77,6 +77,10 @@ void TClientSocket::Open()
     fd = sock::CreateTcpSocket();
     if (fd < 0)
         failWith(sock::LastSocketError());
+    // Commands without a reply (":MMEM:CDIR") are followed at once by the
+    // error query; with Nagle on, that query would wait for the instrument's
+    // delayed acknowledgement of the first line (40 to 200 ms).
+    (void)sock::SetNoDelay(fd);
 
     const Deadline deadline = ReadDeadline();
     if (!sock::StartConnect(fd, address.s_addr, Port) && sock::LastSocketError() != WSAEINTR)

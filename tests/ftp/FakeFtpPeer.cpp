@@ -116,11 +116,28 @@ void FakeFtpPeer::play(const Step &step)
 
 void FakeFtpPeer::startActiveData()
 {
+    if (!strangerFrom.isEmpty())
+        return connectStranger();
     if (dataNeverConnects)
         return;
     auto *socket = new QTcpSocket(this);
     attachData(socket);
     socket->connectToHost(QHostAddress(QString::fromLatin1(portHost)), portPort);
+}
+
+// Another host on the network reaches the announced port before the server.
+void FakeFtpPeer::connectStranger()
+{
+    auto *stranger = new QTcpSocket(this);
+    connect(stranger, &QTcpSocket::readyRead, this, [this, stranger] { strangerBytes += stranger->readAll(); });
+    connect(stranger, &QTcpSocket::disconnected, this, [this] { ++strangersTurnedAway; });
+    connect(stranger, &QTcpSocket::connected, this, [this] {
+        strangerFrom.clear();
+        startActiveData();
+    });
+    if (!stranger->bind(QHostAddress(strangerFrom), 0))
+        qFatal("fake FTP peer cannot bind to %s", qPrintable(strangerFrom));
+    stranger->connectToHost(QHostAddress(QString::fromLatin1(portHost)), portPort);
 }
 
 void FakeFtpPeer::acceptPassiveData()
@@ -135,7 +152,14 @@ void FakeFtpPeer::acceptPassiveData()
 void FakeFtpPeer::attachData(QTcpSocket *socket)
 {
     data = socket;
-    connect(socket, &QTcpSocket::connected, this, [this] { ++dataConnections; });
+    connect(socket, &QTcpSocket::connected, this, [this, socket] {
+        ++dataConnections;
+        if (dataStopsReading) {
+            // A small fixed window, and nothing taken from it.
+            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+            socket->setReadBufferSize(1);
+        }
+    });
     connect(socket, &QTcpSocket::readyRead, this, &FakeFtpPeer::dataReadable);
     connect(socket, &QTcpSocket::disconnected, this, &FakeFtpPeer::dataFinished);
 }
@@ -144,6 +168,8 @@ void FakeFtpPeer::dataReadable()
 {
     auto *socket = qobject_cast<QTcpSocket *>(sender());
     if (!socket)
+        return;
+    if (dataStopsReading)
         return;
     dataBytes += socket->readAll();
     if (resetDataAfter >= 0 && dataBytes.size() >= resetDataAfter) {

@@ -49,6 +49,10 @@ public:
     // Faults of the data side.
     bool dataNeverConnects = false;   // active mode: never open the data connection
     qint64 resetDataAfter = -1;       // reset the data connection after this many bytes
+    bool dataStopsReading = false;    // take the data connection, then read nothing
+    QString strangerFrom;             // active mode: first connect from this local address
+    QByteArray strangerBytes;         // what reached that stranger
+    int strangersTurnedAway = 0;      // its connections the client closed
 
     // What happened.
     QByteArray controlBytes;          // everything the client sent, line ends included
@@ -64,6 +68,7 @@ private:
     void handleCommand(const QByteArray &line);
     void play(const Step &step);
     void startActiveData();
+    void connectStranger();
     void acceptPassiveData();
     void attachData(QTcpSocket *socket);
     void dataReadable();

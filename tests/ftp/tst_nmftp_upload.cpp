@@ -319,6 +319,71 @@ private slots:
         QVERIFY(s.ftp->Connected);
     }
 
+    // The server owes its verdict on the half-sent file, so the control
+    // connection goes too; the peer sees a reset, not a complete file.
+    void serverThatStopsTakingDataTimesOut()
+    {
+        FtpSession s;
+        s.logIn();
+        s.ftp->TimeOut = 300;
+        scriptTransfer(s, false);
+        s.peer.script.last().action = Action::Silence;
+        s.peer.dataStopsReading = true;
+        try {
+            s.ftp->Upload(s.makeFile("big", 16 << 20), QStringLiteral("big"));
+            QFAIL("an upload the server stopped taking succeeded");
+        } catch (const ESockError &e) {
+            QVERIFY2(e.Message.startsWith("Timed out sending data"), qPrintable(e.Message));
+        }
+        QCOMPARE(s.log, (QStringList{"start", "failure 9"}));
+        QVERIFY(s.ftp->DataSocket == nullptr);
+        QVERIFY(!s.ftp->Connected);
+    }
+
+    void dataConnectionFromAnotherAddressIsTurnedAway_data()
+    {
+        QTest::addColumn<bool>("serverConnects");
+        QTest::newRow("then the server connects") << true;
+        QTest::newRow("and the server never does") << false;
+    }
+    void dataConnectionFromAnotherAddressIsTurnedAway()
+    {
+        QFETCH(bool, serverConnects);
+        FtpSession s;
+        s.logIn();
+        s.ftp->TimeOut = serverConnects ? 10000 : 300;
+        scriptTransfer(s, false);
+        s.peer.strangerFrom = QStringLiteral("127.0.0.2"); // the server is 127.0.0.1
+        s.peer.dataNeverConnects = !serverConnects;
+        const QString local = s.makeFile("a", 100000);
+        if (serverConnects) {
+            s.ftp->Upload(local, QStringLiteral("a"));
+            QCOMPARE(s.peer.dataBytes, FtpSession::pattern(100000));
+            QCOMPARE(s.log, (QStringList{"start", "stop", "success 9"}));
+        } else {
+            QVERIFY_THROWS_EXCEPTION(ESockError, s.ftp->Upload(local, QStringLiteral("a")));
+            QCOMPARE(s.log, QStringList{"failure 9"});
+        }
+        QTRY_COMPARE(s.peer.strangersTurnedAway, 1);
+        QVERIFY(s.peer.strangerBytes.isEmpty());
+    }
+
+    void fileThatShrinksWhileSentIsAFailure()
+    {
+        FtpSession s;
+        s.logIn();
+        scriptTransfer(s, false);
+        const QString local = s.makeFile("shrinks", 8 << 20);
+        s.ftp->OnPacketSent = [&](QObject *) { QFile::resize(local, 1 << 20); };
+        try {
+            s.ftp->Upload(local, QStringLiteral("shrinks"));
+            QFAIL("a short file went as a complete one");
+        } catch (const Exception &e) {
+            QVERIFY2(e.Message.contains("ended early"), qPrintable(e.Message));
+        }
+        QCOMPARE(s.log, (QStringList{"start", "failure 9"}));
+    }
+
     void verdictThatNeverComesTimesOut()
     {
         FtpSession s;

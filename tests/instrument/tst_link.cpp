@@ -11,6 +11,11 @@
 
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <memory>
 
 using Box = BoxRecorder::Box;
@@ -34,6 +39,25 @@ std::unique_ptr<TfrmVX900> linkTo(quint16 commandPort, quint16 ftpPort)
     auto link = linkOnPorts(commandPort, ftpPort);
     link->ClientSocket->TimeOut = 5000;
     return link;
+}
+
+// TCP_NODELAY of every socket of this process connected to the loopback
+// port, read back from the live descriptors.
+QList<int> noDelayOfSocketsTo(quint16 port)
+{
+    QList<int> values;
+    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString &name : fds) {
+        const int fd = name.toInt();
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        int on = 0;
+        socklen_t onLength = sizeof on;
+        if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0 && peer.sin_family == AF_INET
+            && ntohs(peer.sin_port) == port && getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &onLength) == 0)
+            values << on;
+    }
+    return values;
 }
 
 } // namespace
@@ -126,6 +150,18 @@ private slots:
         link.reset();
         QCOMPARE(instrument.transcript(), QByteArray("*IDN?\n")); // returns once the channel closed
         QCOMPARE(ftp->transcript(), FtpLogin + "QUIT\r\n");
+    }
+
+    // A command without a reply followed by the error query must not wait
+    // for the instrument's delayed acknowledgement.
+    void bothChannelsSendWithoutNagle()
+    {
+        FakePeer instrument({{"ALVO/BRECKMOOR,VX900\n"}});
+        auto ftp = loginPeer();
+        auto link = linkTo(instrument.port(), ftp->port());
+        QVERIFY(link->Connect("127.0.0.1"));
+        QCOMPARE(noDelayOfSocketsTo(instrument.port()), QList<int>{1});
+        QCOMPARE(noDelayOfSocketsTo(ftp->port()), QList<int>{1});
     }
 
     void notificationsShowTheirKindsText_data()

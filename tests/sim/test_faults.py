@@ -62,6 +62,29 @@ class CommandChannelFaultsTest(unittest.TestCase):
             with open(sim.path("SYSTEM", "X"), "rb") as stored:
                 self.assertEqual(stored.read(), b"abc")
 
+    def test_latency_holds_replies_and_the_active_data_connection(self):
+        latency = 0.2
+        with Simulator("--latency", str(latency * 1000)) as sim:
+            with sim.command_client() as c:
+                start = time.monotonic()
+                self.assertTrue(c.ok(':MMEM:CDIR "/F0:/SYSTEM"'))
+                self.assertGreaterEqual(time.monotonic() - start, latency)
+            with sim.ftp_client() as f:
+                listener, argument = f.listen()
+                with listener:
+                    self.assertEqual(f.command("PORT " + argument)[:3], "200")
+                    start = time.monotonic()
+                    f.sock.sendall(b"STOR /F0:/SYSTEM/X\r\n")
+                    listener.settimeout(10)
+                    data, _ = listener.accept()
+                    self.assertGreaterEqual(time.monotonic() - start, latency)
+                    self.assertEqual(f.reply()[:3], "150")
+                    with data:
+                        data.sendall(b"abc")
+                    self.assertEqual(f.reply()[:3], "226")
+            with open(sim.path("SYSTEM", "X"), "rb") as stored:
+                self.assertEqual(stored.read(), b"abc")
+
 
 class FtpFaultsTest(unittest.TestCase):
     def store_all(self, sim, count):

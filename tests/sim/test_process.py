@@ -66,6 +66,7 @@ class ProcessTest(unittest.TestCase):
         for options in (["--cmd-port", "70000"], ["--stor-fail", "99"],
                         ["--stor-fail", "451@0"], ["--stor-refuse", "x"],
                         ["--reply-delay", "-1"], ["--max-seconds", "nan"],
+                        ["--latency", "-0.5"],
                         ["--capacity", "-5"], ["--unknown"]):
             with self.subTest(options=options):
                 code, out, _ = run_failing(*options)

@@ -2,6 +2,8 @@
 # Shared by ./test.sh and ./demo.sh: installs the Debian packages the project
 # needs when they are missing, then configures and builds incrementally.
 # Usage: scripts/setup.sh [BUILD_DIR] [extra cmake args...]
+# VX_EXTRA_PACKAGES names more Debian packages to install (scripts/fuzz.sh's
+# compiler); VX_BUILD_TARGET builds that one target instead of everything.
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,6 +25,8 @@ packages=(
   # contrib/ansible/test.sh drives the playbook with Debian's Ansible.
   ansible-core
 )
+# shellcheck disable=SC2206 # a space-separated list of package names
+packages+=(${VX_EXTRA_PACKAGES:-})
 
 missing=()
 for p in "${packages[@]}"; do
@@ -52,4 +56,4 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then
   cmake -S "$repo" -B "$build_dir" "$@"
 fi
-cmake --build "$build_dir" -j "$jobs"
+cmake --build "$build_dir" -j "$jobs" ${VX_BUILD_TARGET:+--target "$VX_BUILD_TARGET"}

@@ -3,6 +3,7 @@
 
 #include "ESockError.h"
 #include "FTPException.h"
+#include "FtpReply.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,30 +12,6 @@
 #include <utility>
 
 namespace {
-
-int portField(const QString &field)
-{
-    bool ok = false;
-    const int value = field.trimmed().toInt(&ok);
-    if (!ok)
-        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(field));
-    if (value < 0 || value > 255)
-        throw EConvertError(QStringLiteral("'%1' is not a valid port number part").arg(field));
-    return value;
-}
-
-// The data port of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" reply.
-// The address in it is not used: the data connection goes to the host the
-// control connection went to, so a hostile reply cannot point it elsewhere.
-int passivePort(const QString &reply)
-{
-    const QStringList fields = reply.split(QLatin1Char(','));
-    if (fields.size() < 6)
-        throw EConvertError(QStringLiteral("'%1' is not a valid passive mode reply").arg(reply.trimmed()));
-    const QString &last = fields.at(5);
-    const qsizetype paren = last.indexOf(QLatin1Char(')'));
-    return portField(paren < 0 ? QString() : last.left(paren)) + 256 * portField(fields.at(4));
-}
 
 // Leaves the data connection and the transfer lock however the upload ends.
 class UploadRelease
@@ -120,7 +97,7 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         const QString reply = Transaction(QStringLiteral("PASV"));
         if (ReplyCode >= 500)
             return RefuseUpload(reply);
-        DataSocket->Port = passivePort(reply);
+        DataSocket->Port = FtpReply::PassivePort(reply);
         DataSocket->Host = Host;
         DataSocket->Connect();
     } else {
@@ -178,7 +155,8 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         Canceled = false;
         throw EAbortError(QStringLiteral("Upload aborted"));
     }
-    const QByteArray verdict = ReadControlLine();
+    const QDeadlineTimer deadline = ReplyDeadline();
+    const QByteArray verdict = ReadControlLine(deadline);
     const QString verdictLine = QString::fromUtf8(verdict);
     StatusMessage(1, verdictLine.isEmpty() ? storReply : verdictLine);
     // The server's verdict on the stored file: a 4xx or 5xx here (disk full,
@@ -187,7 +165,7 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
     // raised straight to the upload's failure handler, which notifies once.
     if (verdict.isEmpty())
         throw FTPException(QStringLiteral("Connection closed by the server before the transfer-complete reply"));
-    ReadReplyLines(verdictLine);
+    ReadReplyRest(verdict, deadline);
     const int code = ParseReplyCode(verdict);
     if (code >= 400 && code <= 599)
         throw FTPException(verdictLine);

@@ -2,8 +2,12 @@
 
 #include "ESockError.h"
 #include "FTPException.h"
+#include "FtpReply.h"
 
 #include <QPointer>
+#include <QScopeGuard>
+
+#include <algorithm>
 
 namespace {
 
@@ -79,33 +83,69 @@ auto TNMFTP::ClosingOnTimeOut(Wait wait)
     }
 }
 
-QByteArray TNMFTP::ReadControlLine()
+QDeadlineTimer TNMFTP::ReplyDeadline() const
 {
-    return ClosingOnTimeOut([this] { return ReadLn(); });
+    return TimeOut > 0 ? QDeadlineTimer(TimeOut) : QDeadlineTimer(QDeadlineTimer::Forever);
+}
+
+QByteArray TNMFTP::ReadControlLine(const QDeadlineTimer &deadline)
+{
+    return ClosingOnTimeOut([&] {
+        // A server that sends one more line of a reply every few seconds, or
+        // lines without end, must not keep the client waiting past the
+        // deadline: each line's wait gets only the time left.
+        if (deadline.hasExpired()) {
+            TimedOut = true;
+            throw ESockError(QStringLiteral("Timed out waiting for a reply"));
+        }
+        QPointer<TNMFTP> self(this);
+        const int setting = TimeOut;
+        const auto restore = qScopeGuard([&] {
+            if (self)
+                TimeOut = setting;
+        });
+        if (!deadline.isForever())
+            TimeOut = int(std::max<qint64>(1, deadline.remainingTime()));
+        return ReadLn();
+    });
 }
 
 QString TNMFTP::Transaction(const QString &command)
 {
     RefuseUnsafeText(command);
+    const QDeadlineTimer deadline = ReplyDeadline();
     const QString first = ClosingOnTimeOut([&] { return TPowersock::Transaction(command); });
     // An empty reply is the server's close, not a reply: taking it as one
     // would report a command as done that the server never answered.
     if (first.isEmpty())
         throw ESockError(closedByServer);
-    ReadReplyLines(first);
+    ReadReplyRest(first.toUtf8(), deadline);
     return first;
 }
 
 void TNMFTP::ReadReplyLines(const QString &firstLine)
 {
-    QString line = firstLine;
-    while (!line.isEmpty() && (line.at(0) == QLatin1Char(' ')
-                               || (line.size() >= 4 && line.at(3) == QLatin1Char('-')))) {
-        const QByteArray next = ReadControlLine();
-        if (next.isEmpty())
-            break; // closed in the middle of a reply: the reply ends there
-        line = QString::fromUtf8(next);
-        StatusMessage(1, line);
+    ReadReplyRest(firstLine.toUtf8(), ReplyDeadline());
+}
+
+void TNMFTP::ReadReplyRest(const QByteArray &firstLine, const QDeadlineTimer &deadline)
+{
+    QPointer<TNMFTP> self(this);
+    try {
+        FtpReply::Assembler reply(firstLine);
+        while (!reply.Complete()) {
+            const QByteArray next = ReadControlLine(deadline);
+            if (next.isEmpty())
+                break; // closed in the middle of a reply: the reply ends there
+            StatusMessage(1, QString::fromUtf8(next));
+            reply.Add(next);
+        }
+    } catch (const FTPException &) {
+        // The rest of the reply is still on its way and would be taken for
+        // the answer to the next command.
+        if (self)
+            RequestCloseSocket();
+        throw;
     }
 }
 
@@ -126,12 +166,13 @@ void TNMFTP::Connect()
 
     QPointer<TNMFTP> self(this);
     try {
-        const QByteArray greeting = ReadControlLine();
+        const QDeadlineTimer deadline = ReplyDeadline();
+        const QByteArray greeting = ReadControlLine(deadline);
         if (greeting.isEmpty())
             RefuseLogin(closedByServer);
         const QString first = QString::fromUtf8(greeting);
         StatusMessage(1, first);
-        ReadReplyLines(first);
+        ReadReplyRest(greeting, deadline);
         ReplyCode = ParseReplyCode(greeting);
         if (ReplyCode > 400)
             RefuseLogin(first);

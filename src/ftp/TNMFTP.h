@@ -3,6 +3,7 @@
 #include "FtpTypes.h"
 #include "TPowersock.h"
 
+#include <QDeadlineTimer>
 #include <QRecursiveMutex>
 
 // The FTP client. Its own socket is the control connection; an upload opens
@@ -66,7 +67,9 @@ public:
     // result, never a notification: a server without SIZE is no failure of
     // the caller's. Socket errors and time-outs raise as for any command.
     [[nodiscard]] TSizeReply FileSize(const QString &remoteFile);
-    // Reads (and reports) the rest of a multi-line reply that began with firstLine.
+    // Reads (and reports) the rest of a multi-line reply that began with
+    // firstLine: all of it within TimeOut, and within the bounds of
+    // FtpReply::Assembler (else FTPException, and the connection is closed).
     void ReadReplyLines(const QString &firstLine);
 
     // Held for the whole of an upload: one upload at a time per component.
@@ -74,7 +77,11 @@ public:
 
 private:
     static void RefuseUnsafeText(const QString &text);
-    [[nodiscard]] QByteArray ReadControlLine();
+    // TimeOut from now (no deadline when TimeOut is 0): a whole reply must
+    // arrive by then, not each of its lines.
+    [[nodiscard]] QDeadlineTimer ReplyDeadline() const;
+    [[nodiscard]] QByteArray ReadControlLine(const QDeadlineTimer &deadline);
+    void ReadReplyRest(const QByteArray &firstLine, const QDeadlineTimer &deadline);
     // Runs a wait on the control connection; one that timed out closes it.
     template <typename Wait>
     auto ClosingOnTimeOut(Wait wait);

@@ -1,6 +1,7 @@
 #include "TPowersock.h"
 
 #include "ESockError.h"
+#include "FtpReply.h"
 #include "SocketErrorTable.h"
 #include "SocketEventSource.h"
 #include "TThreadTimer.h"
@@ -233,16 +234,7 @@ QString TPowersock::PortNumberText()
 
 std::int16_t TPowersock::ParseReplyCode(const QByteArray &line)
 {
-    qsizetype digits = 0;
-    while (digits < line.size() && digits < 10 && line[digits] >= '0' && line[digits] <= '9')
-        ++digits;
-    if (digits == 0)
-        return 0;
-    const qlonglong value = line.left(digits).toLongLong();
-    if (value > 32767)
-        throw EConvertError(QStringLiteral("'%1' is not a valid reply code")
-                                .arg(QString::fromLatin1(line.left(digits))));
-    return std::int16_t(value);
+    return FtpReply::ParseReplyCode(line);
 }
 
 QString TPowersock::Transaction(const QString &command)

@@ -67,7 +67,14 @@ qint64 FreeSpace(const QByteArray &reply)
     const qsizetype first = reply.indexOf(',');
     const QByteArray rest = reply.mid(first + 1);
     const qsizetype second = rest.indexOf(',');
-    return StrToInt64(second < 0 ? QByteArray() : rest.left(second));
+    const QByteArray field = second < 0 ? QByteArray() : rest.left(second);
+    const qint64 value = StrToInt64(field);
+    // A negative figure is a drive over 2 GiB seen through a signed 32-bit
+    // field; one below that field's range is no figure an instrument sends,
+    // and taking it for a huge drive would skip the low-space question.
+    if (value < std::numeric_limits<qint32>::min())
+        notAnInteger(field);
+    return value;
 }
 
 bool ListsName(const QByteArray &reply, const QByteArray &name)

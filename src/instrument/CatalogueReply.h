@@ -7,8 +7,10 @@
 namespace CatalogueReply {
 
 // The free-space field: the text between the first and the second comma,
-// converted by StrToInt64. Throws EConvertError when there is no second
-// comma or the field is not a number.
+// converted by StrToInt64. A negative value (a drive over 2 GiB read
+// through a signed 32-bit field) is returned as it is. Throws EConvertError
+// when there is no second comma, the field is not a number, or it is below
+// -2^31.
 [[nodiscard]] qint64 FreeSpace(const QByteArray &reply);
 
 // True when the reply holds a double quote, `name` and a double quote, in

@@ -108,6 +108,10 @@ bool TClientSocket::ReadByte(char &byte, Deadline deadline)
 {
     if (fd < 0)
         return false;
+    // A peer that sends without pause never lets a read block, so the
+    // deadline is checked before every read, not only in the wait.
+    if (std::chrono::steady_clock::now() >= deadline)
+        failWith(WSAETIMEDOUT);
     for (;;) {
         const std::ptrdiff_t n = sock::Receive(fd, &byte, 1);
         if (n == 1)

@@ -42,7 +42,8 @@ public:
 
     // Reads one byte. False when nothing can be read: the channel is closed
     // or the instrument has closed its side. Throws ESockError (and closes)
-    // on a socket error or when the deadline passes first.
+    // on a socket error or once the deadline has passed, even while bytes
+    // keep arriving.
     [[nodiscard]] bool ReadByte(char &byte, Deadline deadline);
 
 private:

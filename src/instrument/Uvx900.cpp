@@ -4,6 +4,7 @@
 #include "ftp/FtpTypes.h"
 #include "ftp/TNMFTP.h"
 #include "instrument/CatalogueReply.h"
+#include "instrument/CommandReply.h"
 #include "instrument/InstrumentName.h"
 #include "instrument/TClientSocket.h"
 #include "platform/MessageBox.h"
@@ -130,11 +131,15 @@ void TfrmVX900::ReadResponse(QByteArray &reply)
     reply.clear();
     const TClientSocket::Deadline deadline = ClientSocket->ReadDeadline();
     char byte = 0;
-    while (ClientSocket->ReadByte(byte, deadline)) {
-        if (byte != '\0')
-            reply += byte;
-        if (byte == '\n')
-            break;
+    try {
+        while (ClientSocket->ReadByte(byte, deadline)) {
+            if (CommandReply::TakeByte(reply, byte, MaxReplyLength))
+                break;
+        }
+    } catch (const ESockError &) {
+        // The rest of an over-long line would be read as the next reply.
+        ClientSocket->Close();
+        throw;
     }
 }
 
@@ -143,7 +148,7 @@ bool TfrmVX900::NoInstrumentError()
     SendCommand(":SYSTEM:ERR?");
     QByteArray reply;
     ReadResponse(reply);
-    return reply.startsWith('0');
+    return CommandReply::NoError(reply);
 }
 
 bool TfrmVX900::ChangeDirectory(const QString &path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instrument/CommandReply.h"
 #include "instrument/InstrumentPorts.h"
 #include "platform/MessageBox.h"
 
@@ -56,6 +57,9 @@ public:
     TNMFTP *NMFTP = nullptr; // owned
     std::unique_ptr<TClientSocket> ClientSocket;
     bool LastTransferOk = true;
+    // Longest reply line ReadResponse takes, line feed included; a longer
+    // one closes the command channel and raises ESockError.
+    qsizetype MaxReplyLength = CommandReply::MaxLength;
     // The instrument's reply to "*IDN?" at the latest Connect, line end
     // removed; empty before one got that far.
     QByteArray IdentityReply;

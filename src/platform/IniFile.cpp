@@ -69,7 +69,18 @@ IniFile::IniFile(const QString &path)
     QFile file(*ResolveLocalPath(path));
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QByteArray bytes = file.readAll();
+    read(file.readAll());
+}
+
+IniFile IniFile::FromBytes(const QByteArray &bytes)
+{
+    IniFile profile;
+    profile.read(bytes);
+    return profile;
+}
+
+void IniFile::read(const QByteArray &bytes)
+{
     QStringDecoder decoder(QStringDecoder::Utf8);
     parse(decoder.decode(bytes));
     opened = true;

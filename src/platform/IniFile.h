@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 
@@ -21,6 +22,8 @@ public:
     // The path is resolved without regard to case. A file that is missing,
     // is not a regular file or cannot be read gives an empty profile.
     explicit IniFile(const QString &path);
+    // A profile read from the bytes of an INI file, as if from a file.
+    [[nodiscard]] static IniFile FromBytes(const QByteArray &bytes);
 
     [[nodiscard]] bool isOpen() const { return opened; }
 
@@ -48,6 +51,8 @@ public:
     [[nodiscard]] static std::optional<qint32> ParseProfileInteger(const QString &text);
 
 private:
+    IniFile() = default;
+    void read(const QByteArray &bytes);
     void parse(const QString &text);
     [[nodiscard]] std::optional<QString> lookUp(const QString &section, const QString &key) const;
 

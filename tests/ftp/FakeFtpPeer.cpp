@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 FakeFtpPeer::FakeFtpPeer(QObject *parent)
     : QObject(parent)
@@ -35,6 +36,15 @@ void FakeFtpPeer::acceptControl()
         connect(socket, &QTcpSocket::disconnected, this, [this] { clientClosedControl = true; });
         if (!greeting.isEmpty())
             socket->write(greeting);
+        if (!dribble.isEmpty()) {
+            auto *timer = new QTimer(socket);
+            connect(timer, &QTimer::timeout, socket, [this, socket, timer] {
+                socket->write(dribble.takeFirst());
+                if (dribble.isEmpty())
+                    timer->stop();
+            });
+            timer->start(dribbleIntervalMs);
+        }
     }
 }
 

@@ -38,6 +38,9 @@ public:
 
     // Sent as soon as the client connects (empty: say nothing).
     QByteArray greeting = "220 fake FTP ready\r\n";
+    // Sent after the greeting, one line every dribbleIntervalMs: a slow server.
+    QList<QByteArray> dribble;
+    int dribbleIntervalMs = 20;
     // One step per command line, in order. After a 1xx reply to STOR the next
     // step waits until the data connection has closed.
     QList<Step> script;

@@ -2,6 +2,7 @@
 #include "FtpSession.h"
 #include "ftp/ESockError.h"
 #include "ftp/FTPException.h"
+#include "ftp/FtpReply.h"
 
 #include <QtTest>
 
@@ -67,6 +68,76 @@ private slots:
         QCOMPARE(heard.mid(0, 5), (QStringList{"220-Welcome\r\n", " to the fake\r\n", "220-second part\r\n",
                                               "220 ready\r\n", "USER kirosu"}));
         QVERIFY(!heard.join(QString()).contains("tovel4417")); // the password is never reported
+    }
+
+    void replyEndsOnlyAtItsOwnCodeAndASpace_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("lines");
+        QTest::addColumn<int>("completedBy"); // index of the line that completes the reply
+        QTest::newRow("one line") << QList<QByteArray>{"200 ok\r\n"} << 0;
+        QTest::newRow("no dash in fourth place") << QList<QByteArray>{"200x\r\n"} << 0;
+        QTest::newRow("short") << QList<QByteArray>{"20\r\n"} << 0;
+        QTest::newRow("letters are no code") << QList<QByteArray>{"abc-x\r\n"} << 0;
+        QTest::newRow("text lines that look like replies")
+            << QList<QByteArray>{"150-a\r\n", "425 b\r\n", " c\r\n", "1500 d\r\n", "150-e\r\n", "150\r\n",
+                                 "150 f\r\n"}
+            << 6;
+    }
+    void replyEndsOnlyAtItsOwnCodeAndASpace()
+    {
+        QFETCH(QList<QByteArray>, lines);
+        QFETCH(int, completedBy);
+        FtpReply::Assembler reply(lines.first());
+        for (int i = 1; i < lines.size(); ++i) {
+            QVERIFY2(!reply.Complete(), lines[i - 1].constData());
+            reply.Add(lines[i]);
+        }
+        QVERIFY(reply.Complete());
+        QCOMPARE(lines.size() - 1, completedBy);
+    }
+
+    // A whole reply must come within TimeOut and stay within its bounds
+    // however its lines come; the connection is closed after such a reply.
+    void endlessRepliesAreBounded_data()
+    {
+        QTest::addColumn<QByteArray>("greeting");
+        QTest::addColumn<int>("dribbled"); // more lines, one each 25 ms, then "220 ready"
+        QTest::addColumn<int>("timeOut");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("lines dribbled past TimeOut")
+            << QByteArray("220-hello\r\n") << 40 << 300 << "Timed out waiting for a reply";
+        QTest::newRow("lines at full speed")
+            << "220-hello\r\n" + QByteArray("220-more\r\n").repeated(200000) + "220 ready\r\n" << 0 << 10000
+            << "FTP reply longer than 1000 lines received";
+        QTest::newRow("bytes at full speed")
+            << "220-hello\r\n" + (QByteArray(4000, 'x') + "\r\n").repeated(100) + "220 ready\r\n" << 0 << 10000
+            << "FTP reply longer than 262144 bytes received";
+    }
+    void endlessRepliesAreBounded()
+    {
+        QFETCH(QByteArray, greeting);
+        QFETCH(int, dribbled);
+        QFETCH(int, timeOut);
+        QFETCH(QString, error);
+        FtpSession s;
+        s.peer.greeting = greeting;
+        s.peer.dribbleIntervalMs = 25;
+        for (int i = 0; i < dribbled; ++i)
+            s.peer.dribble << " still talking\r\n";
+        if (dribbled)
+            s.peer.dribble << "220 ready\r\n";
+        s.peer.reply("331 Password required\r\n");
+        s.peer.reply("230 Logged in\r\n");
+        s.ftp->TimeOut = timeOut;
+        try {
+            s.ftp->Connect();
+            QFAIL("an endless greeting was taken");
+        } catch (const Exception &e) {
+            QCOMPARE(e.Message, error);
+        }
+        QVERIFY(!s.ftp->Connected);
+        QVERIFY(s.peer.commands.isEmpty());
+        QTRY_VERIFY(s.peer.clientClosedControl);
     }
 
     void refusedLogIn_data()

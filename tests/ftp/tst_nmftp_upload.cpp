@@ -96,6 +96,30 @@ private slots:
         QCOMPARE(last, start + size);
     }
 
+    // A "425" text line inside a 150 block is part of that reply: the
+    // verdict read after the transfer is the server's real one, and the
+    // dialogue stays in step for the next upload.
+    void multiLineStorReplyIsReadToItsEnd()
+    {
+        FtpSession s;
+        s.logIn();
+        const QString local = s.makeFile(QStringLiteral("a.bin"), 1000);
+        s.peer.reply("200 PORT ok\r\n");
+        s.peer.reply("150-Opening data connection\r\n425 is only text here\r\n150 Go ahead\r\n");
+        s.peer.reply("451 Disk full\r\n");
+        try {
+            s.ftp->Upload(local, QStringLiteral("/F0:/a.bin"));
+            QFAIL("a refused file was reported as stored");
+        } catch (const FTPException &e) {
+            QCOMPARE(e.Message, QStringLiteral("451 Disk full\r\n"));
+        }
+        scriptTransfer(s, false);
+        s.ftp->Upload(local, QStringLiteral("/F0:/b.bin"));
+        QCOMPARE(s.log, (QStringList{"start", "stop", "failure 9", "start", "stop", "success 9"}));
+        QCOMPARE(s.peer.dataBytes, FtpSession::pattern(1000).repeated(2));
+        QVERIFY(s.peer.script.isEmpty());
+    }
+
     void portCommandNamesTheListeningPort()
     {
         FtpSession s;

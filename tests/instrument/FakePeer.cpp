@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace {
@@ -26,6 +27,20 @@ void sendAll(int fd, const QByteArray &bytes)
 }
 
 } // namespace
+
+void FakePeer::stream(int fd, const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(PeerPatienceMs);
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd entries[2] = {{fd, POLLOUT, 0}, {stopPipe[0], POLLIN, 0}};
+        if (::poll(entries, 2, PeerPatienceMs) <= 0 || entries[1].revents != 0)
+            return;
+        if (::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) <= 0)
+            return; // the client closed
+    }
+}
 
 FakePeer::FakePeer(QList<Step> steps, QByteArray hello, const char *bindAddress)
     : script(std::move(steps))
@@ -118,6 +133,8 @@ void FakePeer::run()
                 continue;
             const Step step = script[nextStep++];
             sendAll(peer, step.reply);
+            if (step.after == Stream)
+                stream(peer, step.reply);
             if (step.after == Reset) {
                 // Linger 0: the close sends a reset instead of an orderly end.
                 const linger abort{1, 0};

@@ -14,7 +14,9 @@
 class FakePeer
 {
 public:
-    enum After { Stay, Close, Reset };
+    // Stream: send the reply again and again until the client closes (at
+    // most PeerPatienceMs), an instrument that never ends its line.
+    enum After { Stay, Close, Reset, Stream };
     struct Step
     {
         QByteArray reply; // may be empty: the line gets no answer
@@ -40,6 +42,7 @@ private:
     void finish();
     // Waits until `fd` is readable (true) or the peer is told to finish.
     bool waitReadable(int fd);
+    void stream(int fd, const QByteArray &bytes);
 
     QList<Step> script;
     QByteArray greeting;

@@ -200,7 +200,14 @@ private slots:
         QTest::newRow("2^31") << QByteArray("0,2147483648,\n") << qint64(2147483648);
         QTest::newRow("2^32 + 1") << QByteArray("0,4294967297,\n") << qint64(4294967297);
         QTest::newRow("largest") << QByteArray("0,9223372036854775807,\n") << qint64(9223372036854775807);
+        // A negative figure is a drive over 2 GiB seen through a signed
+        // 32-bit field; below that range no instrument could have sent it.
         QTest::newRow("negative stays negative") << QByteArray("0,-5,\n") << qint64(-5);
+        QTest::newRow("-2^31") << QByteArray("0,-2147483648,\n") << qint64(-2147483648);
+        QTest::newRow("below -2^31") << QByteArray("0,-2147483649,\n") << ConversionError;
+        QTest::newRow("-9999999999") << QByteArray("0,-9999999999,\n") << ConversionError;
+        QTest::newRow("64-bit minimum") << QByteArray("0,-9223372036854775808,\n") << ConversionError;
+        QTest::newRow("hex reading as 64-bit minimum") << QByteArray("0,$8000000000000000,\n") << ConversionError;
         QTest::newRow("hex $") << QByteArray("0,$FF,\n") << qint64(255);
         QTest::newRow("hex 0x") << QByteArray("0,0x10,\n") << qint64(16);
         QTest::newRow("past 64 bits") << QByteArray("0,9223372036854775808,\n") << ConversionError;
@@ -278,6 +285,40 @@ private slots:
         QVERIFY(!link.ClientSocket->Active());
         link.SendCommand(":SYSTEM:ERR?"); // closed: nothing is written
         QCOMPARE(peer.transcript(), QByteArray("*IDN?\n"));
+    }
+
+    // Bytes that never stop and never hold a line feed: the read ends with
+    // a clear error at the line limit or at the deadline, and the channel
+    // is closed, since the rest of the line would be read as the next reply.
+    void endlessReplyWithoutLineFeedIsBounded_data()
+    {
+        QTest::addColumn<int>("timeOut");
+        QTest::addColumn<qsizetype>("maxLength");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("line limit") << 60000 << qsizetype(4096)
+                                    << "The instrument's reply is longer than 4096 bytes";
+        QTest::newRow("deadline while bytes keep coming")
+            << 200 << std::numeric_limits<qsizetype>::max() << "10060:Connection timed out";
+    }
+    void endlessReplyWithoutLineFeedIsBounded()
+    {
+        QFETCH(int, timeOut);
+        QFETCH(qsizetype, maxLength);
+        QFETCH(QString, error);
+        FakePeer peer({{QByteArray(1000, 'x'), FakePeer::Stream}});
+        TfrmVX900 link(nullptr);
+        link.ClientSocket->TimeOut = timeOut;
+        link.MaxReplyLength = maxLength;
+        openChannel(link, peer);
+        link.SendCommand("*IDN?");
+        QByteArray reply;
+        try {
+            link.ReadResponse(reply);
+            QFAIL("an endless reply was taken");
+        } catch (const ESockError &e) {
+            QCOMPARE(e.Message, error);
+        }
+        QVERIFY(!link.ClientSocket->Active());
     }
 
     void connectTimesOutWhenTheInstrumentNeverAccepts()

@@ -111,7 +111,7 @@ bool TClientSocket::ReadByte(char &byte, Deadline deadline)
     // A peer that sends without pause never lets a read block, so the
     // deadline is checked before every read, not only in the wait.
     if (std::chrono::steady_clock::now() >= deadline)
-        failWith(WSAETIMEDOUT);
+        failWith(sock::TimedOut);
     for (;;) {
         const std::ptrdiff_t n = sock::Receive(fd, &byte, 1);
         if (n == 1)

@@ -103,7 +103,7 @@ private slots:
         QVERIFY(!record.kitDigest.isEmpty());
         if (badKit)
             QVERIFY(std::all_of(record.files.cbegin(), record.files.cend(),
-                                [](const RecordedFile &file) { return file.outcome == FileOutcome::NotSent; }));
+                                [](const RecordedFile &file) { return file.outcome == upgrade::FileOutcome::NotSent; }));
         if (!badKit) {
             QCOMPARE(record.files.size(), 2);
             QCOMPARE(record.files.first().instrumentPath, QString("/F0:/KRN3/k.bin"));

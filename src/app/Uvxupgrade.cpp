@@ -94,6 +94,7 @@ TfrmMain::TfrmMain(std::optional<QString> programDir, InstrumentPorts ports, QWi
 
     RunObserver &observer = *this;
     upgradeRun = std::make_unique<UpgradeRun>(*linkForm, *moduleList, exeDir, observer);
+    upgradeRun->historyFile = upgrade::RunHistory::DefaultFile();
 }
 
 TfrmMain::~TfrmMain()

@@ -9,6 +9,8 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
+        "                     [--dry-run] [--json]\n"
+        "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json]\n"
         "\n"
         "Upgrades a VX900 as the window's Copy button does, without a display.\n"
         "\n"
@@ -20,12 +22,21 @@ QString usageText()
         "                     is asked on the terminal, and answered No without one\n"
         "  --dir DIR          read vxUpgrade.ini, target and MainFrame from DIR\n"
         "                     instead of the program's own folder\n"
+        "  --dry-run          connect, check the instrument and the whole kit, and print\n"
+        "                     what the run would write; write nothing\n"
+        "  --json             memo lines to standard error, and this run's record as\n"
+        "                     one line of JSON on standard output at the end\n"
+        "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
+        "                     table, or as JSON lines with --json\n"
+        "  --last N           with --history: only the last N runs\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
         "Memo lines go to standard output, message boxes to standard error.\n"
-        "Exit status: 0 upgraded, 1 failed, 2 usage error, 3 declined at the\n"
-        "low-space question.\n");
+        "Exit status: 0 upgraded (a dry run: would go ahead), 1 failed, 2 usage\n"
+        "error, 3 declined at the low-space or the space question.\n"
+        "Every run is put on record in $XDG_STATE_HOME/vxupgrade/history.jsonl\n"
+        "(~/.local/state/vxupgrade/history.jsonl by default).\n");
 }
 
 ParsedArguments parseArguments(const QStringList &arguments)
@@ -52,7 +63,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
 
         const bool takesValue = name == QLatin1String("--ip") || name == QLatin1String("--signals")
-                                || name == QLatin1String("--dir");
+                                || name == QLatin1String("--dir") || name == QLatin1String("--last");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 return fail(QStringLiteral("%1 needs a value").arg(name));
@@ -92,6 +103,15 @@ ParsedArguments parseArguments(const QStringList &arguments)
                 return fail(QStringLiteral("give one of --yes and --no, once"));
             options.lowSpace = name == QLatin1String("--yes") ? LowSpaceAnswer::Yes : LowSpaceAnswer::No;
             answerGiven = true;
+        } else if (name == QLatin1String("--dry-run") || name == QLatin1String("--json")
+                   || name == QLatin1String("--history")) {
+            (name == QLatin1String("--json") ? options.json : name == QLatin1String("--history") ? options.history
+                                                                                                 : options.dryRun) = true;
+        } else if (name == QLatin1String("--last")) {
+            bool number = false;
+            options.last = value->toInt(&number);
+            if (!number || options.last < 1)
+                return fail(QStringLiteral("--last: \"%1\" is not a count of runs").arg(*value));
         } else if (name == QLatin1String("--dir")) {
             if (options.programDir)
                 return fail(QStringLiteral("--dir given twice"));
@@ -103,7 +123,11 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
     }
 
-    if (!options.help && !options.version && !addressGiven)
+    if (options.last > 0 && !options.history)
+        return fail(QStringLiteral("--last goes with --history"));
+    if (options.history && options.dryRun)
+        return fail(QStringLiteral("--history and --dry-run don't go together"));
+    if (!options.help && !options.version && !options.history && !addressGiven)
         return fail(QStringLiteral("--ip ADDRESS is required"));
     return parsed;
 }

@@ -18,6 +18,10 @@ struct CliOptions
     QStringList signalModules; // in the order given, without repeats
     LowSpaceAnswer lowSpace = LowSpaceAnswer::AskOnTerminal;
     std::optional<QString> programDir;
+    bool dryRun = false;  // check and print the plan, write nothing
+    bool json = false;    // the run's record (or the history) as JSON lines on standard output
+    bool history = false; // print the runs on record instead of running
+    int last = 0;         // with --history: the last N records only (0: all)
     bool help = false;
     bool version = false;
 };

@@ -7,6 +7,8 @@
 #include "platform/UserAction.h"
 #include "platform/Utilities.h"
 #include "upgrade/ModuleCatalogue.h"
+#include "upgrade/PlanPrinter.h"
+#include "upgrade/RunHistory.h"
 #include "upgrade/UpgradeRun.h"
 
 #include <QCoreApplication>
@@ -90,6 +92,7 @@ int ConsoleRun::exec()
     link = std::make_unique<TfrmVX900>(nullptr, ports);
     RunObserver &observer = *this;
     run = std::make_unique<UpgradeRun>(*link, *catalogue, exeDir, observer);
+    run->historyFile = upgrade::RunHistory::DefaultFile();
 
     // A signal that came while the catalogue was read is delivered here.
     QCoreApplication::processEvents();
@@ -105,7 +108,7 @@ int ConsoleRun::exec()
         connect(progressTimer, &QTimer::timeout, this, &ConsoleRun::showProgress);
         progressTimer->start(ProgressRefreshMs);
     }
-    const RunResult result = run->Run(options.address);
+    const RunResult result = run->Run(options.address, options.dryRun ? RunMode::DryRun : RunMode::Upgrade);
     if (progressTimer)
         progressTimer->stop();
     console.clearProgress();
@@ -116,6 +119,14 @@ int ConsoleRun::exec()
     }
     if (result.outcome == RunOutcome::Stopped)
         console.printError(QStringLiteral("vxupgrade-cli: stopped; the instrument may hold part of the upgrade"));
+    if (options.dryRun && result.outcome == RunOutcome::Succeeded) {
+        for (const QString &line : upgrade::FormatPlan(run->plan()))
+            memoLine(line);
+    }
+    if (options.json)
+        console.printLine(QString::fromUtf8(run->record().toJsonLine()));
+    if (options.dryRun)
+        return result.outcome == RunOutcome::Succeeded ? ExitUpgraded : ExitFailed;
     return ExitStatusOf(result.outcome);
 }
 
@@ -131,7 +142,11 @@ void ConsoleRun::requestStop()
 
 void ConsoleRun::memoLine(const QString &line)
 {
-    console.printLine(line);
+    // Under --json standard output carries the record alone.
+    if (options.json)
+        console.printError(line);
+    else
+        console.printLine(line);
 }
 
 int ConsoleRun::box(const QString &text, const QString &caption, int flags)

@@ -2,6 +2,7 @@
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
 #include "cli/ConsoleRun.h"
+#include "cli/HistoryCommand.h"
 #include "cli/StopSignals.h"
 #include "platform/UserAction.h"
 #include "version/ProgramVersion.h"
@@ -50,6 +51,8 @@ int main(int argc, char *argv[])
     const InstrumentPorts ports = InstrumentPorts::FromBenchSettings(QProcessEnvironment::systemEnvironment());
 
     cli::Console console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+    if (parsed.options.history)
+        return cli::printHistory(parsed.options, console);
     cli::ConsoleBoxes boxes(console, parsed.options.lowSpace, ::isatty(STDIN_FILENO) == 1, readInputLine);
     cli::ConsoleRun run(parsed.options, ports, console, boxes, &app);
     cli::StopSignals stopSignals(&app);

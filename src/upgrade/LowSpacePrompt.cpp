@@ -18,3 +18,14 @@ bool UpgradeRun::ConfirmLowSpace()
         catalogue.LockBoxTicked(name);
     return true;
 }
+
+bool UpgradeRun::ConfirmSpace(qint64 sendBytes, qint64 freeBytes)
+{
+    const QString text = QStringLiteral("The upgrade sends %1 bytes; VX900 reports %2 bytes free.\n\n"
+                                        "Files that replace files already on VX900 free their space again, "
+                                        "so the upgrade may still fit.\n\n"
+                                        "Click YES to continue?")
+                             .arg(sendBytes)
+                             .arg(freeBytes);
+    return showBox(text, upgrade::Caption, platform::MB_YESNO | platform::MB_ICONQUESTION) != platform::IDNO;
+}

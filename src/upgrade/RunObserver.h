@@ -11,8 +11,8 @@ enum class RunStep {
     Connect,     // the command channel, the FTP log-in and the identity check
     DriveCheck,  // "/F0:/" entered and the free space read
     LowSpace,    // the low-space question
+    Measure,     // the whole kit checked and measured, and the space question
     NameFiles,   // the modules' identification folders and NAME files
-    Measure,     // the local trees measured
     Modules,     // the module trees copied
     SystemFiles, // the system files copied
     Finish,      // the success box and the link closed
@@ -21,7 +21,7 @@ enum class RunStep {
 enum class RunOutcome {
     Succeeded, // everything copied, the operator told to reboot
     Failed,    // a step failed: a box, or an error raised below
-    Declined,  // the operator answered No to the low-space question
+    Declined,  // the operator answered No to the low-space or the space question
     Stopped,   // the operator (Quit, close, a signal) stopped the run
 };
 

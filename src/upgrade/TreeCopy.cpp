@@ -5,10 +5,12 @@
 #include "instrument/InstrumentName.h"
 #include "instrument/Uvx900.h"
 #include "platform/LocalFolder.h"
+#include "platform/MessageBox.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 using instrument::PrintablePath;
 
@@ -98,10 +100,43 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
     const PacketReport packets(*link.NMFTP, [this, &file, measured](qint64 sent) {
         reportProgress(file.instrumentPath, measured ? sent : 0);
     });
-    copied = link.UploadFile(file.localPath, file.instrumentPath);
-    if (copied)
-        ++filesCopied;
-    return copied;
+    if (!link.UploadFile(file.localPath, file.instrumentPath))
+        return false;
+    verifyUpload(file, measured);
+    copied = true;
+    ++filesCopied;
+    return true;
+}
+
+void UpgradeRun::verifyUpload(const FileTransfer &file, bool measured)
+{
+    UploadCheck check;
+    if (measured) {
+        check = link.VerifyUpload(file.instrumentPath, file.size);
+    } else {
+        // A NAME file goes in text type, whose stored size may differ from
+        // the local one by its line ends: the instrument's own catalogue
+        // vouches for it instead.
+        check = {UploadCheck::Verdict::Verified, file.instrumentPath, file.size, file.size, QString()};
+        const qsizetype slash = file.instrumentPath.lastIndexOf(QLatin1Char('/'));
+        if (!link.HasDirectory(file.instrumentPath.left(slash), file.instrumentPath.mid(slash + 1))) {
+            check.verdict = UploadCheck::Verdict::Missing;
+            showBox(QStringLiteral("Upload failed"), upgrade::Caption, platform::MB_ICONERROR);
+        }
+    }
+    throwIfStopRequested();
+    if (check.failed()) {
+        runRecord.setOutcome(file.instrumentPath, upgrade::FileOutcome::Failed);
+        // The same way out as a transfer the server refused.
+        throw std::runtime_error(check.message().toStdString());
+    }
+    if (check.verdict == UploadCheck::Verdict::NotVerifiable && !sizeNoticeShown) {
+        sizeNoticeShown = true;
+        memo(TfrmVX900::SizeNotImplementedText);
+    }
+    runRecord.setOutcome(file.instrumentPath, check.verdict == UploadCheck::Verdict::Verified
+                                                  ? upgrade::FileOutcome::SentVerified
+                                                  : upgrade::FileOutcome::SentNotVerifiable);
 }
 
 bool UpgradeRun::CopyModule(ModuleEntry &entry)

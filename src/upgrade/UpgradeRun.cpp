@@ -4,10 +4,15 @@
 #include "instrument/Uvx900.h"
 #include "platform/MessageBox.h"
 #include "platform/UserAction.h"
+#include "upgrade/DigestCache.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/ModuleCatalogue.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -16,6 +21,44 @@ namespace {
 struct RunStopped
 {
 };
+
+QString outcomeName(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Succeeded:
+        return QStringLiteral("succeeded");
+    case RunOutcome::Declined:
+        return QStringLiteral("declined");
+    case RunOutcome::Stopped:
+        return QStringLiteral("stopped");
+    case RunOutcome::Failed:
+        break;
+    }
+    return QStringLiteral("failed");
+}
+
+QString stepName(RunStep step)
+{
+    switch (step) {
+    case RunStep::Connect:
+        return QStringLiteral("connect");
+    case RunStep::DriveCheck:
+        return QStringLiteral("drive check");
+    case RunStep::LowSpace:
+        return QStringLiteral("low space");
+    case RunStep::Measure:
+        return QStringLiteral("kit check");
+    case RunStep::NameFiles:
+        return QStringLiteral("name files");
+    case RunStep::Modules:
+        return QStringLiteral("modules");
+    case RunStep::SystemFiles:
+        return QStringLiteral("system files");
+    case RunStep::Finish:
+        break;
+    }
+    return QStringLiteral("finish");
+}
 
 } // namespace
 
@@ -53,7 +96,7 @@ UpgradeRun::~UpgradeRun()
     link.OnMessageBox = nullptr;
 }
 
-RunResult UpgradeRun::Run(const QString &address)
+RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
 {
     if (inProgress) {
         RunResult busy;
@@ -69,6 +112,13 @@ RunResult UpgradeRun::Run(const QString &address)
     filesCopied = 0;
     barPosition = 0;
     lastBoxText.clear();
+    mode = runMode;
+    kitPlan = upgrade::KitPlan();
+    sizeNoticeShown = false;
+    runRecord = upgrade::RunRecord::begin();
+    runRecord.address = address;
+    runRecord.dryRun = mode == RunMode::DryRun;
+    runRecord.takeModules(catalogue.entries());
     observer.runStarted();
 
     RunResult result;
@@ -94,6 +144,7 @@ RunResult UpgradeRun::Run(const QString &address)
     result.filesCopied = filesCopied;
     result.bytesCopied = copiedBytes;
     result.bytesTotal = totalBytes;
+    putOnRecord(result);
     observer.runEnded(result);
     return result;
 }
@@ -119,16 +170,45 @@ RunResult UpgradeRun::performRun(const QString &address)
     // A negative reply reads as a huge unsigned number, as the instrument's
     // own 32-bit figure would: no prompt then.
     const qint64 freeBytes = link.FreeSpace();
+    runRecord.freeSpace = freeBytes;
     const bool spaceMatters = std::any_of(upgrade::LowSpaceModules.cbegin(), upgrade::LowSpaceModules.cend(),
                                           [this](const QString &name) { return catalogue.box(name).ticked; });
     if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters) {
         enter(RunStep::LowSpace);
-        if (!ConfirmLowSpace()) {
+        if (mode == RunMode::DryRun) {
+            memo(QStringLiteral("Little space left: the run would ask whether to go on."));
+        } else if (!ConfirmLowSpace()) {
             throwIfStopRequested();
             link.Disconnect();
             return ended(RunOutcome::Declined, QStringLiteral("Declined at the low-space question."));
         }
         throwIfStopRequested();
+    }
+
+    // The whole kit is checked before the first write: a file that can't be
+    // read halfway through would otherwise fail the run after the files
+    // before it had replaced the instrument's.
+    enter(RunStep::Measure);
+    if (!checkKit())
+        return failAndClose(upgrade::DownloadFailedText);
+    throwIfStopRequested();
+    totalBytes = kitPlan.totalBytes;
+    fileCount = kitPlan.files.size();
+    if (static_cast<quint64>(totalBytes) > static_cast<quint64>(freeBytes)) {
+        if (mode == RunMode::DryRun) {
+            memo(QStringLiteral("The kit's %1 bytes exceed the %2 bytes free: the run would ask whether to go on.")
+                     .arg(totalBytes)
+                     .arg(freeBytes));
+        } else if (!ConfirmSpace(totalBytes, freeBytes)) {
+            throwIfStopRequested();
+            link.Disconnect();
+            return ended(RunOutcome::Declined, QStringLiteral("Declined at the space question."));
+        }
+        throwIfStopRequested();
+    }
+    if (mode == RunMode::DryRun) {
+        link.Disconnect();
+        return ended(RunOutcome::Succeeded, QStringLiteral("Dry run: the upgrade would go ahead; nothing was written."));
     }
 
     enter(RunStep::NameFiles);
@@ -138,19 +218,15 @@ RunResult UpgradeRun::performRun(const QString &address)
     link.NMFTP->SetTransferType(upgrade::TransferImage);
     throwIfStopRequested();
 
-    // fileCount runs on across both calls: B counts both trees, so the system
-    // phase is entered whenever either tree holds a file.
-    enter(RunStep::Measure);
-    const QString modules = localFolder(upgrade::LocalModuleRoot);
+    // Each phase is entered when it has a file to send; the system files'
+    // phase follows whenever the kit holds any file.
     const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
-    foldersUnlisted = false;
-    const qint64 filesInModules = MeasureFolder(modules);
-    const qint64 filesInBoth = MeasureFolder(systemFiles);
-    if (foldersUnlisted)
-        return failAndClose(upgrade::DownloadFailedText);
+    const bool filesInModules = std::any_of(kitPlan.files.cbegin(), kitPlan.files.cend(),
+                                            [](const upgrade::PlannedFile &file) { return file.module >= 0; });
+    const qint64 filesInBoth = kitPlan.files.size();
     reportProgress(QString(), 0);
 
-    if (filesInModules != 0) {
+    if (filesInModules) {
         enter(RunStep::Modules);
         memo(QStringLiteral("Copying ALL modules ..."));
         // The count is read again before each module: nothing may change the
@@ -179,6 +255,35 @@ RunResult UpgradeRun::performRun(const QString &address)
     throwIfStopRequested();
     link.Disconnect();
     return ended(RunOutcome::Succeeded, upgrade::SuccessText);
+}
+
+bool UpgradeRun::checkKit()
+{
+    // The digest cache only saves reading an unchanged kit again: one that
+    // can't be read or written costs time, never the run.
+    std::unique_ptr<DigestCache> cache;
+    if (!historyFile.isEmpty()) {
+        cache = std::make_unique<DigestCache>(QFileInfo(historyFile).dir().filePath(QStringLiteral("digests")));
+        cache->load();
+    }
+    kitPlan = upgrade::CheckKit(exeDir, catalogue.entries(), cache.get());
+    if (cache && kitPlan.bytesDigested > 0)
+        static_cast<void>(cache->save());
+    runRecord.takePlan(kitPlan);
+    for (const upgrade::KitProblem &problem : std::as_const(kitPlan.problems))
+        memo(problem.text());
+    return kitPlan.sendable();
+}
+
+void UpgradeRun::putOnRecord(const RunResult &result)
+{
+    runRecord.identity = QString::fromLatin1(link.IdentityReply).trimmed();
+    runRecord.bytes = copiedBytes;
+    runRecord.finish(outcomeName(result.outcome), stepName(result.step), result.message);
+    if (historyFile.isEmpty())
+        return;
+    if (const std::optional<QString> error = upgrade::RunHistory(historyFile).append(runRecord))
+        memo(QStringLiteral("The run could not be put on record: ") + *error);
 }
 
 RunResult UpgradeRun::ended(RunOutcome outcome, const QString &message, bool mayRetry) const

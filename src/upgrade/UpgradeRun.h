@@ -1,6 +1,8 @@
 #pragma once
 
+#include "upgrade/KitPreflight.h"
 #include "upgrade/ModuleEntry.h"
+#include "upgrade/RunHistory.h"
 #include "upgrade/RunObserver.h"
 
 #include <QProcessEnvironment>
@@ -10,6 +12,13 @@ class ModuleCatalogue;
 class TfrmVX900;
 struct WalkFailure;
 struct WalkItem;
+
+enum class RunMode {
+    Upgrade,
+    // Connects, checks the instrument and the kit, and ends before the
+    // first write: no folder made, no file sent.
+    DryRun,
+};
 
 // The upgrade run: what the Copy button does, as a plain object. It works on
 // the link and the catalogue it is handed, reports through its observer, and
@@ -32,7 +41,15 @@ public:
     // error: one raised below ends the run as failed, with `raised` set. A
     // call while a run is under way returns at once (failed, mayRetry) and
     // tells the observer nothing.
-    [[nodiscard]] RunResult Run(const QString &address);
+    [[nodiscard]] RunResult Run(const QString &address, RunMode mode = RunMode::Upgrade);
+
+    // Where every run puts itself on record, one line each, whichever way it
+    // ends; nowhere when empty. The content digests of the kit are cached
+    // beside it.
+    QString historyFile;
+    // The kit as the last run checked it, and that run's record.
+    [[nodiscard]] const upgrade::KitPlan &plan() const { return kitPlan; }
+    [[nodiscard]] const upgrade::RunRecord &record() const { return runRecord; }
 
     [[nodiscard]] bool running() const { return inProgress; }
     // Ends a run under way at its next step, the FTP wait it is in first;
@@ -49,6 +66,9 @@ public:
     // Asks whether to go on with little space left; false when the operator
     // answered No. On Yes locks the KRN3 and PRZ53 boxes ticked.
     [[nodiscard]] bool ConfirmLowSpace();
+    // Asks whether to send more bytes than the instrument reports free;
+    // false when the operator answered No.
+    [[nodiscard]] bool ConfirmSpace(qint64 sendBytes, qint64 freeBytes);
     // Copies one module's tree to "/F0:/" + its name.
     [[nodiscard]] bool CopyModule(ModuleEntry &entry);
     // Copies everything below `localFolder` into the existing instrument folder.
@@ -82,6 +102,13 @@ private:
     int showBox(const QString &text, const QString &caption, int flags);
     void throwIfStopRequested() const;
     void disconnectAfterStop();
+    // Checks the whole kit before anything is written; false after one memo
+    // line for each problem.
+    [[nodiscard]] bool checkKit();
+    // Makes sure the file just sent is on the instrument whole; throws
+    // (after the "Upload failed" box) when it is not.
+    void verifyUpload(const FileTransfer &file, bool measured);
+    void putOnRecord(const RunResult &result);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
     [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
@@ -100,6 +127,10 @@ private:
     QString exeDir;
     RunObserver &observer;
 
+    RunMode mode = RunMode::Upgrade;
+    upgrade::KitPlan kitPlan;
+    upgrade::RunRecord runRecord;
+    bool sizeNoticeShown = false;
     bool inProgress = false;
     bool stopping = false;
     RunStep step = RunStep::Connect;

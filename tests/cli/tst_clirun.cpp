@@ -5,7 +5,10 @@
 #include "support/RunFixture.h"
 #include "support/SimInstrument.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -108,6 +111,38 @@ class TestCliRun : public QObject
     Q_OBJECT
 
 private slots:
+    // A dry run prints the plan and writes nothing; it and the run after it
+    // are on record, which --history reads back.
+    void dryRunWritesNothingAndIsOnRecord()
+    {
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        writeTwoModules(folder);
+        QTemporaryDir state;
+        QProcessEnvironment environment = benchEnvironment(sim.ports());
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+
+        const Finished dry = runCli({"--ip", "127.0.0.1", "--dir", folder.path(), "--dry-run"}, environment);
+        QCOMPARE(dry.status, 0);
+        QVERIFY2(dry.out.filter("/F0:/SYSTEM/vx900.bin").size() == 1, qPrintable(dry.out.join('\n')));
+        QVERIFY(sim.sent("ftp").filter("STOR ").isEmpty());
+        QVERIFY(sim.sent("cmd").filter("MDIR").isEmpty());
+
+        const Finished real = runCli({"--ip", "127.0.0.1", "--dir", folder.path(), "--json"}, environment);
+        QCOMPARE(real.status, 0);
+        QCOMPARE(real.out.size(), 1); // the record alone; the memo went to standard error
+        QVERIFY(real.err.contains("Copy completed!"));
+        QCOMPARE(QJsonDocument::fromJson(real.out.first().toUtf8()).object().value("outcome").toString(),
+                 QString("succeeded"));
+
+        const Finished history = runCli({"--history", "--ip", "127.0.0.1", "--json"}, environment);
+        QCOMPARE(history.status, 0);
+        QCOMPARE(history.out.size(), 2);
+        QCOMPARE(history.out.last(), real.out.first());
+        QVERIFY(QJsonDocument::fromJson(history.out.first().toUtf8()).object().contains("dryRun"));
+    }
+
     void successPrintsTheMemoAndExitsZero()
     {
         SimInstrument sim;
@@ -210,12 +245,12 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("answerNote"); // empty: no question at all
         QTest::addColumn<bool>("krn3Signals");   // KRN3's SIGNAL folder reached the drive
-        QTest::newRow("--no") << "1000" << QStringList{"--signals", "LPS3", "--no"} << 3 << "  answered No (--no)\n" << false;
-        QTest::newRow("no answer, no terminal") << "1000" << QStringList{"--signals", "LPS3"} << 3
+        QTest::newRow("--no") << "4718591" << QStringList{"--signals", "LPS3", "--no"} << 3 << "  answered No (--no)\n" << false;
+        QTest::newRow("no answer, no terminal") << "4718591" << QStringList{"--signals", "LPS3"} << 3
                                                 << "  answered No: there is no terminal to ask on" << false;
         // Yes locks and ticks KRN3, although it was not named.
-        QTest::newRow("--yes") << "1000" << QStringList{"--signals", "LPS3", "--yes"} << 0 << "  answered Yes (--yes)\n" << true;
-        QTest::newRow("low, but neither QMX53 nor LPS3 ticked") << "1000" << QStringList{"--signals", "KRN3", "--no"} << 0
+        QTest::newRow("--yes") << "4718591" << QStringList{"--signals", "LPS3", "--yes"} << 0 << "  answered Yes (--yes)\n" << true;
+        QTest::newRow("low, but neither QMX53 nor LPS3 ticked") << "4718591" << QStringList{"--signals", "KRN3", "--no"} << 0
                                                                  << "" << true;
         QTest::newRow("exactly 4718592 free") << "4718592" << QStringList{"--signals", "LPS3", "--no"} << 0 << "" << false;
     }
@@ -313,7 +348,7 @@ private slots:
         QFETCH(QByteArray, typed);
         QFETCH(int, status);
 
-        SimInstrument sim({"--free", "1000"});
+        SimInstrument sim({"--free", "4718591"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         ProgramFolder folder;
         writeTwoModules(folder);

@@ -1,0 +1,33 @@
+#include "cli/HistoryCommand.h"
+
+#include "cli/Console.h"
+#include "cli/ConsoleRun.h"
+#include "upgrade/RunHistory.h"
+
+namespace cli {
+
+int printHistory(const CliOptions &options, Console &console)
+{
+    const upgrade::RunHistory history;
+    const upgrade::RunHistory::Reading reading = history.read(options.address, options.last);
+    if (reading.error) {
+        console.printError(QStringLiteral("vxupgrade-cli: %1: %2").arg(history.fileName(), *reading.error));
+        return ExitFailed;
+    }
+    if (options.json) {
+        for (const upgrade::RunRecord &record : reading.records)
+            console.printLine(QString::fromUtf8(record.toJsonLine()));
+    } else {
+        for (const QString &line : upgrade::FormatHistoryTable(reading.records))
+            console.printLine(line);
+    }
+    // A line someone else wrote there is not worth failing over, but it is
+    // not hidden either.
+    if (reading.unreadableLines > 0)
+        console.printError(QStringLiteral("vxupgrade-cli: %1 line(s) of %2 are no run record")
+                               .arg(reading.unreadableLines)
+                               .arg(history.fileName()));
+    return ExitUpgraded;
+}
+
+} // namespace cli

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+
+namespace cli {
+
+class Console;
+
+// --history: the runs on record, as a table or as JSON lines, on standard
+// output; the exit status (1 when the history exists but can't be read).
+[[nodiscard]] int printHistory(const CliOptions &options, Console &console);
+
+} // namespace cli

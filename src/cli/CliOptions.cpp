@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "fleet/AddressList.h"
+#include "fleet/FleetRun.h"
 #include "upgrade/AddressField.h"
 #include "upgrade/ModuleCatalogue.h"
 
@@ -9,15 +11,25 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
+        "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
         "\n"
-        "Upgrades a VX900 as the window's Copy button does, without a display.\n"
+        "Upgrades a VX900 as the window's Copy button does, without a display;\n"
+        "given several addresses or --ip-file, upgrades them side by side (a fleet\n"
+        "run, one process per instrument) and ends with a table of each outcome.\n"
         "\n"
         "  --ip ADDRESS       the instrument's IPv4 address, as typed in the window\n"
-        "                     (four groups of up to three digits)\n"
+        "                     (four groups of up to three digits); may be repeated\n"
+        "  --ip-file FILE     the addresses of a fleet run, one a line; blank lines\n"
+        "                     and \"#\" comments are skipped\n"
+        "  --jobs N           fleet runs at most N at once (default: one per\n"
+        "                     instrument, at most 8)\n"
+        "  --json             fleet: each instrument's record as one JSON line on\n"
+        "                     standard output as its run ends; the rest to stderr\n"
         "  --signals NAMES    tick these modules' boxes, so that their SIGNAL folders\n"
         "                     are copied too: KRN3, LPS3, QMX53, SBX3, PRZ53\n"
         "  --yes, --no        the answer to the low-space question; without either it\n"
         "                     is asked on the terminal, and answered No without one\n"
+        "                     (a fleet run never asks: No for every instrument)\n"
         "  --dir DIR          read vxUpgrade.ini, target and MainFrame from DIR\n"
         "                     instead of the program's own folder\n"
         "  --help             show this text\n"
@@ -25,7 +37,8 @@ QString usageText()
         "\n"
         "Memo lines go to standard output, message boxes to standard error.\n"
         "Exit status: 0 upgraded, 1 failed, 2 usage error, 3 declined at the\n"
-        "low-space question.\n");
+        "low-space question; a fleet: 0 all upgraded, 1 any failed or stopped,\n"
+        "3 none failed but some declined.\n");
 }
 
 ParsedArguments parseArguments(const QStringList &arguments)
@@ -33,6 +46,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
     ParsedArguments parsed;
     CliOptions &options = parsed.options;
     bool addressGiven = false;
+    bool addressFileGiven = false;
+    fleet::AddressList addresses;
     bool answerGiven = false;
 
     auto fail = [&parsed](const QString &message) {
@@ -52,7 +67,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
 
         const bool takesValue = name == QLatin1String("--ip") || name == QLatin1String("--signals")
-                                || name == QLatin1String("--dir");
+                                || name == QLatin1String("--dir") || name == QLatin1String("--ip-file")
+                                || name == QLatin1String("--jobs");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 return fail(QStringLiteral("%1 needs a value").arg(name));
@@ -66,15 +82,29 @@ ParsedArguments parseArguments(const QStringList &arguments)
         } else if (name == QLatin1String("--version")) {
             options.version = true;
         } else if (name == QLatin1String("--ip")) {
-            if (addressGiven)
-                return fail(QStringLiteral("--ip given twice"));
             // An address the window's field could not hold is not one its run
             // could be given.
             if (!upgrade::FitsAddressField(*value))
                 return fail(QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits")
                                 .arg(*value));
-            options.address = *value;
+            if (const QString error = addresses.addArgument(*value); !error.isEmpty())
+                return fail(error);
+            if (!addressGiven)
+                options.address = *value;
             addressGiven = true;
+        } else if (name == QLatin1String("--ip-file")) {
+            if (const QString error = addresses.addFile(*value); !error.isEmpty())
+                return fail(error);
+            addressFileGiven = true;
+        } else if (name == QLatin1String("--jobs")) {
+            const std::optional<int> jobs = fleet::FleetRun::parseJobs(*value);
+            if (!jobs)
+                return fail(QStringLiteral("--jobs: \"%1\" is not a whole number from 1 to 256").arg(*value));
+            options.jobs = *jobs;
+        } else if (name == QLatin1String("--fleet-child")) {
+            options.fleetChild = true;
+        } else if (name == QLatin1String("--json")) {
+            options.json = true;
         } else if (name == QLatin1String("--signals")) {
             const QStringList names = value->split(u',');
             for (const QString &module : names) {
@@ -103,8 +133,15 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
     }
 
-    if (!options.help && !options.version && !addressGiven)
+    options.addresses = addresses.addresses();
+    options.fleet = addressFileGiven || options.addresses.size() > 1;
+    if (!options.help && !options.version && !addressGiven && !addressFileGiven)
         return fail(QStringLiteral("--ip ADDRESS is required"));
+    if (options.fleetChild && options.fleet)
+        return fail(QStringLiteral("--fleet-child takes one --ip"));
+    // A single run's record on the console belongs with the run history.
+    if (options.json && !options.fleet)
+        return fail(QStringLiteral("--json needs a fleet run (several --ip or --ip-file)"));
     return parsed;
 }
 

@@ -2,6 +2,7 @@
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
 #include "cli/ConsoleRun.h"
+#include "cli/FleetMain.h"
 #include "cli/StopSignals.h"
 #include "platform/UserAction.h"
 #include "version/ProgramVersion.h"
@@ -46,6 +47,8 @@ int main(int argc, char *argv[])
     }
 
     QCoreApplication app(argc, argv);
+    if (parsed.options.fleet)
+        return cli::runFleet(parsed.options);
     // The bench settings are read here, once; a real instrument has none.
     const InstrumentPorts ports = InstrumentPorts::FromBenchSettings(QProcessEnvironment::systemEnvironment());
 

@@ -56,9 +56,10 @@ struct Fleet
 
 void writeKit(ProgramFolder &folder)
 {
-    folder.writeIni({{3, QStringLiteral("KRN3"), 0}});
-    folder.write(QStringLiteral("target/KRN3/krn3.bin"), sampleBytes(70000, 1));
-    folder.write(QStringLiteral("target/KRN3/SIGNAL/s1.wfm"), sampleBytes(3000, 2));
+    // LPS3's signals ticked: little free space makes the run ask first.
+    folder.writeIni({{5, QStringLiteral("LPS3"), 0}});
+    folder.write(QStringLiteral("target/LPS3/lps3.bin"), sampleBytes(70000, 1));
+    folder.write(QStringLiteral("target/LPS3/SIGNAL/s2.wfm"), sampleBytes(3000, 2));
     folder.write(QStringLiteral("MainFrame/vx900.bin"), sampleBytes(120000, 3));
 }
 
@@ -77,7 +78,7 @@ private slots:
         writeKit(folder);
 
         QProcess process;
-        fleet.setUp(process, {"--dir", folder.path(), "--signals", "KRN3", "--json"});
+        fleet.setUp(process, {"--dir", folder.path(), "--signals", "LPS3", "--json"});
         process.start();
         QVERIFY(process.waitForFinished(RunTimeoutMs));
         const QString err = QString::fromUtf8(process.readAllStandardError());
@@ -109,16 +110,16 @@ private slots:
 
         for (int healthy : {0, 1}) {
             const SimInstrument &sim = *fleet.sims[healthy];
-            for (const auto &[instrument, local] : {std::pair{"KRN3/krn3.bin", "target/KRN3/krn3.bin"},
-                                                   std::pair{"KRN3/SIGNAL/s1.wfm", "target/KRN3/SIGNAL/s1.wfm"},
-                                                   std::pair{"vx900.bin", "MainFrame/vx900.bin"}}) {
+            for (const auto &[instrument, local] : {std::pair{"LPS3/lps3.bin", "target/LPS3/lps3.bin"},
+                                                   std::pair{"LPS3/SIGNAL/s2.wfm", "target/LPS3/SIGNAL/s2.wfm"},
+                                                   std::pair{"SYSTEM/vx900.bin", "MainFrame/vx900.bin"}}) {
                 QFile source(folder.path() + local);
                 QVERIFY(source.open(QIODevice::ReadOnly));
                 QVERIFY2(sim.file(QStringLiteral("/F0:/") + instrument) == source.readAll(), instrument);
             }
         }
         // Asked the low-space question, it was answered No and got nothing.
-        QVERIFY(fleet.sims[3]->file("/F0:/vx900.bin").isEmpty());
+        QVERIFY(fleet.sims[3]->file("/F0:/SYSTEM/vx900.bin").isEmpty());
     }
 
     void aSignalStopsEveryChildAndPrintsTheTable()

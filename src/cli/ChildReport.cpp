@@ -84,8 +84,10 @@ void ChildReport::memoLine(const QString &line)
 
 void ChildReport::progress(const RunProgress &progress)
 {
+    latest = progress;
     // Between files (file empty) always: the fleet's count then stays exact.
-    if (!progress.file.isEmpty() && sinceProgress.isValid() && sinceProgress.elapsed() < ProgressEveryMs)
+    latestHeldBack = !progress.file.isEmpty() && sinceProgress.isValid() && sinceProgress.elapsed() < ProgressEveryMs;
+    if (latestHeldBack)
         return;
     sinceProgress.start();
     write(fleet::childline::progress(progress.copiedBytes, progress.totalBytes, progress.file));
@@ -105,6 +107,12 @@ void ChildReport::fileStarted(const FileTransfer &file)
 
 void ChildReport::fileEnded(const FileTransfer &file, FileOutcome outcome)
 {
+    // A file's end always shows its last bytes, a failed one's too.
+    if (latestHeldBack) {
+        latestHeldBack = false;
+        sinceProgress.start();
+        write(fleet::childline::progress(latest.copiedBytes, latest.totalBytes, latest.file));
+    }
     // A transfer the link reports complete; the instrument is not asked for
     // its size, so it is not called verified.
     write(fleet::childline::file(file.instrumentPath, file.size,

@@ -39,6 +39,8 @@ private:
     RunStep step = RunStep::Connect;
     QString module;
     QElapsedTimer sinceProgress;
+    RunProgress latest;
+    bool latestHeldBack = false;
     upgrade::RunRecord record = upgrade::RunRecord::begin();
 };
 

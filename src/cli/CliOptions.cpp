@@ -47,7 +47,9 @@ ParsedArguments parseArguments(const QStringList &arguments)
     CliOptions &options = parsed.options;
     bool addressGiven = false;
     bool addressFileGiven = false;
-    fleet::AddressList addresses;
+    // Read into the fleet's list only for a fleet, whose addresses must be
+    // real ones: a single run takes what the window's field takes.
+    QList<std::pair<bool, QString>> fleetSources; // (a file?, value)
     bool answerGiven = false;
 
     auto fail = [&parsed](const QString &message) {
@@ -87,15 +89,13 @@ ParsedArguments parseArguments(const QStringList &arguments)
             if (!upgrade::FitsAddressField(*value))
                 return fail(QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits")
                                 .arg(*value));
-            if (const QString error = addresses.addArgument(*value); !error.isEmpty())
-                return fail(error);
             if (!addressGiven)
                 options.address = *value;
             addressGiven = true;
+            fleetSources << std::pair{false, *value};
         } else if (name == QLatin1String("--ip-file")) {
-            if (const QString error = addresses.addFile(*value); !error.isEmpty())
-                return fail(error);
             addressFileGiven = true;
+            fleetSources << std::pair{true, *value};
         } else if (name == QLatin1String("--jobs")) {
             const std::optional<int> jobs = fleet::FleetRun::parseJobs(*value);
             if (!jobs)
@@ -133,8 +133,16 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
     }
 
-    options.addresses = addresses.addresses();
-    options.fleet = addressFileGiven || options.addresses.size() > 1;
+    options.fleet = addressFileGiven || fleetSources.size() > 1;
+    if (options.fleet) {
+        fleet::AddressList addresses;
+        for (const auto &[isFile, value] : fleetSources) {
+            const QString error = isFile ? addresses.addFile(value) : addresses.addArgument(value);
+            if (!error.isEmpty())
+                return fail(error);
+        }
+        options.addresses = addresses.addresses();
+    }
     if (!options.help && !options.version && !addressGiven && !addressFileGiven)
         return fail(QStringLiteral("--ip ADDRESS is required"));
     if (options.fleetChild && options.fleet)

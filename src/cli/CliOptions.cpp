@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "fleet/AddressList.h"
+#include "fleet/FleetRun.h"
 #include "upgrade/AddressField.h"
 #include "upgrade/ModuleCatalogue.h"
 
@@ -11,21 +13,30 @@ QString usageText()
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
         "                     [--dry-run] [--json]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json]\n"
+        "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
         "\n"
-        "Upgrades a VX900 as the window's Copy button does, without a display.\n"
+        "Upgrades a VX900 as the window's Copy button does, without a display;\n"
+        "given several addresses or --ip-file, upgrades them side by side (a fleet\n"
+        "run, one process per instrument) and ends with a table of each outcome.\n"
         "\n"
         "  --ip ADDRESS       the instrument's IPv4 address, as typed in the window\n"
-        "                     (four groups of up to three digits)\n"
+        "                     (four groups of up to three digits); may be repeated\n"
+        "  --ip-file FILE     the addresses of a fleet run, one a line; blank lines\n"
+        "                     and \"#\" comments are skipped\n"
+        "  --jobs N           fleet runs at most N at once (default: one per\n"
+        "                     instrument, at most 8)\n"
         "  --signals NAMES    tick these modules' boxes, so that their SIGNAL folders\n"
         "                     are copied too: KRN3, LPS3, QMX53, SBX3, PRZ53\n"
         "  --yes, --no        the answer to the low-space question; without either it\n"
         "                     is asked on the terminal, and answered No without one\n"
+        "                     (a fleet run never asks: No for every instrument)\n"
         "  --dir DIR          read vxUpgrade.ini, target and MainFrame from DIR\n"
         "                     instead of the program's own folder\n"
         "  --dry-run          connect, check the instrument and the whole kit, and print\n"
         "                     what the run would write; write nothing\n"
         "  --json             memo lines to standard error, and this run's record as\n"
-        "                     one line of JSON on standard output at the end\n"
+        "                     one line of JSON on standard output at the end (a\n"
+        "                     fleet: each instrument's record as its run ends)\n"
         "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
         "                     table, or as JSON lines with --json\n"
         "  --last N           with --history: only the last N runs\n"
@@ -34,7 +45,8 @@ QString usageText()
         "\n"
         "Memo lines go to standard output, message boxes to standard error.\n"
         "Exit status: 0 upgraded (a dry run: would go ahead), 1 failed, 2 usage\n"
-        "error, 3 declined at the low-space or the space question.\n"
+        "error, 3 declined at the low-space or the space question; a fleet: 0 all\n"
+        "upgraded, 1 any failed or stopped, 3 none failed but some declined.\n"
         "Every run is put on record in $XDG_STATE_HOME/vxupgrade/history.jsonl\n"
         "(~/.local/state/vxupgrade/history.jsonl by default).\n");
 }
@@ -44,6 +56,10 @@ ParsedArguments parseArguments(const QStringList &arguments)
     ParsedArguments parsed;
     CliOptions &options = parsed.options;
     bool addressGiven = false;
+    bool addressFileGiven = false;
+    // Read into the fleet's list only for a fleet, whose addresses must be
+    // real ones: a single run takes what the window's field takes.
+    QList<std::pair<bool, QString>> fleetSources; // (a file?, value)
     bool answerGiven = false;
 
     auto fail = [&parsed](const QString &message) {
@@ -63,7 +79,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
 
         const bool takesValue = name == QLatin1String("--ip") || name == QLatin1String("--signals")
-                                || name == QLatin1String("--dir") || name == QLatin1String("--last");
+                                || name == QLatin1String("--dir") || name == QLatin1String("--last")
+                                || name == QLatin1String("--ip-file") || name == QLatin1String("--jobs");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 return fail(QStringLiteral("%1 needs a value").arg(name));
@@ -77,15 +94,27 @@ ParsedArguments parseArguments(const QStringList &arguments)
         } else if (name == QLatin1String("--version")) {
             options.version = true;
         } else if (name == QLatin1String("--ip")) {
-            if (addressGiven)
-                return fail(QStringLiteral("--ip given twice"));
             // An address the window's field could not hold is not one its run
             // could be given.
             if (!upgrade::FitsAddressField(*value))
                 return fail(QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits")
                                 .arg(*value));
-            options.address = *value;
+            if (!addressGiven)
+                options.address = *value;
             addressGiven = true;
+            fleetSources << std::pair{false, *value};
+        } else if (name == QLatin1String("--ip-file")) {
+            addressFileGiven = true;
+            fleetSources << std::pair{true, *value};
+        } else if (name == QLatin1String("--jobs")) {
+            const std::optional<int> jobs = fleet::FleetRun::parseJobs(*value);
+            if (!jobs)
+                return fail(QStringLiteral("--jobs: \"%1\" is not a whole number from 1 to 256").arg(*value));
+            options.jobs = *jobs;
+        } else if (name == QLatin1String("--fleet-child")) {
+            options.fleetChild = true;
+        } else if (name == QLatin1String("--json")) {
+            options.json = true;
         } else if (name == QLatin1String("--signals")) {
             const QStringList names = value->split(u',');
             for (const QString &module : names) {
@@ -127,8 +156,22 @@ ParsedArguments parseArguments(const QStringList &arguments)
         return fail(QStringLiteral("--last goes with --history"));
     if (options.history && options.dryRun)
         return fail(QStringLiteral("--history and --dry-run don't go together"));
-    if (!options.help && !options.version && !options.history && !addressGiven)
+    options.fleet = addressFileGiven || fleetSources.size() > 1;
+    if (options.fleet) {
+        fleet::AddressList addresses;
+        for (const auto &[isFile, value] : fleetSources) {
+            const QString error = isFile ? addresses.addFile(value) : addresses.addArgument(value);
+            if (!error.isEmpty())
+                return fail(error);
+        }
+        options.addresses = addresses.addresses();
+    }
+    if (!options.help && !options.version && !options.history && !addressGiven && !addressFileGiven)
         return fail(QStringLiteral("--ip ADDRESS is required"));
+    if (options.fleetChild && options.fleet)
+        return fail(QStringLiteral("--fleet-child takes one --ip"));
+    if (options.history && options.fleet)
+        return fail(QStringLiteral("--history takes at most one --ip"));
     return parsed;
 }
 

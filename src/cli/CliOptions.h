@@ -14,7 +14,13 @@ enum class LowSpaceAnswer { AskOnTerminal, Yes, No };
 // is checked once the catalogue has been read.
 struct CliOptions
 {
-    QString address;
+    QString address; // the first one given
+    // Fleet mode: several addresses or an --ip-file; every address, in the
+    // order given, in plain dotted form.
+    bool fleet = false;
+    QStringList addresses;
+    int jobs = 0; // 0: the fleet's default
+    bool fleetChild = false; // one instrument of a fleet, reporting in JSON lines
     QStringList signalModules; // in the order given, without repeats
     LowSpaceAnswer lowSpace = LowSpaceAnswer::AskOnTerminal;
     std::optional<QString> programDir;

@@ -1,5 +1,6 @@
 #include "cli/ConsoleRun.h"
 
+#include "cli/ChildReport.h"
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
 #include "cli/ProgressText.h"
@@ -36,13 +37,14 @@ ConsoleRun::ConsoleRun(const CliOptions &options, InstrumentPorts ports, Console
     // link's as it closes and the error box included, goes to the console.
     previousPresenter = platform::SetMessageBoxPresenter(
         [this](const QString &text, const QString &caption, int flags) {
-            return this->boxes.respond(text, caption, flags);
+            return box(text, caption, flags);
         });
 }
 
 ConsoleRun::~ConsoleRun()
 {
     run.reset();
+    child.reset();
     link.reset();
     catalogue.reset();
     platform::SetMessageBoxPresenter(previousPresenter);
@@ -89,9 +91,13 @@ int ConsoleRun::exec()
     for (const QString &name : options.signalModules)
         catalogue->TickBox(name, true);
 
+    if (options.fleetChild)
+        child = std::make_unique<ChildReport>(stdout, options.lowSpace, options.address, exeDir);
     link = std::make_unique<TfrmVX900>(nullptr, ports);
     RunObserver &observer = *this;
     run = std::make_unique<UpgradeRun>(*link, *catalogue, exeDir, observer);
+    if (child)
+        child->reportRecordOf(run->record());
     run->historyFile = upgrade::RunHistory::DefaultFile();
 
     // A signal that came while the catalogue was read is delivered here.
@@ -113,7 +119,7 @@ int ConsoleRun::exec()
         progressTimer->stop();
     console.clearProgress();
 
-    if (result.raised) {
+    if (result.raised && !child) {
         // As the window shows it: the application's error box.
         platform::ShowErrorMessage(result.message);
     }
@@ -140,22 +146,58 @@ void ConsoleRun::requestStop()
         run->RequestStop();
 }
 
+void ConsoleRun::runStarted()
+{
+    if (child)
+        child->runStarted();
+}
+
+void ConsoleRun::stepEntered(RunStep step)
+{
+    if (child)
+        child->stepEntered(step);
+}
+
 void ConsoleRun::memoLine(const QString &line)
 {
+    if (child)
+        child->memoLine(line);
     // Under --json standard output carries the record alone.
-    if (options.json)
+    else if (options.json)
         console.printError(line);
     else
         console.printLine(line);
 }
 
+void ConsoleRun::fileStarted(const FileTransfer &file)
+{
+    if (child)
+        child->fileStarted(file);
+}
+
+void ConsoleRun::fileEnded(const FileTransfer &file, FileOutcome outcome)
+{
+    if (child)
+        child->fileEnded(file, outcome);
+}
+
 int ConsoleRun::box(const QString &text, const QString &caption, int flags)
 {
-    return boxes.respond(text, caption, flags);
+    return child ? child->box(text, caption, flags) : boxes.respond(text, caption, flags);
+}
+
+void ConsoleRun::runEnded(const RunResult &result)
+{
+    if (child)
+        child->runEnded(result);
 }
 
 void ConsoleRun::progress(const RunProgress &progress)
 {
+    if (child) {
+        child->progress(progress);
+        return;
+    }
     latest = progress;
     // Each step of the bar is drawn at once; the bytes between steps wait
     // for the timer, so that a big file does not redraw the line per piece.

@@ -18,6 +18,7 @@ class UpgradeRun;
 
 namespace cli {
 
+class ChildReport;
 class Console;
 class ConsoleBoxes;
 
@@ -54,9 +55,15 @@ public:
     [[nodiscard]] static int ExitStatusOf(RunOutcome outcome);
 
 private:
+    // With --fleet-child every event goes to `child` instead of the console.
+    void runStarted() override;
+    void stepEntered(RunStep step) override;
     void memoLine(const QString &line) override;
     void progress(const RunProgress &progress) override;
+    void fileStarted(const FileTransfer &file) override;
+    void fileEnded(const FileTransfer &file, FileOutcome outcome) override;
     int box(const QString &text, const QString &caption, int flags) override;
+    void runEnded(const RunResult &result) override;
     void showProgress();
 
     CliOptions options;
@@ -67,6 +74,7 @@ private:
     std::unique_ptr<ModuleCatalogue> catalogue;
     std::unique_ptr<TfrmVX900> link;
     std::unique_ptr<UpgradeRun> run;
+    std::unique_ptr<ChildReport> child;
     platform::MessageBoxResponder previousPresenter;
     QPointer<QTimer> progressTimer;
     QElapsedTimer copyClock;

@@ -2,6 +2,7 @@
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
 #include "cli/ConsoleRun.h"
+#include "cli/FleetMain.h"
 #include "cli/HistoryCommand.h"
 #include "cli/StopSignals.h"
 #include "platform/UserAction.h"
@@ -47,6 +48,8 @@ int main(int argc, char *argv[])
     }
 
     QCoreApplication app(argc, argv);
+    if (parsed.options.fleet)
+        return cli::runFleet(parsed.options);
     // The bench settings are read here, once; a real instrument has none.
     const InstrumentPorts ports = InstrumentPorts::FromBenchSettings(QProcessEnvironment::systemEnvironment());
 

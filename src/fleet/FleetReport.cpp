@@ -43,7 +43,8 @@ QString fleetTable(const QList<InstrumentState> &states)
                     QString::number(state.filesSent),
                     QString::number(state.bytesDone),
                     QString::number(double(state.elapsedMs) / 1000.0, 'f', 1),
-                    state.message.isEmpty() ? QStringLiteral("-") : state.message};
+                    // A box text spans lines; the row must not.
+                    state.message.isEmpty() ? QStringLiteral("-") : state.message.simplified()};
     }
     std::array<qsizetype, Columns> widths{};
     for (const Row &row : rows) {

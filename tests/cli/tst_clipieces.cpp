@@ -98,7 +98,8 @@ private slots:
         QTest::newRow("a group of four digits") << QStringList{"--ip", "1000.0.0.1"} << "1000.0.0.1";
         QTest::newRow("a host name") << QStringList{"--ip", "vx900.lab"} << "vx900.lab";
         QTest::newRow("blanks") << QStringList{"--ip", "10. 0.0.1"} << "10. 0.0.1";
-        QTest::newRow("address twice") << QStringList{"--ip", "1.2.3.4", "--ip", "1.2.3.5"} << "twice";
+        QTest::newRow("same address twice") << QStringList{"--ip", "1.2.3.4", "--ip", "1.2.3.04"} << "already given";
+        QTest::newRow("no range check in a fleet") << QStringList{"--ip", "1.2.3.4", "--ip", "999.1.1.1"} << "not a dotted";
         QTest::newRow("both answers") << QStringList{"--ip", "1.2.3.4", "--yes", "--no"} << "--yes";
         QTest::newRow("an answer twice") << QStringList{"--ip", "1.2.3.4", "--no", "--no"} << "--no";
         QTest::newRow("module without a box") << QStringList{"--ip", "1.2.3.4", "--signals", "ABC9"} << "ABC9";

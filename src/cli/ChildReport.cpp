@@ -1,0 +1,132 @@
+#include "cli/ChildReport.h"
+
+#include "cli/ConsoleBoxes.h"
+#include "fleet/ChildProtocol.h"
+#include "platform/MessageBox.h"
+#include "platform/UserAction.h"
+#include "upgrade/RunHistory.h"
+
+namespace cli {
+namespace {
+
+// The fleet redraws a few times a second; more lines would only load the pipe.
+constexpr qint64 ProgressEveryMs = 200;
+
+QString stepName(RunStep step)
+{
+    switch (step) {
+    case RunStep::Connect:
+        return QStringLiteral("connecting");
+    case RunStep::DriveCheck:
+    case RunStep::LowSpace:
+    case RunStep::Measure:
+        return QStringLiteral("checking");
+    case RunStep::NameFiles:
+        return QStringLiteral("names");
+    case RunStep::Modules:
+        return QStringLiteral("module");
+    case RunStep::SystemFiles:
+        return QStringLiteral("system");
+    case RunStep::Finish:
+        return QStringLiteral("finishing");
+    }
+    return QString();
+}
+
+} // namespace
+
+ChildReport::ChildReport(std::FILE *out, LowSpaceAnswer answer, QString address, QString kitFolder)
+    : out(out)
+    , answer(answer)
+    , address(std::move(address))
+    , kitFolder(std::move(kitFolder))
+{
+}
+
+void ChildReport::write(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), out);
+    std::fflush(out);
+}
+
+void ChildReport::runStarted()
+{
+}
+
+void ChildReport::stepEntered(RunStep entered)
+{
+    step = entered;
+    // The module step is announced per module, as its first file starts.
+    if (entered != RunStep::Modules)
+        write(fleet::childline::step(stepName(entered)));
+}
+
+void ChildReport::memoLine(const QString &line)
+{
+    write(fleet::childline::memo(line));
+}
+
+void ChildReport::progress(const RunProgress &progress)
+{
+    latest = progress;
+    // Between files (file empty) always: the fleet's count then stays exact.
+    latestHeldBack = !progress.file.isEmpty() && sinceProgress.isValid() && sinceProgress.elapsed() < ProgressEveryMs;
+    if (latestHeldBack)
+        return;
+    sinceProgress.start();
+    write(fleet::childline::progress(progress.copiedBytes, progress.totalBytes, progress.file));
+}
+
+void ChildReport::fileStarted(const FileTransfer &file)
+{
+    if (step != RunStep::Modules)
+        return;
+    // "/F0:/KRN3/..." belongs to module KRN3.
+    const QString name = file.instrumentPath.section(u'/', 2, 2);
+    if (name != module) {
+        module = name;
+        write(fleet::childline::step(stepName(step), module));
+    }
+}
+
+void ChildReport::fileEnded(const FileTransfer &file, FileOutcome outcome)
+{
+    // A file's end always shows its last bytes, a failed one's too.
+    if (latestHeldBack) {
+        latestHeldBack = false;
+        sinceProgress.start();
+        write(fleet::childline::progress(latest.copiedBytes, latest.totalBytes, latest.file));
+    }
+    // A transfer the link reports complete; the instrument is not asked for
+    // its size, so it is not called verified.
+    write(fleet::childline::file(file.instrumentPath, file.size,
+                                 outcome == FileOutcome::Copied ? QStringLiteral("sent-not-verifiable")
+                                                                : QStringLiteral("failed")));
+}
+
+int ChildReport::box(const QString &text, const QString &caption, int flags)
+{
+    if (!platform::IsQuestion(flags)) {
+        write(fleet::childline::box(ConsoleBoxes::kindOf(flags), caption, text));
+        return platform::IDOK;
+    }
+    const bool yes = answer == LowSpaceAnswer::Yes;
+    write(fleet::childline::box(ConsoleBoxes::kindOf(flags), caption, text,
+                                yes ? QStringLiteral("yes") : QStringLiteral("no")));
+    return yes ? platform::IDYES : platform::IDNO;
+}
+
+void ChildReport::runEnded(const RunResult &result)
+{
+    const QString identity = QString::fromLatin1(result.identity).trimmed();
+    if (!identity.isEmpty())
+        write(fleet::childline::identity(identity));
+    // The error box the console view shows after the run, told before the
+    // record, which must come last.
+    if (result.raised)
+        write(fleet::childline::box(QStringLiteral("error"), platform::ErrorCaption(), result.message));
+    // The run has put itself on record before it tells its end.
+    write(fleet::childline::record(runRecord ? runRecord->toJson() : QJsonObject{}));
+}
+
+} // namespace cli

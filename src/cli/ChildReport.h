@@ -1,0 +1,49 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+#include "upgrade/RunHistory.h"
+#include "upgrade/RunObserver.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdio>
+
+namespace cli {
+
+// The run as a fleet's child reports it (--fleet-child): every event as one
+// JSON line on `out` (fleet/ChildProtocol.h), flushed at once, ending with
+// the run's record. Questions are answered from --yes/--no, never asked.
+class ChildReport : public RunObserver
+{
+public:
+    ChildReport(std::FILE *out, LowSpaceAnswer answer, QString address, QString kitFolder);
+    // The run's own record, sent as the last line when the run ends.
+    void reportRecordOf(const upgrade::RunRecord &record) { runRecord = &record; }
+
+    void runStarted() override;
+    void stepEntered(RunStep step) override;
+    void memoLine(const QString &line) override;
+    void progress(const RunProgress &progress) override;
+    void fileStarted(const FileTransfer &file) override;
+    void fileEnded(const FileTransfer &file, FileOutcome outcome) override;
+    int box(const QString &text, const QString &caption, int flags) override;
+    void runEnded(const RunResult &result) override;
+
+private:
+    void write(const QByteArray &line);
+
+    std::FILE *out;
+    LowSpaceAnswer answer;
+    QString address;
+    QString kitFolder;
+    RunStep step = RunStep::Connect;
+    QString module;
+    QElapsedTimer sinceProgress;
+    RunProgress latest;
+    bool latestHeldBack = false;
+    const upgrade::RunRecord *runRecord = nullptr;
+};
+
+} // namespace cli

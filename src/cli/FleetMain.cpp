@@ -1,0 +1,53 @@
+#include "cli/FleetMain.h"
+
+#include "cli/StopSignals.h"
+#include "fleet/FleetConsole.h"
+#include "fleet/FleetReport.h"
+#include "fleet/FleetRun.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+namespace cli {
+
+int runFleet(const CliOptions &options)
+{
+    fleet::FleetSettings settings;
+    settings.program = QCoreApplication::applicationFilePath();
+    // Absolute: a child's idea of the current folder must not matter.
+    if (options.programDir)
+        settings.kitDir = QFileInfo(*options.programDir).absoluteFilePath();
+    switch (options.lowSpace) {
+    case LowSpaceAnswer::Yes:
+        settings.answer = fleet::FleetAnswer::Yes;
+        break;
+    case LowSpaceAnswer::No:
+        settings.answer = fleet::FleetAnswer::No;
+        break;
+    case LowSpaceAnswer::AskOnTerminal:
+        break;
+    }
+    if (!options.signalModules.isEmpty())
+        settings.extraArguments << QStringLiteral("--signals") << options.signalModules.join(u',');
+    settings.jobs = options.jobs;
+
+    QCoreApplication *app = QCoreApplication::instance();
+    fleet::FleetRun run(settings, options.addresses, app);
+    fleet::FleetConsole console(run, fleet::FleetConsole::standardStreams(options.json),
+                                ::isatty(STDERR_FILENO) == 1, app);
+    StopSignals stopSignals(app);
+    QObject::connect(&stopSignals, &StopSignals::received, &run, [&run] { run.stop(); });
+    QObject::connect(&run, &fleet::FleetRun::finished, app, [&run, &console] {
+        console.finish();
+        QCoreApplication::exit(fleet::fleetExitStatus(run.instruments()));
+    });
+    run.start();
+    // An empty list (never, after the parser) would have finished already.
+    if (run.isFinished())
+        return fleet::fleetExitStatus(run.instruments());
+    return QCoreApplication::exec();
+}
+
+} // namespace cli

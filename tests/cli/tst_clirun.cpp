@@ -374,6 +374,7 @@ private slots:
 
     // SIGTERM (or Ctrl-C) stops a run as closing the window does: at the next
     // wait, with the link closed, and the program ends reporting a failure.
+    // The stopped run is on record too.
     void signalStopsTheRun()
     {
         SimInstrument sim({"--reply-delay", "0.05"});
@@ -381,8 +382,12 @@ private slots:
         ProgramFolder folder;
         writeTwoModules(folder);
 
+        QTemporaryDir state;
+        QProcessEnvironment environment = benchEnvironment(sim.ports());
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+
         QProcess process;
-        process.setProcessEnvironment(benchEnvironment(sim.ports()));
+        process.setProcessEnvironment(environment);
         process.start(Program, {"--ip", "127.0.0.1", "--dir", folder.path()});
         QVERIFY(process.waitForStarted(RunTimeoutMs));
         QByteArray out;
@@ -399,6 +404,11 @@ private slots:
         QVERIFY2(err.contains(QStringLiteral("vxupgrade-cli: stopped")), qPrintable(err));
         QVERIFY(!err.contains(QStringLiteral("[information box]")));
         QCOMPARE(sim.sent(QStringLiteral("ftp")).last(), QStringLiteral("QUIT"));
+
+        const Finished history = runCli({"--history", "--json"}, environment);
+        QCOMPARE(history.out.size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(history.out.first().toUtf8()).object().value("outcome").toString(),
+                 QString("stopped"));
     }
 };
 

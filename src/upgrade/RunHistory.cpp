@@ -239,7 +239,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
 
 QString RunHistory::StateFolder(const QProcessEnvironment &environment)
 {
-    // The base directory specification ignores a relative XDG_STATE_HOME.
+    // XDG's base directory rules ignore a relative XDG_STATE_HOME.
     QString base = environment.value(QStringLiteral("XDG_STATE_HOME"));
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");

@@ -285,7 +285,8 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
             continue;
         if (n <= 0) {
             const QString why = n < 0 ? systemError(errno) : QStringLiteral("nothing could be written");
-            static_cast<void>(::ftruncate(file.fd, before.st_size));
+            if (::ftruncate(file.fd, before.st_size) != 0)
+                return failed(why + QStringLiteral("; part of the record may remain in the file"));
             return failed(why);
         }
         written += n;

@@ -22,14 +22,8 @@ qint64 sizeOf(const QString &replyLine)
 TSizeReply TNMFTP::FileSize(const QString &remoteFile)
 {
     const QString command = QStringLiteral("SIZE ") + remoteFile;
-    RefuseUnsafeText(command);
-    Canceled = false;
-    CheckConnection();
-    StatusMessage(1, command);
-    if (DataAvailable())
-        (void)Read(0); // stale input, e.g. a late reply of an earlier command
     TSizeReply result;
-    result.replyLine = Transaction(command);
+    result.replyLine = SendForReply(command);
     switch (ReplyCode) {
     case 213:
         result.size = sizeOf(result.replyLine);

@@ -265,16 +265,21 @@ void TNMFTP::Disconnect()
         throw FTPException(reply);
 }
 
-void TNMFTP::DoCommand(const QString &command)
+QString TNMFTP::SendForReply(const QString &command)
 {
-    const TCmdType kind = commandKind(command);
     RefuseUnsafeText(command);
     Canceled = false;
     CheckConnection();
     StatusMessage(1, command);
     if (DataAvailable())
         (void)Read(0); // stale input, e.g. a late reply of an earlier command
-    const QString reply = Transaction(command);
+    return Transaction(command);
+}
+
+void TNMFTP::DoCommand(const QString &command)
+{
+    const TCmdType kind = commandKind(command);
+    const QString reply = SendForReply(command);
     if (ReplyCode >= 400 && ReplyCode <= 599) {
         if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502)
             OnUnSupportedFunction(kind);

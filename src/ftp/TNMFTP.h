@@ -77,6 +77,9 @@ public:
 
 private:
     static void RefuseUnsafeText(const QString &text);
+    // Sends one command on a live connection, after dropping stale input, and
+    // returns its whole reply (ReplyCode set); raises nothing for the code.
+    QString SendForReply(const QString &command);
     // TimeOut from now (no deadline when TimeOut is 0): a whole reply must
     // arrive by then, not each of its lines.
     [[nodiscard]] QDeadlineTimer ReplyDeadline() const;

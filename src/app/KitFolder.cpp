@@ -10,9 +10,13 @@ namespace app {
 
 namespace {
 
-bool holdsTarget(const QString &folder)
+// Any one of the three makes a kit: a catalogue from the INI file alone, or
+// system files alone, is a kit the run can copy.
+bool holdsKit(const QString &folder)
 {
-    return platform::FolderExists(platform::JoinLocalPath(folder, QStringLiteral("target")));
+    return platform::FolderExists(platform::JoinLocalPath(folder, QStringLiteral("target")))
+        || platform::FolderExists(platform::JoinLocalPath(folder, QStringLiteral("MainFrame")))
+        || platform::FileExists(platform::JoinLocalPath(folder, QStringLiteral("vxUpgrade.ini")));
 }
 
 QString absoluteFolder(const QString &path)
@@ -32,21 +36,22 @@ KitFolder resolveKitFolder(const std::optional<QString> &argument, const QString
             return {KitFolder::Outcome::Error, {}, QStringLiteral("no folder \"%1\"").arg(*argument)};
         return {KitFolder::Outcome::Elsewhere, absoluteFolder(*argument), {}};
     }
-    if (holdsTarget(programFolder))
+    if (holdsKit(programFolder))
         return {};
 
     // Installed programs live in a folder of programs, never beside a kit.
-    // A folder without "target" would give a window with no modules, so the
-    // chooser asks again, saying why; only the operator ends this.
-    QString caption = QStringLiteral("Choose the kit folder (the one that holds target)");
+    // A folder with nothing of a kit would give a window with nothing to
+    // copy, so the chooser asks again, saying why; only the operator ends this.
+    QString caption = QStringLiteral("Choose the kit folder (the one that holds target, MainFrame or vxUpgrade.ini)");
     QString startFolder = QDir::homePath();
     for (;;) {
         const QString chosen = choose(caption, startFolder);
         if (chosen.isEmpty())
             return {KitFolder::Outcome::Quit, {}, {}};
-        if (holdsTarget(chosen))
+        if (holdsKit(chosen))
             return {KitFolder::Outcome::Elsewhere, absoluteFolder(chosen), {}};
-        caption = QStringLiteral("%1 holds no target folder: choose the kit folder").arg(QDir::toNativeSeparators(chosen));
+        caption = QStringLiteral("%1 holds no target, MainFrame or vxUpgrade.ini: choose the kit folder")
+                      .arg(QDir::toNativeSeparators(chosen));
         startFolder = chosen;
     }
 }

@@ -28,9 +28,10 @@ struct KitFolder
 
 // The kit folder for a start with the command-line folder `argument` (if
 // any) from the program folder `programFolder`. Without an argument the
-// program folder serves when it has a "target" folder (letter case aside, as
-// the catalogue reads it); otherwise `choose` is asked until it names a
-// folder that has one, or is cancelled.
+// program folder serves when it holds any of a "target" folder, a
+// "MainFrame" folder or a "vxUpgrade.ini" file (letter case aside, as the
+// catalogue and the run read them); otherwise `choose` is asked until it
+// names a folder that holds one, or is cancelled.
 [[nodiscard]] KitFolder resolveKitFolder(const std::optional<QString> &argument, const QString &programFolder,
                                          const FolderChooser &choose);
 

@@ -408,9 +408,10 @@ void TfrmMain::runStarted()
 
 void TfrmMain::stepEntered(RunStep step)
 {
-    // From the NAME files on, every end of the run but an error closes the
-    // window, so nothing sets the pointer back.
-    if (step == RunStep::NameFiles)
+    // Right after the low-space question, before the kit is read: from
+    // there on every end of the run but an error closes the window, so
+    // nothing sets the pointer back.
+    if (step == RunStep::Measure)
         setCursor(Qt::WaitCursor);
 }
 

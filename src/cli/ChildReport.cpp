@@ -56,6 +56,10 @@ void ChildReport::runStarted()
 void ChildReport::stepEntered(RunStep entered)
 {
     step = entered;
+    // Told as soon as it is known: a child killed later sends no end, and
+    // the fleet still shows which instrument it was.
+    if (entered == RunStep::DriveCheck && runRecord && !runRecord->identity.isEmpty())
+        write(fleet::childline::identity(runRecord->identity));
     // The module step is announced per module, as its first file starts.
     if (entered != RunStep::Modules)
         write(fleet::childline::step(stepName(entered)));

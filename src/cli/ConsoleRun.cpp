@@ -131,8 +131,8 @@ int ConsoleRun::exec()
     }
     if (options.json)
         console.printLine(QString::fromUtf8(run->record().toJsonLine()));
-    if (options.dryRun)
-        return result.outcome == RunOutcome::Succeeded ? ExitUpgraded : ExitFailed;
+    // A dry run ends with the status the run would have: declined at a
+    // question is 3 there too.
     return ExitStatusOf(result.outcome);
 }
 

@@ -69,6 +69,22 @@ QString fleetTable(const QList<InstrumentState> &states)
     return text;
 }
 
+QString joinDetail(const QString &what, const QString &detail)
+{
+    if (detail.isEmpty())
+        return what;
+    const QString trimmed = what.trimmed();
+    if (trimmed.isEmpty())
+        return detail;
+    if (!trimmed.endsWith(u'.') && !trimmed.endsWith(u'!') && !trimmed.endsWith(u'?'))
+        return what + QStringLiteral(": ") + detail;
+    QString sentence = detail;
+    sentence[0] = sentence[0].toUpper();
+    if (!sentence.endsWith(u'.') && !sentence.endsWith(u'!') && !sentence.endsWith(u'?'))
+        sentence += u'.';
+    return trimmed + u' ' + sentence;
+}
+
 int fleetExitStatus(const QList<InstrumentState> &states)
 {
     bool declined = false;

@@ -35,6 +35,10 @@ inline constexpr QLatin1String ChildExit{"childExit"};
 // seconds, message.
 [[nodiscard]] QString fleetTable(const QList<InstrumentState> &states);
 
+// A message and what more is known of it, as one text: "what: detail", or,
+// when `what` already ends a sentence, "What. Detail." as a second one.
+[[nodiscard]] QString joinDetail(const QString &what, const QString &detail);
+
 // 0 when every instrument succeeded, 1 when any failed or was stopped,
 // 3 when none failed but some declined.
 [[nodiscard]] int fleetExitStatus(const QList<InstrumentState> &states);

@@ -280,7 +280,7 @@ void FleetRun::settle(int index)
     const QString recordedMessage = record.value(recordkey::Message).toString();
     const QString lastError = child.lastErrorLine;
     auto withDetail = [](const QString &what, const QString &detail) {
-        return detail.isEmpty() ? what : what + QStringLiteral(": ") + detail;
+        return joinDetail(what, detail);
     };
 
     if (!child.startError.isEmpty()) {

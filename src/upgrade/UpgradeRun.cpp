@@ -62,6 +62,10 @@ QString stepName(RunStep step)
 
 } // namespace
 
+const QString UpgradeRun::NothingSentText =
+    QStringLiteral("Nothing from the kit was sent: it holds no file to copy "
+                   "(a module's SIGNAL folder goes only when its box is ticked).");
+
 // Marks a run as under way for its whole length, on every way out.
 class UpgradeRun::Scope
 {
@@ -158,6 +162,8 @@ RunResult UpgradeRun::performRun(const QString &address)
     // press Copy again.
     if (!link.Connect(address))
         return ended(RunOutcome::Failed, lastBoxText, true);
+    // Known from here on, also to a view that outlives a run cut short.
+    runRecord.identity = QString::fromLatin1(link.IdentityReply).trimmed();
     throwIfStopRequested();
 
     enter(RunStep::DriveCheck);
@@ -173,60 +179,58 @@ RunResult UpgradeRun::performRun(const QString &address)
     runRecord.freeSpace = freeBytes;
     const bool spaceMatters = std::any_of(upgrade::LowSpaceModules.cbegin(), upgrade::LowSpaceModules.cend(),
                                           [this](const QString &name) { return catalogue.box(name).ticked; });
+    bool lowSpaceAnswered = false;
     if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters) {
         enter(RunStep::LowSpace);
-        if (mode == RunMode::DryRun) {
-            memo(QStringLiteral("Little space left: the run would ask whether to go on."));
-        } else if (!ConfirmLowSpace()) {
+        // A dry run asks too: its answer decides what the kit holds, and a
+        // No ends the dry run as it would end the run.
+        if (!ConfirmLowSpace()) {
             throwIfStopRequested();
             link.Disconnect();
             return ended(RunOutcome::Declined, QStringLiteral("Declined at the low-space question."));
         }
         throwIfStopRequested();
+        lowSpaceAnswered = true;
     }
 
     // The whole kit is checked before the first write: a file that can't be
     // read halfway through would otherwise fail the run after the files
-    // before it had replaced the instrument's.
+    // before it had replaced the instrument's. The view shows the pointer
+    // busy from here on.
     enter(RunStep::Measure);
     if (!checkKit())
         return failAndClose(upgrade::DownloadFailedText);
     throwIfStopRequested();
     totalBytes = kitPlan.totalBytes;
-    fileCount = kitPlan.files.size();
-    if (static_cast<quint64>(totalBytes) > static_cast<quint64>(freeBytes)) {
-        if (mode == RunMode::DryRun) {
-            memo(QStringLiteral("The kit's %1 bytes exceed the %2 bytes free: the run would ask whether to go on.")
-                     .arg(totalBytes)
-                     .arg(freeBytes));
-        } else if (!ConfirmSpace(totalBytes, freeBytes)) {
-            throwIfStopRequested();
-            link.Disconnect();
-            return ended(RunOutcome::Declined, QStringLiteral("Declined at the space question."));
-        }
-        throwIfStopRequested();
-    }
-    if (mode == RunMode::DryRun) {
+    if (!SpaceAllowsCopy(freeBytes, lowSpaceAnswered)) {
         link.Disconnect();
-        return ended(RunOutcome::Succeeded, QStringLiteral("Dry run: the upgrade would go ahead; nothing was written."));
+        return ended(RunOutcome::Declined, QStringLiteral("Declined at the space question."));
     }
+    if (mode == RunMode::DryRun)
+        return endDryRun();
 
     enter(RunStep::NameFiles);
     if (!MakeNameFiles())
         return failAndClose(upgrade::NameFilesFailedText);
+    const qint64 nameFilesSent = filesCopied;
 
     link.NMFTP->SetTransferType(upgrade::TransferImage);
     throwIfStopRequested();
 
-    // Each phase is entered when it has a file to send; the system files'
-    // phase follows whenever the kit holds any file.
+    // Each phase is entered by what its trees hold, whatever is sent: the
+    // files below target (every module's, SIGNAL folders and uncatalogued
+    // folders included), then those of both trees. So a kit whose module
+    // files are all in unticked SIGNAL folders still makes its module
+    // folders. The bar follows the bytes the kit check planned to send.
+    fileCount = 0;
+    totalBytes = 0;
     const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
-    const bool filesInModules = std::any_of(kitPlan.files.cbegin(), kitPlan.files.cend(),
-                                            [](const upgrade::PlannedFile &file) { return file.module >= 0; });
-    const qint64 filesInBoth = kitPlan.files.size();
+    const qint64 filesInTarget = MeasureFolder(localFolder(upgrade::LocalModuleRoot));
+    const qint64 filesInBoth = MeasureFolder(systemFiles);
+    totalBytes = kitPlan.totalBytes;
     reportProgress(QString(), 0);
 
-    if (filesInModules) {
+    if (filesInTarget != 0) {
         enter(RunStep::Modules);
         memo(QStringLiteral("Copying ALL modules ..."));
         // The count is read again before each module: nothing may change the
@@ -248,6 +252,8 @@ RunResult UpgradeRun::performRun(const QString &address)
     }
 
     enter(RunStep::Finish);
+    if (filesCopied == nameFilesSent)
+        memo(NothingSentText);
     memo(QStringLiteral("Copy completed!"));
     barPosition = 100;
     reportProgress(QString(), 0);
@@ -255,6 +261,23 @@ RunResult UpgradeRun::performRun(const QString &address)
     throwIfStopRequested();
     link.Disconnect();
     return ended(RunOutcome::Succeeded, upgrade::SuccessText);
+}
+
+RunResult UpgradeRun::endDryRun()
+{
+    // The run never makes "/F0:/SYSTEM": the NAME files (with any module
+    // catalogued) and the system files need it there, so a dry run ends
+    // where the run would fail, with the same box.
+    const bool systemFilesSent = std::any_of(kitPlan.files.cbegin(), kitPlan.files.cend(),
+                                             [](const upgrade::PlannedFile &file) { return file.module < 0; });
+    if ((catalogue.size() > 0 || systemFilesSent) && !link.ChangeDirectory(upgrade::SystemFolder)) {
+        throwIfStopRequested();
+        memo(QStringLiteral("Dry run: \"%1\" can't be entered, so the run would end here.").arg(upgrade::SystemFolder));
+        return failAndClose(catalogue.size() > 0 ? upgrade::NameFilesFailedText : upgrade::DownloadFailedText);
+    }
+    throwIfStopRequested();
+    link.Disconnect();
+    return ended(RunOutcome::Succeeded, QStringLiteral("Dry run: the upgrade would go ahead; nothing was written."));
 }
 
 bool UpgradeRun::checkKit()

@@ -60,15 +60,24 @@ public:
     // The run's steps, callable on their own for a link that is connected.
     // Adds the files and bytes below `folder` to the counters; returns
     // `fileCount` afterwards. A folder below it that can't be listed gets a
-    // memo line and sets foldersUnlisted, which ends the run before the copy.
+    // memo line and sets foldersUnlisted; the kit check has already ended
+    // the run for any such folder that holds something to send.
     qint64 MeasureFolder(const QString &folder);
     bool foldersUnlisted = false;
     // Asks whether to go on with little space left; false when the operator
     // answered No. On Yes locks the KRN3 and PRZ53 boxes ticked.
     [[nodiscard]] bool ConfirmLowSpace();
-    // Asks whether to send more bytes than the instrument reports free;
-    // false when the operator answered No.
-    [[nodiscard]] bool ConfirmSpace(qint64 sendBytes, qint64 freeBytes);
+    // Asks whether to go on when the upgrade needs more new space than the
+    // instrument reports free; false when the operator answered No.
+    [[nodiscard]] bool ConfirmSpace(qint64 needBytes, qint64 freeBytes);
+    // The checked kit against `freeBytes`: false only when the operator
+    // declined. The need is the bytes to send less those of the instrument
+    // files they replace, read only when the bytes to send exceed the free
+    // space. No question after a Yes to the low-space one (a memo line
+    // instead), and none when the free space is negative, which says nothing.
+    [[nodiscard]] bool SpaceAllowsCopy(qint64 freeBytes, bool lowSpaceAnswered);
+    // The memo line of a run that sent no file of the kit.
+    static const QString NothingSentText;
     // Copies one module's tree to "/F0:/" + its name.
     [[nodiscard]] bool CopyModule(ModuleEntry &entry);
     // Copies everything below `localFolder` into the existing instrument folder.
@@ -97,6 +106,8 @@ private:
     [[nodiscard]] RunResult performRun(const QString &address);
     [[nodiscard]] RunResult ended(RunOutcome outcome, const QString &message, bool mayRetry = false) const;
     [[nodiscard]] RunResult failAndClose(const QString &text);
+    // A dry run's end, once the kit and the space are checked.
+    [[nodiscard]] RunResult endDryRun();
     void enter(RunStep step);
     void memo(const QString &line);
     int showBox(const QString &text, const QString &caption, int flags);

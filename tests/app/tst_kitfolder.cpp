@@ -34,6 +34,11 @@ private slots:
         QTest::newRow("argument that is no folder") << both << "missing" << QStringList{} << Outcome::Error << "" << 0 << plain;
         QTest::newRow("kit beside the program") << both << "" << QStringList{} << Outcome::BesideProgram << "" << 0 << plain;
         QTest::newRow("TARGET in capitals beside") << QStringList{"prog/TARGET/"} << "" << QStringList{} << Outcome::BesideProgram << "" << 0 << plain;
+        // Any one of the three kit entries alone is a kit.
+        QTest::newRow("mainframe alone beside") << QStringList{"prog/mainframe/"} << "" << QStringList{} << Outcome::BesideProgram << "" << 0 << plain;
+        QTest::newRow("VXUPGRADE.INI alone beside") << QStringList{"prog/VXUPGRADE.INI"} << "" << QStringList{} << Outcome::BesideProgram << "" << 0 << plain;
+        QTest::newRow("a folder named vxUpgrade.ini is none") << QStringList{"prog/vxUpgrade.ini/", "kit/MainFrame/"} << "" << QStringList{"kit"} << Outcome::Elsewhere << "kit" << 1 << "VX900 Upgrade - kit";
+        QTest::newRow("chosen folder with only the INI file") << QStringList{"prog/", "kit/vxUpgrade.ini"} << "" << QStringList{"kit"} << Outcome::Elsewhere << "kit" << 1 << "VX900 Upgrade - kit";
         QTest::newRow("no target beside: kit chosen") << noKitBeside << "" << QStringList{"kit"} << Outcome::Elsewhere << "kit" << 1 << "VX900 Upgrade - kit";
         QTest::newRow("a file named target is none") << QStringList{"prog/target", "kit/target/"} << "" << QStringList{"kit"} << Outcome::Elsewhere << "kit" << 1 << "VX900 Upgrade - kit";
         QTest::newRow("Cancel quits") << noKitBeside << "" << QStringList{""} << Outcome::Quit << "" << 1 << plain;

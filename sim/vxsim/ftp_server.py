@@ -412,9 +412,13 @@ def _applies(fault, number):
 def make_ftp_server(host, port, instrument, journal, precise_timers=False):
     authorizer = DummyAuthorizer()
     # e: CWD, l: listings, r: RETR, m: MKD, w: STOR; no deleting or renaming.
-    authorizer.add_user(USER, PASSWORD, instrument.drive.base, perm="elrmw")
+    # --refuse-login: the tool's fixed password is not this one, so PASS gets 530.
+    password = PASSWORD + "-refused" if instrument.faults.refuse_login else PASSWORD
+    authorizer.add_user(USER, password, instrument.drive.base, perm="elrmw")
     handler = type("VX900FTPHandler", (SimFTPHandler,), {
         "authorizer": authorizer,
+        # The refusal comes at once: tests must not wait for it.
+        "auth_failed_timeout": 0,
         "instrument": instrument,
         "journal": journal,
         "counter": [0],

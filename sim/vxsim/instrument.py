@@ -27,6 +27,7 @@ class Faults:
     stor_refuse: Optional[Tuple[int, Optional[int]]] = None
     stor_short: Optional[Tuple[int, Optional[int]]] = None  # (bytes short, nth)
     no_size: bool = False
+    refuse_login: bool = False
     drop_after_files: Optional[int] = None
     no_data_connection: bool = False
     reply_delay: float = 0.0

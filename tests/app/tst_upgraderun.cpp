@@ -12,6 +12,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +61,12 @@ bool sameBytes(const SimInstrument &sim, const ProgramFolder &folder, const QStr
 qsizetype indexOf(const QStringList &lines, const QString &line, qsizetype from = 0)
 {
     return lines.indexOf(line, from);
+}
+
+// Boxes of the run's own space question.
+bool isSpaceQuestion(const QString &text)
+{
+    return text.startsWith(QLatin1String("The upgrade needs "));
 }
 
 // The window after a run that ended by closing it.
@@ -243,6 +253,174 @@ private slots:
         QCOMPARE(sim.files().contains("PRZ53/SIGNAL/p"), false);
         QTEST(sim.files().contains("KRN3/SIGNAL/k"), "krnSignalCopied");
         QVERIFY(closedForGood(*window));
+    }
+
+    // The phases are entered by the files the trees hold, sent or not: with
+    // only unticked SIGNAL files every module folder is still made.
+    void phasesFollowTheMeasuredTrees_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("memo");
+        const QString nothingSent = "Nothing from the kit was sent: it holds no file to copy "
+                                    "(a module's SIGNAL folder goes only when its box is ticked).";
+        QTest::newRow("only unticked SIGNAL files")
+            << QStringList{"target/KRN3/SIGNAL/k", "target/LPS3/SIGNAL/l"}
+            << QStringList{"Connecting VX900 ...", "Copying ALL modules ...", "** KRN3", "** LPS3", "",
+                           "Copying System files ...", nothingSent, "Copy completed!"};
+        QTest::newRow("no file at all")
+            << QStringList{} << QStringList{"Connecting VX900 ...", nothingSent, "Copy completed!"};
+    }
+
+    void phasesFollowTheMeasuredTrees()
+    {
+        QFETCH(QStringList, files);
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}});
+        auto window = windowOn(sim, folder, files);
+        BoxLog boxes;
+        pressCopy(*window);
+
+        QCOMPARE(boxes.texts(), QStringList{SuccessText});
+        QTEST(memoLines(controls(*window).mmStatus), "memo");
+        QCOMPARE(sim.files(), (QStringList{"SYSTEM/MID3/NAME", "SYSTEM/MID5/NAME"}));
+        const QStringList made = sim.sent("cmd").filter("MDIR");
+        QCOMPARE(made.filter("\"KRN3\"").size() + made.filter("\"LPS3\"").size(), files.isEmpty() ? 0 : 2);
+        QCOMPARE(controls(*window).ProgressBar->value(), 100);
+    }
+
+    // A box ticked while an earlier module is being copied counts for the
+    // modules not yet copied.
+    void boxTickedDuringTheCopy()
+    {
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}});
+        auto window = windowOn(sim, folder, {"target/KRN3/k1", "target/KRN3/k2", "target/KRN3/SIGNAL/ks",
+                                        "target/LPS3/l", "target/LPS3/SIGNAL/ls"});
+        QCheckBox *lps3 = controls(*window).cbLPS3;
+        QVERIFY(lps3->isEnabled() && !lps3->isChecked());
+        connect(controls(*window).ProgressBar, &QProgressBar::valueChanged, window.get(), [&] {
+            if (!lps3->isChecked() && !sim.files().contains("LPS3/l"))
+                lps3->click();
+        });
+        BoxLog boxes;
+        pressCopy(*window);
+
+        QCOMPARE(boxes.texts(), QStringList{SuccessText});
+        QCOMPARE(sim.files(), (QStringList{"KRN3/k1", "KRN3/k2", "LPS3/SIGNAL/ls", "LPS3/l", "SYSTEM/MID3/NAME",
+                                           "SYSTEM/MID5/NAME"}));
+        QVERIFY(sameBytes(sim, folder, sim.files()));
+    }
+
+    // A log-in refused inside a run: the FTP client's error, with the
+    // server's reply, ends it; nothing else is asked, the window stays open.
+    void refusedLoginEndsTheRunWithTheWindowOpen()
+    {
+        SimInstrument sim({"--refuse-login"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        auto window = windowOn(sim, folder, {"target/KRN3/k"});
+        BoxLog boxes;
+        pressCopy(*window);
+
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY2(boxes.texts()[0].contains("530"), qPrintable(boxes.texts()[0]));
+        QCOMPARE(memoLines(controls(*window).mmStatus), QStringList{"Connecting VX900 ..."});
+        QVERIFY(!sim.sent("cmd").contains("*IDN?"));
+        QVERIFY(sim.sent("ftp").filter("STOR").isEmpty());
+        QVERIFY(window->isVisible() && window->linkForm && window->moduleList);
+        QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(controls(*window).btnCopy->isEnabled());
+    }
+
+    // The low-space question as before; the run's own question only when the
+    // bytes to send, less the instrument files they replace, exceed the free
+    // space, and never after a Yes to the low-space question.
+    void spaceCheck_data()
+    {
+        QTest::addColumn<QString>("free");
+        QTest::addColumn<bool>("qmxTicked");
+        QTest::addColumn<int>("kitBytes"); // of target/KRN3/k; QMX53's signal adds 1000
+        QTest::addColumn<bool>("rerun");   // the drive already holds the kit's files
+        QTest::addColumn<bool>("lowSpaceAsked");
+        QTest::addColumn<bool>("spaceAsked");
+        QTest::addColumn<QString>("memoFragment"); // "" for none
+
+        const int small = 10000, big = 5000000;
+        const QString asAnswered = "going on, as answered";
+        QTest::newRow("4718592, ticked, small kit") << "4718592" << true << small << false << false << false << "";
+        QTest::newRow("4718591, ticked, small kit") << "4718591" << true << small << false << true << false << "";
+        QTest::newRow("4718592, unticked, small kit") << "4718592" << false << small << false << false << false << "";
+        QTest::newRow("4718591, unticked, small kit") << "4718591" << false << small << false << false << false << "";
+        QTest::newRow("4718591, ticked, small kit, rerun") << "4718591" << true << small << true << true << false << "";
+        QTest::newRow("4718591, unticked, big kit, rerun") << "4718591" << false << big << true << false << false << "";
+        QTest::newRow("4718591, ticked, big kit, rerun") << "4718591" << true << big << true << true << false << "";
+        QTest::newRow("4718592, ticked, big kit") << "4718592" << true << big << false << false << true << "";
+        QTest::newRow("4718591, unticked, big kit") << "4718591" << false << big << false << false << true << "";
+        QTest::newRow("4718591, ticked, big kit: one line, no second question")
+            << "4718591" << true << big << false << true << false << asAnswered;
+        QTest::newRow("negative: unknown, no question")
+            << "-5" << true << big << false << false << false << "which says nothing";
+    }
+
+    void spaceCheck()
+    {
+        QFETCH(QString, free);
+        QFETCH(bool, qmxTicked);
+        QFETCH(int, kitBytes);
+        QFETCH(bool, rerun);
+        QTemporaryDir drive;
+        QVERIFY(drive.isValid());
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}, {6, "QMX53", 0}});
+        const QByteArray module = sampleBytes(kitBytes, 1), signal = sampleBytes(1000, 2);
+        folder.write("target/KRN3/k", module);
+        folder.write("target/QMX53/SIGNAL/q", signal);
+        if (rerun) {
+            QVERIFY(QDir(drive.path()).mkpath("F0:/KRN3") && QDir(drive.path()).mkpath("F0:/QMX53/SIGNAL"));
+            for (const auto &[path, bytes] : {std::pair{"F0:/KRN3/k", module}, std::pair{"F0:/QMX53/SIGNAL/q", signal}}) {
+                QFile file(drive.filePath(path));
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            }
+        }
+        SimInstrument sim({"--drive", drive.path(), "--free", free});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        auto window = windowOn(sim, folder, {});
+        if (qmxTicked)
+            controls(*window).cbQMX53->click();
+
+        BoxLog boxes;
+        QList<Qt::CursorShape> pointerAtQuestion;
+        boxes.whileShown = [&](const BoxLog::Box &box) {
+            if (box.flags == 36)
+                pointerAtQuestion.append(window->cursor().shape());
+        };
+        pressCopy(*window);
+
+        const QStringList texts = boxes.texts();
+        QTEST(texts.contains(LowSpacePrompt), "lowSpaceAsked");
+        QTEST(std::any_of(texts.cbegin(), texts.cend(), isSpaceQuestion), "spaceAsked");
+        QCOMPARE(texts.last(), SuccessText);
+        // The low-space question comes before the pointer turns busy, the
+        // run's own after it, as the kit is read.
+        for (qsizetype i = 0, question = 0; i < texts.size(); ++i) {
+            if (boxes.shown[i].flags == 36)
+                QCOMPARE(pointerAtQuestion[question++], texts[i] == LowSpacePrompt ? Qt::ArrowCursor : Qt::WaitCursor);
+        }
+        QFETCH(QString, memoFragment);
+        const QStringList memo = memoLines(controls(*window).mmStatus);
+        for (const QString fragment : {"going on, as answered", "which says nothing"})
+            QCOMPARE(memo.filter(fragment).size(), fragment == memoFragment ? 1 : 0);
+        // The instrument's sizes are read only when the kit exceeds the free space.
+        const QStringList ftp = sim.sent("ftp");
+        const qsizetype firstSize = ftp.indexOf(QRegularExpression("SIZE .*"));
+        const bool beyondFree = !free.startsWith('-') && kitBytes + 1000 > free.toLongLong();
+        QCOMPARE(firstSize >= 0 && firstSize < ftp.indexOf("TYPE A"), beyondFree);
+        QCOMPARE(sim.file("/F0:/KRN3/k").size(), kitBytes);
     }
 
     void lowSpaceDeclinedWritesNothing()

@@ -143,6 +143,77 @@ private slots:
         QVERIFY(QJsonDocument::fromJson(history.out.first().toUtf8()).object().contains("dryRun"));
     }
 
+    // A dry run ends as the run would, up to its first write: a question
+    // that --no or the missing terminal declines is exit 3, a folder the
+    // run would fail on is exit 1; never a write.
+    void dryRunEndsAsTheRunWould_data()
+    {
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("systemFilesOnly");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("errFragment");
+
+        const QStringList lps3{"--signals", "LPS3"};
+        QTest::newRow("low space, --no") << QStringList{"--free", "4718591"} << lps3 + QStringList{"--no"} << false
+                                         << 3 << "answered No (--no)";
+        QTest::newRow("low space, no terminal")
+            << QStringList{"--free", "4718591"} << lps3 << false << 3 << "there is no terminal to ask on";
+        QTest::newRow("low space, --yes") << QStringList{"--free", "4718591"} << lps3 + QStringList{"--yes"} << false
+                                          << 0 << "answered Yes (--yes)";
+        QTest::newRow("kit beyond the free space, no terminal")
+            << QStringList{"--free", "100000"} << QStringList{} << false << 3 << "The upgrade needs 256537 bytes";
+        QTest::newRow("no SYSTEM folder for the NAME files")
+            << QStringList{"--no-system"} << QStringList{} << false << 1 << "Fail to make MID files !";
+        QTest::newRow("no SYSTEM folder for the system files")
+            << QStringList{"--no-system"} << QStringList{} << true << 1 << "Fail to download F/W !";
+        QTest::newRow("system files only") << QStringList{} << QStringList{} << true << 0 << "";
+    }
+
+    void dryRunEndsAsTheRunWould()
+    {
+        QFETCH(QStringList, simOptions);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, systemFilesOnly);
+        SimInstrument sim(simOptions);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        if (systemFilesOnly)
+            folder.write(QStringLiteral("MainFrame/vx900.bin"), sampleBytes(1000, 1));
+        else
+            writeTwoModules(folder);
+
+        const Finished dry = runCli(QStringList{"--ip", "127.0.0.1", "--dir", folder.path(), "--dry-run"} + arguments,
+                                    benchEnvironment(sim.ports()));
+        QTEST(dry.status, "status");
+        QFETCH(QString, errFragment);
+        QVERIFY2(dry.err.contains(errFragment), qPrintable(dry.err));
+        QVERIFY(sim.sent("ftp").filter("STOR ").isEmpty());
+        QVERIFY(sim.sent("cmd").filter("MDIR").isEmpty());
+    }
+
+    // A fleet's child tells the identity as soon as it has read it, so that
+    // a child killed later still shows which instrument it was on.
+    void fleetChildTellsTheIdentityBeforeTheChecks()
+    {
+        SimInstrument sim({"--latency", "20"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        writeTwoModules(folder);
+        QProcess child;
+        child.setProcessEnvironment(benchEnvironment(sim.ports()));
+        child.start(Program, {"--fleet-child", "--ip", "127.0.0.1", "--dir", folder.path(), "--yes"});
+        QVERIFY(child.waitForStarted(RunTimeoutMs));
+        QByteArray out;
+        const QByteArray checking = R"({"step":{"name":"checking"}})";
+        while (!out.contains(checking) && child.waitForReadyRead(RunTimeoutMs))
+            out += child.readAllStandardOutput();
+        child.kill();
+        QVERIFY(child.waitForFinished(RunTimeoutMs));
+        const qsizetype identity = out.indexOf(R"({"identity":"ALVO/BRECKMOOR,VX900,)");
+        QVERIFY2(identity >= 0 && identity < out.indexOf(checking), out.constData());
+    }
+
     void successPrintsTheMemoAndExitsZero()
     {
         SimInstrument sim;

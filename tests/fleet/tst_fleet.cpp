@@ -81,6 +81,8 @@ private slots:
     void jobsBound();
     void programMissing();
     void plainConsole();
+    void messageWithDetail_data();
+    void messageWithDetail();
 };
 
 void tst_Fleet::addressList_data()
@@ -355,6 +357,27 @@ void tst_Fleet::plainConsole()
     QCOMPARE(QJsonDocument::fromJson(records[0]).object().value("address").toString(), QStringLiteral("127.0.0.3"));
     QCOMPARE(QJsonDocument::fromJson(records[1]).object().value("outcome").toString(), QStringLiteral("stopped"));
     QVERIFY2(table.contains("127.0.0.2") && table.contains("stopped by the operator"), table.constData());
+}
+
+void tst_Fleet::messageWithDetail_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("joined");
+    QTest::newRow("no detail") << "Declined at the low-space question." << "" << "Declined at the low-space question.";
+    QTest::newRow("a sentence ends first")
+        << "Declined at the low-space question." << "no --yes given" << "Declined at the low-space question. No --yes given.";
+    QTest::newRow("a box's text, blank at its end") << "Fail to download F/W !\n\nVX900 file system might be full. "
+                                                    << "lost the link!" << "Fail to download F/W !\n\nVX900 file system might be full. Lost the link!";
+    QTest::newRow("no sentence yet") << "crashed (signal 9, Killed)" << "lost the link." << "crashed (signal 9, Killed): lost the link.";
+    QTest::newRow("nothing said") << "" << "no --yes given" << "no --yes given";
+}
+
+void tst_Fleet::messageWithDetail()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, detail);
+    QTEST(joinDetail(what, detail), "joined");
 }
 
 QTEST_GUILESS_MAIN(tst_Fleet)

@@ -13,7 +13,7 @@ class Console;
 
 // Answers the run's message boxes without a display: every box is printed to
 // standard error with its kind and text, an OK box is acknowledged at once,
-// and a Yes/No question (the low-space prompt is the run's only one) is
+// and a Yes/No question (the low-space or the space question) is
 // answered by --yes/--no, else on the terminal, else No.
 class ConsoleBoxes
 {

@@ -3,6 +3,7 @@
 // a QUIT that fails after a complete upload.
 #include "support/RunRig.h"
 
+#include "ftp/TNMFTP.h"
 #include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 
@@ -40,7 +41,7 @@ private slots:
             << way(Method::Catalogue) << "sent-not-verifiable";
         QTest::newRow("no MLSD, no SIZE, short store")
             << QStringList{"--no-mlsd", "--no-size", "--stor-keep", "100"} << "failed"
-            << "the instrument holds 100 bytes of /F0:/KRN3/k.bin, 6000 bytes were sent" << "failed";
+            << "the instrument holds 100 bytes of /F0:/KRN3/" << "";
         QTest::newRow("SIZE 550: missing") << QStringList{"--no-mlsd", "--size-reply", "550"} << "failed"
                                            << "has no file /F0:/" << "";
         QTest::newRow("SIZE 450: could not be checked") << QStringList{"--no-mlsd", "--size-reply", "450"}

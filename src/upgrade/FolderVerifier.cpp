@@ -29,16 +29,16 @@ QString FolderVerifier::methodText(Method method)
 {
     switch (method) {
     case Method::FtpListing:
-        return QStringLiteral("Verifying each folder by the FTP server's listing (MLSD) once its files are sent.");
+        return QStringLiteral("Verified each folder by the FTP server's listing (MLSD).");
     case Method::FtpSize:
-        return QStringLiteral("Verifying each file by its size on the FTP server (SIZE).");
+        return QStringLiteral("Verified each file by its size on the FTP server (SIZE).");
     case Method::Catalogue:
-        return QStringLiteral("The FTP server declines SIZE: verifying each folder by the instrument's catalogue.");
+        return QStringLiteral("The FTP server declines SIZE: verified each folder by the instrument's catalogue.");
     case Method::Nothing:
         break;
     }
-    return QStringLiteral("Neither the FTP server nor the instrument's catalogue can tell what was stored: "
-                          "the files are sent, not verifiable.");
+    return QStringLiteral("Neither the FTP server nor the instrument's catalogue could tell what was stored: "
+                          "the files were sent, not verifiable.");
 }
 
 void FolderVerifier::begin(const QStringList &plannedPaths)
@@ -47,8 +47,7 @@ void FolderVerifier::begin(const QStringList &plannedPaths)
     plannedLeft.clear();
     waitingFolders.clear();
     waiting.clear();
-    announced.clear();
-    methodLine.clear();
+    ways.clear();
     for (const QString &path : plannedPaths)
         ++plannedLeft[folderOf(path)];
 }
@@ -64,15 +63,16 @@ FolderVerifier::Method FolderVerifier::method()
 
 void FolderVerifier::used(Method how)
 {
-    if (announced.contains(how))
-        return;
-    announced.append(how);
-    methodLine = methodText(how);
+    if (!ways.contains(how))
+        ways.append(how);
 }
 
-QString FolderVerifier::takeMethodLine()
+QString FolderVerifier::summary() const
 {
-    return std::exchange(methodLine, QString());
+    QStringList texts;
+    for (const Method how : ways)
+        texts.append(methodText(how));
+    return texts.join(QLatin1Char(' '));
 }
 
 QList<UploadCheck> FolderVerifier::sent(const FileTransfer &file, bool textType)

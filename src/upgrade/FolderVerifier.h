@@ -36,9 +36,9 @@ public:
     [[nodiscard]] QList<UploadCheck> sent(const FileTransfer &file, bool textType);
     // The checks of every file still waiting for its folder.
     [[nodiscard]] QList<UploadCheck> settle();
-    // One memo line the first time the run's files are checked a new way;
-    // empty otherwise.
-    [[nodiscard]] QString takeMethodLine();
+    // One memo line saying which way the run's files were checked; empty
+    // when none was.
+    [[nodiscard]] QString summary() const;
 
     [[nodiscard]] static QString methodText(Method method);
 
@@ -62,6 +62,5 @@ private:
     QHash<QString, int> plannedLeft; // files still to come, per folder
     QStringList waitingFolders;      // in the order their first file was sent
     QHash<QString, QList<Waiting>> waiting;
-    QList<Method> announced;
-    QString methodLine;
+    QList<Method> ways; // in the order they were first used
 };

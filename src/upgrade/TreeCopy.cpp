@@ -122,8 +122,6 @@ void UpgradeRun::verifyUpload(const FileTransfer &file, bool measured)
 void UpgradeRun::takeVerdicts(const QList<UploadCheck> &checks)
 {
     throwIfStopRequested();
-    if (const QString line = verifier->takeMethodLine(); !line.isEmpty())
-        memo(line);
     for (const UploadCheck &check : checks) {
         if (check.failed()) {
             runRecord.setOutcome(check.remotePath, upgrade::FileOutcome::Failed);

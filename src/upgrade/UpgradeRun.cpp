@@ -255,6 +255,9 @@ RunResult UpgradeRun::performRun(const QString &address)
     }
 
     enter(RunStep::Finish);
+    // Once, how the files were found on the instrument.
+    if (const QString verified = verifier->summary(); !verified.isEmpty())
+        memo(verified);
     memo(QStringLiteral("Copy completed!"));
     barPosition = 100;
     reportProgress(QString(), 0);

@@ -19,9 +19,9 @@
 #
 # Profiles:
 #   loopback  the simulator as it is, on the loopback
-#   lan       the simulator with "--latency 0.5": every reply, and the opening
-#             of every active data connection, held back half a millisecond,
-#             as on a lab network where round trips, not bytes, set the pace
+#   lan       the simulator with "--latency 1": every reply, and the opening
+#             of every active data connection, held back a millisecond, as
+#             on a lab network where round trips, not bytes, set the pace
 #
 # The simulator runs with "--capacity unlimited": its capacity check walks the
 # whole drive for every STOR, which for 2,000 files would time the simulator
@@ -46,7 +46,10 @@
 # "lan-many ratio R" (the upgrade's median time divided by the median of the
 # faster of lftp and curl on that tree and profile, two decimals) and
 # "peak memory N MiB" (the largest resident set of vxupgrade-cli over all its
-# runs).
+# runs), then per tree and profile the upgrade's round trips per file:
+# commands it sent on both channels divided by the files stored, from the
+# simulator's transcript of one more, untimed run. The upgrade runs as a user
+# would, its verification on.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 python=/usr/bin/python3
@@ -126,9 +129,10 @@ wait_for_time_wait_to_drain() {
   done
 }
 
-start_simulator() { # drive folder, profile; sets sim_pid, cmd_port, ftp_port
+start_simulator() { # drive folder, profile[, transcript]; sets sim_pid, cmd_port, ftp_port
   local ready="$work/ready" profile=()
-  [[ $2 == lan ]] && profile=(--latency 0.5)
+  [[ $2 == lan ]] && profile=(--latency 1)
+  [[ -n ${3:-} ]] && profile+=(--log "$3")
   : >"$ready"
   "${in_ns[@]}" "$python" "$repo/sim/vx900sim" --host 127.0.0.1 --cmd-port 0 --ftp-port 0 --drive "$1" \
     --capacity unlimited --max-seconds 1800 "${profile[@]}" >"$ready" 2>"$work/sim.err" &
@@ -196,7 +200,9 @@ timed_run() { # profile tree tool round
   fi
   rm -rf "$drive"
   mkdir -p "$drive"
-  start_simulator "$drive" "$profile"
+  local transcript=""
+  [[ $4 == counted ]] && transcript="$work/transcript-$profile-$tree.jsonl"
+  start_simulator "$drive" "$profile" "$transcript"
 
   local command=()
   case "$tool" in
@@ -228,6 +234,9 @@ timed_run() { # profile tree tool round
   if ((use_namespaces)); then ip netns del "$namespace"; namespace=""; fi
   local key="$tree"
   [[ $profile == lan ]] && key="lan-$tree"
+  # The counted run writes a transcript, which slows the simulator: it is
+  # not timed.
+  [[ $4 == counted ]] && return 0
   printf '%s %s %s %s\n' "$key" "$tool" "$seconds" "$kib" >>"$results"
   printf '  %-9s round %d  %-13s %7.3f s\n' "$key" "$4" "$tool" "$seconds"
 }
@@ -240,6 +249,7 @@ for profile in loopback lan; do
         timed_run "$profile" "$tree" "$tool" "$round"
       done
     done
+    timed_run "$profile" "$tree" vxupgrade-cli counted
   done
 done
 
@@ -272,4 +282,16 @@ print()
 for key in keys:
     print("%s ratio %.2f" % (key, median[(key, "vxupgrade-cli")] / fastest[key]))
 print("peak memory %.1f MiB" % (peak / 1024))
+import json
+for key in keys:
+    profile = "lan" if key.startswith("lan-") else "loopback"
+    path = os.path.join(sys.argv[2], "transcript-%s-%s.jsonl" % (profile, key.rpartition("-")[2]))
+    commands = files = 0
+    for line in open(path):
+        entry = json.loads(line)
+        if entry.get("dir") == "in" and entry.get("chan") in ("cmd", "ftp"):
+            commands += 1
+        elif entry.get("text") == "stored":
+            files += 1
+    print("%s round trips per file %.2f (%d commands, %d files)" % (key, commands / max(files, 1), commands, files))
 PY

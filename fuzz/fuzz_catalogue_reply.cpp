@@ -1,5 +1,5 @@
-// The catalogue reply ("MMEM:CAT?"): its free-space field and the search for
-// a quoted name. The first byte gives the length of the name (0..31), the
+// The catalogue reply ("MMEM:CAT?"): its free-space field, the search for
+// a quoted name and the entries in either form. The first byte gives the length of the name (0..31), the
 // next bytes are the name, the rest is the reply.
 #include "FuzzInput.h"
 
@@ -86,6 +86,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(expected && *expected == free);
     } catch (const EConvertError &) {
         FUZZ_CHECK(!expected);
+    }
+
+    // The entries in either form: what was read, written again in the
+    // name-then-fields form, reads the same.
+    if (const std::optional<QList<CatalogueReply::Entry>> entries = CatalogueReply::Entries(reply)) {
+        QByteArray again = "0,0,";
+        bool writable = true;
+        for (const CatalogueReply::Entry &entry : *entries) {
+            FUZZ_CHECK(entry.size >= -1);
+            writable = writable && !entry.type.startsWith('"') && !entry.type.contains(',');
+            QByteArray name = entry.name;
+            name.replace('"', "\"\"");
+            again += (again.size() > 4 ? "," : "") + ('"' + name + '"') + ',' + entry.type + ','
+                + (entry.size >= 0 ? QByteArray::number(entry.size) : QByteArray());
+        }
+        if (writable) {
+            const std::optional<QList<CatalogueReply::Entry>> reread = CatalogueReply::Entries(again);
+            FUZZ_CHECK(reread && reread->size() == entries->size());
+            for (qsizetype i = 0; i < entries->size(); ++i) {
+                FUZZ_CHECK((*reread)[i].name == (*entries)[i].name);
+                FUZZ_CHECK((*reread)[i].size == (*entries)[i].size);
+            }
+        }
     }
     return 0;
 }

@@ -23,7 +23,8 @@ import socket
 import tempfile
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, proto_cmds
+from pyftpdlib.handlers import (ActiveDTP, BufferedIteratorProducer, DTPHandler, FTPHandler,
+                                proto_cmds)
 from pyftpdlib.ioloop import AsyncChat, Select
 from pyftpdlib.servers import FTPServer
 
@@ -273,7 +274,7 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         if self._in_dtp_queue is not None or self._out_dtp_queue is not None:
             self._connect_late_port()
 
-    def ftp_QUIT(self, line):
+    def _quit_in_time(self, line):
         delay = self.instrument.faults.quit_delay
         if delay <= 0:
             return super().ftp_QUIT(line)
@@ -300,15 +301,44 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         super().ftp_NLST(path)
         self._after_transfer_command()
 
-    def ftp_MLSD(self, path):
-        super().ftp_MLSD(path)
-        self._after_transfer_command()
-
     def ftp_SIZE(self, path):
-        if self.instrument.faults.no_size:
+        faults = self.instrument.faults
+        if faults.no_size:
             self.respond("502 Command not implemented.")
             return
+        if faults.size_reply is not None:
+            self.respond("%d SIZE not available." % faults.size_reply)
+            return
         super().ftp_SIZE(path)
+
+    def ftp_MLSD(self, path):
+        fault = self.instrument.faults.mlsd_fault
+        if fault is None or not self.fs.isdir(path):
+            return self._mlsd_then_connect(path)
+        try:
+            listing = self.run_as_current_user(self.fs.listdir, path)
+        except OSError as err:
+            self.respond("550 %s." % err.strerror)
+            return None
+        perms = self.authorizer.get_perms(self.username)
+        lines = self.fs.format_mlsx(path, listing, perms, self._current_facts)
+        producer = BufferedIteratorProducer(_faulty_listing(lines, *fault))
+        self.push_dtp_data(producer, isproducer=True, cmd="MLSD")
+        self._after_transfer_command()
+        return path
+
+    def _mlsd_then_connect(self, path):
+        result = super().ftp_MLSD(path)
+        self._after_transfer_command()
+        return result
+
+    def ftp_QUIT(self, line):
+        code = self.instrument.faults.quit_reply
+        if code is None:
+            return self._quit_in_time(line)
+        self.respond("%d Not logged out cleanly." % code)
+        self.close_when_done()
+        return None
 
     # --- writing ---------------------------------------------------------
 
@@ -386,6 +416,10 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         if short is not None and upload.written:
             upload.drop_tail(short)
             self.journal_event("stored short on purpose", path=upload.instrument_path)
+        keep = instrument.faults.stor_keep
+        if keep is not None and upload.written > keep:
+            upload.drop_tail(upload.written - keep)
+            self.journal_event("stored short on purpose", path=upload.instrument_path)
         try:
             upload.commit()
         except OSError as err:
@@ -397,6 +431,33 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         if limit is not None and instrument.files_stored >= limit:
             self._drop_due = True
         return ("226 Transfer complete.", logging.debug)
+
+
+def _faulty_listing(lines, kind, name):
+    """An MLSD listing as a faulty or hostile server sends it: a file left
+    out or given another size, a size no file has, a name with control
+    characters, or a line that never ends (cut off after 64 MiB)."""
+    if kind == "endless":
+        yield b"type=file;size=1; "
+        for _ in range(1024):
+            yield b"x" * 65536
+        return
+    if kind == "control":
+        yield b"type=file;size=3; evil\x1b]0;owned\x07name\r\n"
+    for line in lines:
+        facts, _, entry = line.rstrip(b"\r\n").partition(b" ")
+        chosen = b"type=file;" in facts and (name is None or entry == name.encode("utf-8"))
+        if chosen and kind == "omit":
+            continue
+        if chosen and kind in ("resize", "huge"):
+            fields = []
+            for fact in facts.split(b";"):
+                if fact.startswith(b"size="):
+                    size = int(fact[5:]) + 1 if kind == "resize" else 10 ** 30
+                    fact = b"size=%d" % size
+                fields.append(fact)
+            line = b";".join(fields) + b" " + entry + b"\r\n"
+        yield line
 
 
 def _applies(fault, number):
@@ -415,7 +476,12 @@ def make_ftp_server(host, port, instrument, journal, precise_timers=False):
     # --refuse-login: the tool's fixed password is not this one, so PASS gets 530.
     password = PASSWORD + "-refused" if instrument.faults.refuse_login else PASSWORD
     authorizer.add_user(USER, password, instrument.drive.base, perm="elrmw")
+    commands = _COMMANDS
+    if instrument.faults.no_mlsd:
+        # An older server: no machine listings, and FEAT says so.
+        commands = {k: v for k, v in _COMMANDS.items() if k not in ("MLSD", "MLST")}
     handler = type("VX900FTPHandler", (SimFTPHandler,), {
+        "proto_cmds": commands,
         "authorizer": authorizer,
         # The refusal comes at once: tests must not wait for it.
         "auth_failed_timeout": 0,

@@ -32,6 +32,12 @@ class Faults:
     no_data_connection: bool = False
     reply_delay: float = 0.0
     quit_delay: float = 0.0
+    size_reply: Optional[int] = None      # SIZE answered with this code
+    no_mlsd: bool = False                 # no MLST/MLSD (nor in FEAT)
+    stor_keep: Optional[int] = None       # every STOR keeps this many bytes, 226
+    mlsd_fault: Optional[Tuple[str, Optional[str]]] = None  # (kind, name)
+    quit_reply: Optional[int] = None      # QUIT answered with this code
+    catalogue_form: str = "plain"         # plain, scpi or names
     # Not a fault: the network between tool and instrument (--latency), in
     # seconds. Every reply, and the opening of an active data connection,
     # is held back this long.
@@ -219,5 +225,14 @@ class Instrument:
         except OSError as err:
             raise PathError(-250, "Mass storage error;" + err.strerror)
         return self._catalogue_head(used) + ",".join(
-            "%s,%s,%d" % (scpi_string(name), kind, size)
-            for name, kind, size in entries)
+            self._catalogue_entry(name, kind, size) for name, kind, size in entries)
+
+    def _catalogue_entry(self, name, kind, size):
+        form = self.faults.catalogue_form
+        if form == "scpi":
+            # The SCPI standard's form: one string per entry.
+            return scpi_string("%s,%s,%d" % (name, "DIR" if kind == "DIR" else "BIN", size))
+        if form == "names":
+            # An older firmware: the names alone.
+            return scpi_string(name)
+        return "%s,%s,%d" % (scpi_string(name), kind, size)

@@ -127,7 +127,9 @@ void ChildReport::runEnded(const RunResult &result)
         write(fleet::childline::identity(identity));
     // The error box the console view shows after the run, told before the
     // record, which must come last.
-    if (result.raised)
+    if (!result.note.isEmpty())
+        memoLine(result.note);
+    else if (result.raised)
         write(fleet::childline::box(QStringLiteral("error"), platform::ErrorCaption(), result.message));
     // The run has put itself on record before it tells its end.
     write(fleet::childline::record(runRecord ? runRecord->toJson() : QJsonObject{}));

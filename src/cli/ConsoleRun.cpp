@@ -119,7 +119,12 @@ int ConsoleRun::exec()
         progressTimer->stop();
     console.clearProgress();
 
-    if (result.raised && !child) {
+    if (!result.note.isEmpty()) {
+        // The upgrade is complete; what went wrong after it is one line
+        // (a fleet child has told it before its record).
+        if (!child)
+            memoLine(result.note);
+    } else if (result.raised && !child) {
         // As the window shows it: the application's error box.
         platform::ShowErrorMessage(result.message);
     }

@@ -38,7 +38,7 @@ struct TSizeReply
     enum class Kind {
         Size,           // 213 with a size
         NotFound,       // 550: no such file (or none the server will size)
-        NotImplemented, // 500, 502 or 504: the server has no SIZE
+        NotImplemented, // 500, 501, 502 or 504: the server declines SIZE as a command
         Failed,         // any other reply, or a 213 without a number
     };
     Kind kind = Kind::Failed;

@@ -36,6 +36,7 @@ TSizeReply TNMFTP::FileSize(const QString &remoteFile)
         result.kind = TSizeReply::Kind::NotFound;
         break;
     case 500:
+    case 501:
     case 502:
     case 504:
         result.kind = TSizeReply::Kind::NotImplemented;

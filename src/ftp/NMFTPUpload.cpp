@@ -1,6 +1,7 @@
 // The upload of TNMFTP: one local file over a data connection of its own.
 #include "TNMFTP.h"
 
+#include "DataConnectionScope.h"
 #include "ESockError.h"
 #include "FTPException.h"
 #include "FtpReply.h"
@@ -11,33 +12,6 @@
 
 #include <utility>
 
-namespace {
-
-// Leaves the data connection and the transfer lock however the upload ends.
-class UploadRelease
-{
-public:
-    explicit UploadRelease(TNMFTP *ftp)
-        : ftp(ftp)
-    {
-        ftp->TransferLock.lock();
-    }
-    ~UploadRelease()
-    {
-        if (!ftp)
-            return; // destroyed by a handler while the upload waited
-        delete ftp->DataSocket;
-        ftp->DataSocket = nullptr;
-        ftp->TransferLock.unlock();
-    }
-    UploadRelease(const UploadRelease &) = delete;
-    UploadRelease &operator=(const UploadRelease &) = delete;
-
-private:
-    QPointer<TNMFTP> ftp;
-};
-
-} // namespace
 
 void TNMFTP::Upload(const QString &localFile, const QString &remoteFile)
 {
@@ -69,6 +43,33 @@ void TNMFTP::RefuseUpload(const QString &replyLine)
         throw FTPException(replyLine);
 }
 
+std::optional<QString> TNMFTP::OpenDataRoute()
+{
+    if (Passive) {
+        const QString reply = Transaction(QStringLiteral("PASV"));
+        if (ReplyCode >= 500)
+            return reply;
+        DataSocket->Port = FtpReply::PassivePort(reply);
+        DataSocket->Host = Host;
+        DataSocket->Connect();
+    } else {
+        DataSocket->Port = 0;
+        DataSocket->Listen(true);
+        const QString reply = Transaction(QStringLiteral("PORT ") + PortAddress() + DataSocket->PortNumberText());
+        if (ReplyCode > 300 && ReplyCode < 600)
+            return reply;
+    }
+    return std::nullopt;
+}
+
+void TNMFTP::AcceptDataConnection()
+{
+    // Only the server may bring the data connection: anyone else on the
+    // network could otherwise take the file or feed a listing.
+    DataSocket->AcceptFrom = RemoteAddress();
+    DataSocket->ReplaceSocket(DataSocket->Accept());
+}
+
 void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bool &done)
 {
     const QString storedName = remoteFile.isEmpty() ? QFileInfo(localFile).fileName() : remoteFile;
@@ -79,7 +80,7 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
     if (DataSocket)
         throw FTPException(QStringLiteral("An upload is already running on this connection"));
 
-    UploadRelease release(this);
+    DataConnectionScope release(this);
     if (DataAvailable())
         (void)Read(0);
     DataSocket = new TPowersock(this);
@@ -93,20 +94,8 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
     if (OnPacketSent)
         DataSocket->OnPacketSent = OnPacketSent;
 
-    if (Passive) {
-        const QString reply = Transaction(QStringLiteral("PASV"));
-        if (ReplyCode >= 500)
-            return RefuseUpload(reply);
-        DataSocket->Port = FtpReply::PassivePort(reply);
-        DataSocket->Host = Host;
-        DataSocket->Connect();
-    } else {
-        DataSocket->Port = 0;
-        DataSocket->Listen(true);
-        const QString reply = Transaction(QStringLiteral("PORT ") + PortAddress() + DataSocket->PortNumberText());
-        if (ReplyCode > 300 && ReplyCode < 600)
-            return RefuseUpload(reply);
-    }
+    if (const std::optional<QString> refusal = OpenDataRoute())
+        return RefuseUpload(*refusal);
 
     StatusMessage(1, QStringLiteral("STOR ") + (remoteFile.isEmpty() ? localFile : remoteFile));
     const QString storReply = Transaction(QStringLiteral("STOR ") + storedName);
@@ -132,10 +121,7 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
         }
     };
     if (!Passive) {
-        // Only the server may bring the data connection: anyone else on the
-        // network could otherwise take the file.
-        DataSocket->AcceptFrom = RemoteAddress();
-        closingOnDataTimeOut([this] { DataSocket->ReplaceSocket(DataSocket->Accept()); });
+        closingOnDataTimeOut([this] { AcceptDataConnection(); });
     }
     if (OnTransactionStart)
         OnTransactionStart(this);

@@ -128,7 +128,7 @@ void TNMFTP::ReadReplyLines(const QString &firstLine)
     ReadReplyRest(firstLine.toUtf8(), ReplyDeadline());
 }
 
-void TNMFTP::ReadReplyRest(const QByteArray &firstLine, const QDeadlineTimer &deadline)
+void TNMFTP::ReadReplyRest(const QByteArray &firstLine, const QDeadlineTimer &deadline, QList<QByteArray> *lines)
 {
     QPointer<TNMFTP> self(this);
     try {
@@ -139,6 +139,8 @@ void TNMFTP::ReadReplyRest(const QByteArray &firstLine, const QDeadlineTimer &de
                 break; // closed in the middle of a reply: the reply ends there
             StatusMessage(1, QString::fromUtf8(next));
             reply.Add(next);
+            if (lines)
+                lines->append(next);
         }
     } catch (const FTPException &) {
         // The rest of the reply is still on its way and would be taken for

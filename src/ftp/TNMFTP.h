@@ -1,10 +1,13 @@
 #pragma once
 
+#include "FtpListing.h"
 #include "FtpTypes.h"
 #include "TPowersock.h"
 
 #include <QDeadlineTimer>
 #include <QRecursiveMutex>
+
+#include <optional>
 
 // The FTP client. Its own socket is the control connection; an upload opens
 // a separate data connection (a TPowersock child) in active (PORT) or passive
@@ -67,6 +70,14 @@ public:
     // result, never a notification: a server without SIZE is no failure of
     // the caller's. Socket errors and time-outs raise as for any command.
     [[nodiscard]] TSizeReply FileSize(const QString &remoteFile);
+    // Asks what the server offers (FEAT, RFC 2389). A server without FEAT
+    // offers nothing beyond the basic commands; the answer is the result,
+    // never a notification. Socket errors and time-outs raise.
+    [[nodiscard]] FtpListing::Features Features();
+    // Lists one folder with MLSD (RFC 3659) over a data connection of its
+    // own, within TimeOut and the bounds of FtpListing. A refusal or a
+    // listing that can't be trusted is the result, never a notification.
+    [[nodiscard]] FtpListing::Listing ListFolder(const QString &remoteFolder);
     // Reads (and reports) the rest of a multi-line reply that began with
     // firstLine: all of it within TimeOut, and within the bounds of
     // FtpReply::Assembler (else FTPException, and the connection is closed).
@@ -84,11 +95,18 @@ private:
     // arrive by then, not each of its lines.
     [[nodiscard]] QDeadlineTimer ReplyDeadline() const;
     [[nodiscard]] QByteArray ReadControlLine(const QDeadlineTimer &deadline);
-    void ReadReplyRest(const QByteArray &firstLine, const QDeadlineTimer &deadline);
+    // `lines`, when given, receives every line after the first.
+    void ReadReplyRest(const QByteArray &firstLine, const QDeadlineTimer &deadline,
+                       QList<QByteArray> *lines = nullptr);
     // Runs a wait on the control connection; one that timed out closes it.
     template <typename Wait>
     auto ClosingOnTimeOut(Wait wait);
     [[noreturn]] void RefuseLogin(const QString &replyLine);
+    // Announces the data connection (PORT or PASV); the refusing reply line
+    // when the server will have none.
+    [[nodiscard]] std::optional<QString> OpenDataRoute();
+    void AcceptDataConnection();
+    void ReadListing(FtpListing::Listing &listing);
     void UploadSteps(const QString &localFile, const QString &remoteFile, bool &done);
     void RefuseUpload(const QString &replyLine);
 };

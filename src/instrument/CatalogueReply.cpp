@@ -83,3 +83,111 @@ bool ListsName(const QByteArray &reply, const QByteArray &name)
 }
 
 } // namespace CatalogueReply
+
+namespace CatalogueReply {
+namespace {
+
+// Reads the quoted string at `pos` (at its opening quote); moves past it.
+std::optional<QByteArray> quotedString(const QByteArray &text, qsizetype &pos)
+{
+    QByteArray value;
+    for (qsizetype i = pos + 1; i < text.size(); ++i) {
+        if (text[i] != '"') {
+            value += text[i];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == '"') {
+            value += '"';
+            ++i;
+            continue;
+        }
+        pos = i + 1;
+        return value;
+    }
+    return std::nullopt;
+}
+
+// An unquoted field up to the next comma (or the end); moves past the comma.
+QByteArray plainField(const QByteArray &text, qsizetype &pos)
+{
+    const qsizetype comma = text.indexOf(',', pos);
+    const QByteArray field = text.mid(pos, comma < 0 ? -1 : comma - pos).trimmed();
+    pos = comma < 0 ? text.size() : comma + 1;
+    return field;
+}
+
+qint64 sizeField(const QByteArray &text)
+{
+    const QByteArray digits = text.trimmed();
+    if (digits.isEmpty() || digits.size() > 18)
+        return -1;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return -1;
+    }
+    return digits.toLongLong();
+}
+
+void skipBlanks(const QByteArray &text, qsizetype &pos)
+{
+    while (pos < text.size() && text[pos] == ' ')
+        ++pos;
+}
+
+} // namespace
+
+std::optional<QList<Entry>> Entries(const QByteArray &reply)
+{
+    QByteArray text = reply;
+    while (text.endsWith('\n') || text.endsWith('\r'))
+        text.chop(1);
+    const qsizetype first = text.indexOf(',');
+    const qsizetype second = first < 0 ? -1 : text.indexOf(',', first + 1);
+    if (second < 0)
+        return std::nullopt;
+    QList<Entry> entries;
+    qsizetype pos = second + 1;
+    while (true) {
+        skipBlanks(text, pos);
+        if (pos >= text.size())
+            return entries;
+        if (text[pos] != '"')
+            return std::nullopt;
+        const std::optional<QByteArray> quoted = quotedString(text, pos);
+        if (!quoted)
+            return std::nullopt;
+        skipBlanks(text, pos);
+        Entry entry;
+        const bool more = pos < text.size() && text[pos] == ',';
+        qsizetype after = pos + 1;
+        skipBlanks(text, after);
+        if (more && after < text.size() && text[after] != '"') {
+            // "name",type,size
+            pos = after;
+            entry.name = *quoted;
+            entry.type = plainField(text, pos);
+            entry.size = sizeField(plainField(text, pos));
+        } else {
+            // "name,type,size": the name is what lies before the last two
+            // commas, so a name may hold commas of its own. A bare "name"
+            // carries no size.
+            const qsizetype sizeComma = quoted->lastIndexOf(',');
+            const qsizetype typeComma = sizeComma <= 0 ? -1 : quoted->lastIndexOf(',', sizeComma - 1);
+            if (typeComma < 0) {
+                entry.name = *quoted;
+            } else {
+                entry.name = quoted->left(typeComma);
+                entry.type = quoted->mid(typeComma + 1, sizeComma - typeComma - 1).trimmed();
+                entry.size = sizeField(quoted->mid(sizeComma + 1));
+            }
+            if (pos < text.size()) {
+                if (text[pos] != ',')
+                    return std::nullopt;
+                ++pos;
+            }
+        }
+        entries.append(entry);
+    }
+}
+
+} // namespace CatalogueReply

@@ -23,3 +23,26 @@ namespace CatalogueReply {
 [[nodiscard]] qint64 StrToInt64(const QByteArray &text);
 
 } // namespace CatalogueReply
+
+#include <QList>
+
+#include <optional>
+
+namespace CatalogueReply {
+
+// One entry of the catalogue reply's rest.
+struct Entry
+{
+    QByteArray name;
+    QByteArray type; // "FILE", "DIR", "ASC", "BIN"... as the instrument says
+    qint64 size = -1; // -1: the entry carries no size
+};
+
+// The entries after the free space, in either form an instrument uses:
+// the SCPI one, each entry one quoted string "name,type,size", or the name
+// alone in quotes followed by its type and size, "name",type,size. A
+// doubled quote inside quotes is one quote. Nothing when the rest follows
+// neither form: then nothing can be said about what the folder holds.
+[[nodiscard]] std::optional<QList<Entry>> Entries(const QByteArray &reply);
+
+} // namespace CatalogueReply

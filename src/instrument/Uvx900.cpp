@@ -79,6 +79,8 @@ bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
     sizeUnsupported = false;
+    features.reset();
+    mlsdDeclined = false;
     IdentityReply.clear();
     ClientSocket->Close();
     ClientSocket->Address = address;
@@ -219,8 +221,7 @@ QString UploadCheck::message() const
     case Verdict::Failed:
         break;
     }
-    return QStringLiteral("Upload failed: the instrument's FTP server did not tell the size of %1 (%2 bytes were "
-                          "sent; it answered \"%3\")")
+    return QStringLiteral("Upload failed: %1 could not be checked on the instrument (%2 bytes were sent): %3")
         .arg(path)
         .arg(localSize)
         .arg(reply);
@@ -232,7 +233,8 @@ UploadCheck TfrmVX900::VerifyUpload(const QString &remotePath, qint64 localSize)
     if (sizeUnsupported)
         return check;
     const TSizeReply answer = NMFTP->FileSize(remotePath);
-    check.reply = answer.replyLine.trimmed();
+    check.reply = QStringLiteral("the FTP server answered \"%1\" to SIZE")
+                      .arg(instrument::PrintablePath(answer.replyLine.trimmed()));
     switch (answer.kind) {
     case TSizeReply::Kind::NotImplemented:
         sizeUnsupported = true;
@@ -288,4 +290,85 @@ void TfrmVX900::NMFTPUnSupportedFunction(TCmdType Trans_Type)
 void TfrmVX900::NMFTPAuthenticationFailed(bool &)
 {
     showBox(QStringLiteral("Authentication Failed"), FtpCaption, ErrorBox);
+}
+
+const FtpListing::Entry *FolderListing::find(const QString &name) const
+{
+    for (const FtpListing::Entry &entry : entries) {
+        if (entry.name == name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+const FtpListing::Features &TfrmVX900::ServerFeatures()
+{
+    if (!features)
+        features = NMFTP->Features();
+    return *features;
+}
+
+FolderListing TfrmVX900::ListFolder(const QString &folder)
+{
+    if (!mlsdDeclined && ServerFeatures().mlsdSize) {
+        FolderListing listing = FtpFolderListing(folder);
+        if (listing.status != FolderListing::Status::Unavailable)
+            return listing;
+        // Named in FEAT but declined as a command: the catalogue from now on.
+        mlsdDeclined = true;
+    }
+    return CatalogueListing(folder);
+}
+
+FolderListing TfrmVX900::FtpFolderListing(const QString &folder)
+{
+    FolderListing result;
+    result.source = FolderListing::Source::FtpListing;
+    const QString path = instrument::PrintablePath(folder);
+    if (!instrument::FitsCommandLine(folder)) {
+        result.problem = QStringLiteral("%1 can't be listed by name").arg(path);
+        return result;
+    }
+    FtpListing::Listing listing = NMFTP->ListFolder(folder);
+    switch (listing.kind) {
+    case FtpListing::Listing::Kind::Listed:
+        result.status = FolderListing::Status::Listed;
+        result.entries = std::move(listing.entries);
+        return result;
+    case FtpListing::Listing::Kind::Malformed:
+        result.status = FolderListing::Status::Failed;
+        result.problem = QStringLiteral("the FTP listing of %1 can't be trusted: %2").arg(path, listing.problem);
+        return result;
+    case FtpListing::Listing::Kind::Refused:
+        break;
+    }
+    // 500 to 504: no MLSD after all. Anything else leaves the folder's
+    // content unknown when it must be known: the check could not be made.
+    const bool declined = listing.code >= 500 && listing.code <= 504;
+    result.status = declined ? FolderListing::Status::Unavailable : FolderListing::Status::Failed;
+    result.problem = QStringLiteral("the FTP server did not list %1 (it answered \"%2\")")
+                         .arg(path, instrument::PrintablePath(listing.replyLine));
+    return result;
+}
+
+FolderListing TfrmVX900::CatalogueListing(const QString &folder)
+{
+    FolderListing result;
+    const QString path = instrument::PrintablePath(folder);
+    if (!instrument::FitsCommandLine(folder)) {
+        result.problem = QStringLiteral("%1 can't be listed by name").arg(path);
+        return result;
+    }
+    SendCommand("MMEM:CAT? " + quoted(folder));
+    QByteArray reply;
+    ReadResponse(reply);
+    const std::optional<QList<CatalogueReply::Entry>> entries = CatalogueReply::Entries(reply);
+    if (!entries) {
+        result.problem = QStringLiteral("the instrument's catalogue of %1 could not be read").arg(path);
+        return result;
+    }
+    result.status = FolderListing::Status::Listed;
+    for (const CatalogueReply::Entry &entry : *entries)
+        result.entries.append({QString::fromUtf8(entry.name), entry.type.toUpper() == "DIR", entry.size});
+    return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpListing.h"
 #include "instrument/CommandReply.h"
 #include "instrument/InstrumentPorts.h"
 #include "platform/MessageBox.h"
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class TClientSocket;
 class TNMFTP;
@@ -19,16 +21,16 @@ struct UploadCheck
 {
     enum class Verdict {
         Verified,      // the stored size is the size sent
-        NotVerifiable, // the FTP server has no SIZE: nothing was compared
+        NotVerifiable, // nothing on the instrument could tell: nothing was compared
         Mismatch,      // a different size is stored
         Missing,       // the server has no such file
-        Failed,        // the server answered SIZE with something else
+        Failed,        // the check could not be made (a 4xx, a listing not to be trusted)
     };
     Verdict verdict = Verdict::Failed;
     QString remotePath;
     qint64 localSize = 0;
     qint64 remoteSize = -1; // with Verified and Mismatch
-    QString reply;          // the server's reply line, line end removed
+    QString reply;          // with Failed: why the check could not be made
 
     // The upload failed after all: the run must not go on as if it arrived.
     [[nodiscard]] bool failed() const
@@ -37,6 +39,27 @@ struct UploadCheck
     }
     // One line for the operator: the path and both sizes, or what went wrong.
     [[nodiscard]] QString message() const;
+};
+
+// What the instrument holds in one folder: names, sizes, which are folders.
+struct FolderListing
+{
+    enum class Source {
+        FtpListing, // the FTP server's MLSD
+        Catalogue,  // the instrument's own "MMEM:CAT?"
+    };
+    enum class Status {
+        Listed,      // entries holds the whole folder
+        Unavailable, // neither way can list it: nothing is known
+        Failed,      // the listing was refused or can't be trusted: see problem
+    };
+    Status status = Status::Unavailable;
+    Source source = Source::Catalogue;
+    QList<FtpListing::Entry> entries;
+    QString problem; // one line for the operator, with Failed and Unavailable
+
+    // The entry of that name, or null.
+    [[nodiscard]] const FtpListing::Entry *find(const QString &name) const;
 };
 
 // The instrument link: owns the command channel and the FTP client of one
@@ -88,6 +111,16 @@ public:
     // shown its box and throws.
     [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath);
 
+    // What the FTP server offers (FEAT), asked once per Connect.
+    [[nodiscard]] const FtpListing::Features &ServerFeatures();
+    // One folder's entries: by the FTP server's listing when it offers MLSD
+    // with sizes, else (or when it declines MLSD) by the instrument's
+    // catalogue. Unsafe paths are Unavailable, nothing sent.
+    [[nodiscard]] FolderListing ListFolder(const QString &folder);
+    // The same by one way only.
+    [[nodiscard]] FolderListing FtpFolderListing(const QString &folder);
+    [[nodiscard]] FolderListing CatalogueListing(const QString &folder);
+
     // Asks the FTP server for the size of the file just stored at
     // `remotePath` and compares it with `localSize`, the bytes meant to
     // arrive. The transfer type must be image. A failed check is notified
@@ -114,6 +147,8 @@ private:
 
     bool transfersAborted = false;
     bool sizeUnsupported = false;
+    std::optional<FtpListing::Features> features;
+    bool mlsdDeclined = false;
 
     // Reads one entry of the instrument's error queue: true when it is empty.
     [[nodiscard]] bool NoInstrumentError();

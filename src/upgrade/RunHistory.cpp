@@ -172,7 +172,7 @@ QJsonObject RunRecord::toJson() const
                                      {"sha256", QString::fromLatin1(file.sha256)},
                                      {"outcome", FileOutcomeName(file.outcome)}});
     }
-    return QJsonObject{
+    QJsonObject object{
         {"record", RecordFormat},
         {"started", isoTime(started)},
         {"ended", isoTime(ended)},
@@ -193,6 +193,9 @@ QJsonObject RunRecord::toJson() const
         {"seconds", seconds},
         {"dryRun", dryRun},
     };
+    if (!note.isEmpty())
+        object.insert("note", note);
+    return object;
 }
 
 QByteArray RunRecord::toJsonLine() const
@@ -231,6 +234,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.outcome = o.value("outcome").toString();
     r.step = o.value("step").toString();
     r.message = o.value("message").toString();
+    r.note = o.value("note").toString();
     r.bytes = qint64(o.value("bytes").toDouble());
     r.seconds = o.value("seconds").toDouble();
     r.dryRun = o.value("dryRun").toBool();

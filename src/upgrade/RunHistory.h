@@ -59,6 +59,7 @@ struct RunRecord
     QString outcome;      // "succeeded", "failed", "declined" or "stopped"
     QString step;         // the step the run ended in
     QString message;
+    QString note;         // with a success: what went wrong that did not stop it
     qint64 bytes = 0;     // bytes sent
     double seconds = 0;
     bool dryRun = false;

@@ -40,6 +40,9 @@ struct RunResult
     // catalogue is untouched, so the operator may correct the address and
     // run again. Every other end closes the link and ends the program.
     bool mayRetry = false;
+    // With a success: something the operator should know that did not stop
+    // the upgrade (the server did not close cleanly). One line.
+    QString note;
     QByteArray identity; // the instrument's "*IDN?" reply, when it was read
     qint64 filesCopied = 0; // NAME files included
     qint64 bytesCopied = 0; // of the measured trees

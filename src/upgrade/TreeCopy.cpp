@@ -6,6 +6,8 @@
 #include "instrument/Uvx900.h"
 #include "platform/LocalFolder.h"
 #include "platform/MessageBox.h"
+#include "ftp/FtpTypes.h"
+#include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
 
@@ -110,33 +112,31 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
 
 void UpgradeRun::verifyUpload(const FileTransfer &file, bool measured)
 {
-    UploadCheck check;
-    if (measured) {
-        check = link.VerifyUpload(file.instrumentPath, file.size);
-    } else {
-        // A NAME file goes in text type, whose stored size may differ from
-        // the local one by its line ends: the instrument's own catalogue
-        // vouches for it instead.
-        check = {UploadCheck::Verdict::Verified, file.instrumentPath, file.size, file.size, QString()};
-        const qsizetype slash = file.instrumentPath.lastIndexOf(QLatin1Char('/'));
-        if (!link.HasDirectory(file.instrumentPath.left(slash), file.instrumentPath.mid(slash + 1))) {
-            check.verdict = UploadCheck::Verdict::Missing;
-            showBox(QStringLiteral("Upload failed"), upgrade::Caption, platform::MB_ICONERROR);
-        }
-    }
+    // Sent; its verdict may wait for the listing of its folder.
+    runRecord.setOutcome(file.instrumentPath, upgrade::FileOutcome::SentNotVerifiable);
+    // A NAME file goes in text type, whose stored size may differ from the
+    // local one by its line ends: only its presence is checked.
+    takeVerdicts(verifier->sent(file, !measured));
+}
+
+void UpgradeRun::takeVerdicts(const QList<UploadCheck> &checks)
+{
     throwIfStopRequested();
-    if (check.failed()) {
-        runRecord.setOutcome(file.instrumentPath, upgrade::FileOutcome::Failed);
-        // The same way out as a transfer the server refused.
-        throw std::runtime_error(check.message().toStdString());
+    for (const UploadCheck &check : checks) {
+        if (check.failed()) {
+            runRecord.setOutcome(check.remotePath, upgrade::FileOutcome::Failed);
+            memo(check.message());
+            // The same way out as a transfer the server refused: the link's
+            // box, then the error that ends the run.
+            bool handled = false;
+            link.NMFTPFailure(handled, TCmdType::Upload);
+            throwIfStopRequested();
+            throw std::runtime_error(check.message().toStdString());
+        }
+        runRecord.setOutcome(check.remotePath, check.verdict == UploadCheck::Verdict::Verified
+                                                   ? upgrade::FileOutcome::SentVerified
+                                                   : upgrade::FileOutcome::SentNotVerifiable);
     }
-    if (check.verdict == UploadCheck::Verdict::NotVerifiable && !sizeNoticeShown) {
-        sizeNoticeShown = true;
-        memo(TfrmVX900::SizeNotImplementedText);
-    }
-    runRecord.setOutcome(file.instrumentPath, check.verdict == UploadCheck::Verdict::Verified
-                                                  ? upgrade::FileOutcome::SentVerified
-                                                  : upgrade::FileOutcome::SentNotVerifiable);
 }
 
 bool UpgradeRun::CopyModule(ModuleEntry &entry)
@@ -197,5 +197,10 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
         reportUnlistedFolder(failure);
         return WalkStep::Stop;
     });
-    return walker.walk(localRoot);
+    if (!walker.walk(localRoot))
+        return false;
+    // The folders whose listing waits for files the walk did not send (a
+    // box unticked during the copy) are checked before the tree counts as copied.
+    takeVerdicts(verifier->settle());
+    return true;
 }

@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "platform/UserAction.h"
 #include "upgrade/DigestCache.h"
+#include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/ModuleCatalogue.h"
 
@@ -89,6 +90,7 @@ UpgradeRun::UpgradeRun(TfrmVX900 &link, ModuleCatalogue &catalogue, QString exeD
     , catalogue(catalogue)
     , exeDir(std::move(exeDir))
     , observer(observer)
+    , verifier(std::make_unique<FolderVerifier>(link))
 {
     link.OnMessageBox = [this](const QString &text, const QString &caption, int flags) {
         return showBox(text, caption, flags);
@@ -118,7 +120,6 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     lastBoxText.clear();
     mode = runMode;
     kitPlan = upgrade::KitPlan();
-    sizeNoticeShown = false;
     runRecord = upgrade::RunRecord::begin();
     runRecord.address = address;
     runRecord.dryRun = mode == RunMode::DryRun;
@@ -201,6 +202,12 @@ RunResult UpgradeRun::performRun(const QString &address)
     if (!checkKit())
         return failAndClose(upgrade::DownloadFailedText);
     throwIfStopRequested();
+    {
+        QStringList planned;
+        for (const upgrade::PlannedFile &file : std::as_const(kitPlan.files))
+            planned.append(file.instrumentPath);
+        verifier->begin(planned);
+    }
     totalBytes = kitPlan.totalBytes;
     if (!SpaceAllowsCopy(freeBytes, lowSpaceAnswered)) {
         link.Disconnect();
@@ -254,12 +261,35 @@ RunResult UpgradeRun::performRun(const QString &address)
     enter(RunStep::Finish);
     if (filesCopied == nameFilesSent)
         memo(NothingSentText);
+    // Once, how the files were found on the instrument.
+    if (const QString verified = verifier->summary(); !verified.isEmpty())
+        memo(verified);
     memo(QStringLiteral("Copy completed!"));
     barPosition = 100;
     reportProgress(QString(), 0);
     showBox(upgrade::SuccessText, upgrade::Caption, platform::MB_ICONINFORMATION);
     throwIfStopRequested();
-    link.Disconnect();
+    return closeAfterSuccess();
+}
+
+RunResult UpgradeRun::closeAfterSuccess()
+{
+    // Every file is stored and verified by now: a QUIT refused, or never
+    // answered within its bound, leaves the instrument upgraded. The view
+    // still shows the error as it shows any error raised below; the run
+    // is a success with a note.
+    try {
+        link.Disconnect();
+    } catch (const std::exception &error) {
+        throwIfStopRequested();
+        RunResult result = ended(RunOutcome::Succeeded, platform::ExceptionMessage(error), true);
+        result.raised = true;
+        result.note = QStringLiteral("Note: the instrument's FTP server did not close the connection cleanly (%1); "
+                                     "every file was stored.")
+                          .arg(platform::ExceptionMessage(error).trimmed());
+        runRecord.note = result.note;
+        return result;
+    }
     return ended(RunOutcome::Succeeded, upgrade::SuccessText);
 }
 

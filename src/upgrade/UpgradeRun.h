@@ -8,10 +8,14 @@
 #include <QProcessEnvironment>
 #include <QString>
 
+#include <memory>
+
+class FolderVerifier;
 class ModuleCatalogue;
 class TfrmVX900;
 struct WalkFailure;
 struct WalkItem;
+struct UploadCheck;
 
 enum class RunMode {
     Upgrade,
@@ -116,9 +120,12 @@ private:
     // Checks the whole kit before anything is written; false after one memo
     // line for each problem.
     [[nodiscard]] bool checkKit();
-    // Makes sure the file just sent is on the instrument whole; throws
-    // (after the "Upload failed" box) when it is not.
+    // Hands the file just sent to the verifier and takes the verdicts due
+    // now; throws (after the "Upload failed" box) at the first failed one.
     void verifyUpload(const FileTransfer &file, bool measured);
+    void takeVerdicts(const QList<UploadCheck> &checks);
+    // The run's last step: QUIT. Everything is on the instrument by then.
+    [[nodiscard]] RunResult closeAfterSuccess();
     void putOnRecord(const RunResult &result);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
@@ -141,7 +148,7 @@ private:
     RunMode mode = RunMode::Upgrade;
     upgrade::KitPlan kitPlan;
     upgrade::RunRecord runRecord;
-    bool sizeNoticeShown = false;
+    std::unique_ptr<FolderVerifier> verifier;
     bool inProgress = false;
     bool stopping = false;
     RunStep step = RunStep::Connect;

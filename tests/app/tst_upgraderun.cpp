@@ -111,7 +111,8 @@ private slots:
                  (QStringList{"Connecting VX900 ...", "Copying ALL modules ...", "** KRN3",
                               "Copying... deep.txt", "Copying... krn.bin", "Copying... sig1.dat", "** LPS3",
                               "Copying... lps.bin", "", "Copying System files ...", "Copying... main.exe",
-                              "Copying... setup.ini", "Copy completed!"}));
+                              "Copying... setup.ini",
+                              "Verified each folder by the FTP server's listing (MLSD).", "Copy completed!"}));
 
         const QStringList expected{"KRN3/SIGNAL/sig1.dat", "KRN3/krn.bin",       "KRN3/sub/deep.txt",
                                    "LPS3/lps.bin",         "SYSTEM/MID3/NAME",   "SYSTEM/MID5/NAME",

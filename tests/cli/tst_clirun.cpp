@@ -229,7 +229,8 @@ private slots:
             "Connecting VX900 ...", "Copying ALL modules ...", "** KRN3",
             "Copying... krn3.bin", "Copying... s1.wfm", "Copying... x.bin",
             "** LPS3", "Copying... lps3.bin", "", "Copying System files ...",
-            "Copying... fixed.fnt", "Copying... vx900.bin", "Copy completed!"};
+            "Copying... fixed.fnt", "Copying... vx900.bin",
+            "Verified each folder by the FTP server's listing (MLSD).", "Copy completed!"};
         QCOMPARE(withCopyRunsSorted(run.out), expected);
         // The one box, and no progress line off a terminal.
         QCOMPARE(run.err, Success);
@@ -240,6 +241,21 @@ private slots:
                     {{"SYSTEM/MID3/NAME", "KRN3\r\n"}, {"SYSTEM/MID5/NAME", "LPS3\r\n"}});
         // The link was closed at the end, as the window closes it.
         QCOMPARE(sim.sent(QStringLiteral("ftp")).last(), QStringLiteral("QUIT"));
+    }
+
+    // Everything stored and verified, only QUIT refused: the instrument is
+    // upgraded, so the run is, with its note as one line.
+    void quitRefusedAfterACompleteUploadExitsZero()
+    {
+        SimInstrument sim({"--quit-reply", "550"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        writeTwoModules(folder);
+        const Finished run = runCli({"--ip", "127.0.0.1", "--dir", folder.path()}, benchEnvironment(sim.ports()));
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.filter("did not close the connection cleanly").size(), 1);
+        QCOMPARE(run.out.last(), run.out.filter("did not close the connection cleanly").first());
+        QVERIFY2(run.err.endsWith(Success), qPrintable(run.err));
     }
 
     // Without --dir the program reads the folder it lies in, as the window does.

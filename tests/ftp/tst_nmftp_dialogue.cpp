@@ -462,9 +462,10 @@ private slots:
         QTest::newRow("213") << QByteArray("213 4294967297\r\n") << int(K::Size) << qint64(4294967297);
         QTest::newRow("213 empty file") << QByteArray("213 0\r\n") << int(K::Size) << qint64(0);
         QTest::newRow("550") << QByteArray("550 No such file\r\n") << int(K::NotFound) << qint64(-1);
-        for (const char *code : {"500", "502", "504"})
+        // A server that declines the command itself, 501 included.
+        for (const char *code : {"500", "501", "502", "504"})
             QTest::newRow(code) << QByteArray(code) + " Not implemented\r\n" << int(K::NotImplemented) << qint64(-1);
-        QTest::newRow("501") << QByteArray("501 Bad argument\r\n") << int(K::Failed) << qint64(-1);
+        QTest::newRow("450") << QByteArray("450 Busy\r\n") << int(K::Failed) << qint64(-1);
         QTest::newRow("213 not a number") << QByteArray("213 12a\r\n") << int(K::Failed) << qint64(-1);
         QTest::newRow("213 negative") << QByteArray("213 -1\r\n") << int(K::Failed) << qint64(-1);
         QTest::newRow("213 too long") << QByteArray("213 1234567890123456789\r\n") << int(K::Failed) << qint64(-1);

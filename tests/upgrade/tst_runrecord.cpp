@@ -4,6 +4,7 @@
 #include "platform/UnreadableEntry.h"
 #include "support/RunRig.h"
 
+#include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 
 #include <QTemporaryDir>
@@ -33,9 +34,10 @@ private slots:
         QTest::newRow("stored one byte short: failed")
             << QStringList{"--stor-short", "all"} << false << int(platform::IDYES) << "failed" << "failed"
             << "Copying... k.bin" << true;
-        QTest::newRow("no SIZE: sent, not verifiable")
-            << QStringList{"--no-size"} << false << int(platform::IDYES) << "succeeded"
-            << "sent-not-verifiable" << TfrmVX900::SizeNotImplementedText << true;
+        QTest::newRow("nothing tells the size: sent, not verifiable")
+            << QStringList{"--no-mlsd", "--no-size", "--catalogue-form", "names"} << false << int(platform::IDYES)
+            << "succeeded" << "sent-not-verifiable" << FolderVerifier::methodText(FolderVerifier::Method::Catalogue)
+            << true;
         QTest::newRow("bad kit: every problem, nothing written")
             << QStringList() << true << int(platform::IDYES) << "failed" << "not-sent" << "File can't be read"
             << false;

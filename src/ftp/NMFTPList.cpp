@@ -1,0 +1,119 @@
+// FEAT and MLSD of TNMFTP: what the server offers, and one folder's entries.
+#include "TNMFTP.h"
+
+#include "DataConnectionScope.h"
+#include "ESockError.h"
+#include "FTPException.h"
+
+#include <QScopeGuard>
+
+#include <algorithm>
+
+FtpListing::Features TNMFTP::Features()
+{
+    RefuseUnsafeText(QStringLiteral("FEAT"));
+    Canceled = false;
+    CheckConnection();
+    StatusMessage(1, QStringLiteral("FEAT"));
+    if (DataAvailable())
+        (void)Read(0);
+    const QDeadlineTimer deadline = ReplyDeadline();
+    const QString first = TPowersock::Transaction(QStringLiteral("FEAT"));
+    if (first.isEmpty())
+        throw ESockError(QStringLiteral("Connection closed by the server"));
+    QList<QByteArray> lines{first.toUtf8()};
+    ReadReplyRest(lines.first(), deadline, &lines);
+    return FtpListing::ParseFeatures(lines);
+}
+
+FtpListing::Listing TNMFTP::ListFolder(const QString &remoteFolder)
+{
+    FtpListing::Listing listing;
+    const QString command = QStringLiteral("MLSD ") + remoteFolder;
+    RefuseUnsafeText(command);
+    Canceled = false;
+    CheckConnection();
+    if (DataSocket)
+        throw FTPException(QStringLiteral("An upload is already running on this connection"));
+
+    DataConnectionScope release(this);
+    if (DataAvailable())
+        (void)Read(0);
+    DataSocket = new TPowersock(this);
+    DataSocket->TimeOut = TimeOut;
+    std::optional<QString> refusal = OpenDataRoute();
+    if (!refusal) {
+        StatusMessage(1, command);
+        const QString reply = Transaction(command);
+        if (ReplyCode > 300 && ReplyCode < 600)
+            refusal = reply;
+    }
+    if (refusal) {
+        listing.code = ReplyCode;
+        listing.replyLine = refusal->trimmed();
+        return listing;
+    }
+    if (!Passive)
+        AcceptDataConnection();
+    ReadListing(listing);
+    // The close before the verdict: a server waits for it when the client
+    // stopped reading early.
+    DataSocket->SetLinger(false, 0);
+    delete std::exchange(DataSocket, nullptr);
+
+    const QDeadlineTimer deadline = ReplyDeadline();
+    const QByteArray verdict = ReadControlLine(deadline);
+    if (verdict.isEmpty())
+        throw ESockError(QStringLiteral("Connection closed by the server"));
+    StatusMessage(1, QString::fromUtf8(verdict));
+    ReadReplyRest(verdict, deadline);
+    listing.code = ParseReplyCode(verdict);
+    listing.replyLine = QString::fromUtf8(verdict).trimmed();
+    if (!listing.problem.isEmpty())
+        listing.kind = FtpListing::Listing::Kind::Malformed;
+    else if (listing.code >= 400 && listing.code <= 599)
+        listing.kind = FtpListing::Listing::Kind::Refused; // the listing broke off
+    else
+        listing.kind = FtpListing::Listing::Kind::Listed;
+    return listing;
+}
+
+void TNMFTP::ReadListing(FtpListing::Listing &listing)
+{
+    // The whole listing within one TimeOut: a server that trickles lines
+    // must not hold the run for ever.
+    const QDeadlineTimer deadline = ReplyDeadline();
+    const int setting = DataSocket->TimeOut;
+    const auto restore = qScopeGuard([&] {
+        if (DataSocket)
+            DataSocket->TimeOut = setting;
+    });
+    qsizetype bytes = 0;
+    try {
+        for (;;) {
+            if (!deadline.isForever())
+                DataSocket->TimeOut = int(std::max<qint64>(1, deadline.remainingTime()));
+            const QByteArray line = DataSocket->ReadLn();
+            if (line.isEmpty())
+                return;
+            bytes += line.size();
+            if (bytes > FtpListing::MaxBytes || listing.entries.size() >= FtpListing::MaxEntries) {
+                listing.problem = QStringLiteral("a listing longer than any folder of the instrument");
+                return;
+            }
+            FtpListing::Line parsed = FtpListing::ParseMlsdLine(line);
+            if (!parsed.problem.isEmpty()) {
+                listing.problem = parsed.problem;
+                return;
+            }
+            if (parsed.entry)
+                listing.entries.append(std::move(*parsed.entry));
+        }
+    } catch (const EAbortError &) {
+        throw;
+    } catch (const ESockError &error) {
+        // An endless line, or a listing that stopped coming: the socket
+        // says which.
+        listing.problem = error.Message;
+    }
+}

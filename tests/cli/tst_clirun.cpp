@@ -205,12 +205,13 @@ private slots:
         child.start(Program, {"--fleet-child", "--ip", "127.0.0.1", "--dir", folder.path(), "--yes"});
         QVERIFY(child.waitForStarted(RunTimeoutMs));
         QByteArray out;
-        const QByteArray checking = R"({"step":{"name":"checking"}})";
+        // Plain literals: moc miscounts braces inside raw strings.
+        const QByteArray checking = "{\"step\":{\"name\":\"checking\"}}";
         while (!out.contains(checking) && child.waitForReadyRead(RunTimeoutMs))
             out += child.readAllStandardOutput();
         child.kill();
         QVERIFY(child.waitForFinished(RunTimeoutMs));
-        const qsizetype identity = out.indexOf(R"({"identity":"ALVO/BRECKMOOR,VX900,)");
+        const qsizetype identity = out.indexOf("{\"identity\":\"ALVO/BRECKMOOR,VX900,");
         QVERIFY2(identity >= 0 && identity < out.indexOf(checking), out.constData());
     }
 

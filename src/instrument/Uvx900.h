@@ -10,6 +10,8 @@
 
 #include <memory>
 
+class QFile;
+
 class TClientSocket;
 class TNMFTP;
 enum class TCmdType : int;
@@ -87,6 +89,8 @@ public:
     // Uploads one local file; true when it arrived. A failed transfer has
     // shown its box and throws.
     [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath);
+    // The same for a file the caller holds open: exactly its bytes are sent.
+    [[nodiscard]] bool UploadFile(QFile &file, const QString &remotePath);
 
     // Asks the FTP server for the size of the file just stored at
     // `remotePath` and compares it with `localSize`, the bytes meant to

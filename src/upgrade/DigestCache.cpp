@@ -24,6 +24,12 @@ qint64 nanoseconds(const struct timespec &t)
     return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
+FileStamp stampOf(const struct stat &st)
+{
+    return FileStamp{qint64(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), quint64(st.st_dev),
+                     quint64(st.st_ino)};
+}
+
 } // namespace
 
 std::optional<FileStamp> FileStamp::of(const QFile &file)
@@ -31,8 +37,15 @@ std::optional<FileStamp> FileStamp::of(const QFile &file)
     struct stat st {};
     if (file.handle() < 0 || ::fstat(file.handle(), &st) != 0)
         return std::nullopt;
-    return FileStamp{qint64(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), quint64(st.st_dev),
-                     quint64(st.st_ino)};
+    return stampOf(st);
+}
+
+std::optional<FileStamp> FileStamp::atPath(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return stampOf(st);
 }
 
 QString DigestCache::DefaultFile()

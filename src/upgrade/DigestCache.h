@@ -22,6 +22,8 @@ struct FileStamp
     bool operator==(const FileStamp &) const = default;
     // The stamp of an open file; nothing when the system won't say.
     [[nodiscard]] static std::optional<FileStamp> of(const QFile &file);
+    // The stamp of what lies at `path` now (links followed).
+    [[nodiscard]] static std::optional<FileStamp> atPath(const QString &path);
 };
 
 // Content digests of local files keyed by path and stamp, kept in one file

@@ -108,6 +108,10 @@ private:
     // Makes sure the file just sent is on the instrument whole; throws
     // (after the "Upload failed" box) when it is not.
     void verifyUpload(const FileTransfer &file, bool measured);
+    // Fails the run on a kit file that is no longer what pre-flight read:
+    // the "Upload failed" box unless the failed send has shown it, a memo
+    // line naming the file, and the file failed on record without a digest.
+    [[noreturn]] void failChangedFile(const FileTransfer &file, bool boxShown);
     void putOnRecord(const RunResult &result);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);

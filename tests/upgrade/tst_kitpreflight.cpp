@@ -4,6 +4,7 @@
 #include "upgrade/DigestCache.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/PlanPrinter.h"
+#include "upgrade/SentKitFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace upgrade;
@@ -251,6 +253,62 @@ private slots:
         runOn({&kitB}); // read again, and known again
         QCOMPARE(cachedPaths(), (QStringList{"a1", "b1"}));
         QVERIFY(QFileInfo::exists(b1));
+    }
+
+    // The check around a kit file's upload. A settled stamp vouches alone
+    // (a write moves the change time even when the modification time is set
+    // back); a fresh one has the bytes read again.
+    void sentFileIsWhatPreflightRead_data()
+    {
+        QTest::addColumn<bool>("settled");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("beforeOpen");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("untouched") << true << "" << false << true;
+        QTest::newRow("fresh, read again") << false << "" << false << true;
+        QTest::newRow("fresh, other bytes") << false << "digest" << false << false;
+        QTest::newRow("overwritten, time set back") << true << "overwrite" << false << false;
+        QTest::newRow("replaced while open") << true << "replace" << false << false;
+        QTest::newRow("replaced before open") << true << "replace" << true << false;
+    }
+
+    void sentFileIsWhatPreflightRead()
+    {
+        QFETCH(bool, settled);
+        QFETCH(QString, change);
+        QFETCH(bool, beforeOpen);
+        QTemporaryDir kit;
+        const QString path = put(kit.path(), "f", "abc");
+        QFile read(path);
+        QVERIFY(read.open(QIODevice::ReadOnly));
+        const std::optional<FileStamp> stamp = FileStamp::of(read);
+        QVERIFY(stamp);
+        PlannedFile planned{path, "/F0:/f", 3, QByteArray::fromHex(AbcSha256), -1, *stamp, settled};
+        if (change == "digest")
+            planned.sha256 = QByteArray::fromHex(EmptySha256);
+        const auto apply = [&] {
+            if (change == "replace") {
+                put(kit.path(), "f", "abc");
+            } else if (change == "overwrite") {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::ReadWrite) && file.write("xyz") == 3);
+                file.close();
+                const struct timespec times[2] = {{0, UTIME_OMIT},
+                                                  {stamp->modifiedNs / 1'000'000'000, stamp->modifiedNs % 1'000'000'000}};
+                QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+            }
+        };
+        SentKitFile sent(path, &planned);
+        if (beforeOpen)
+            apply();
+        if (!sent.open()) {
+            QVERIFY(beforeOpen);
+            return;
+        }
+        QVERIFY(!beforeOpen);
+        apply();
+        QTEST(sent.unchanged(), "same");
+        QVERIFY(!SentKitFile(path, nullptr).open()); // a file pre-flight never read
     }
 
     void planAsTheDryRunPrintsIt()

@@ -5,8 +5,10 @@
 # connection, active mode). Prints figures; it is not a test and asserts no
 # speed.
 #
-#   bench/upgrade.sh [RUNS]        RUNS timed runs per tool, tree and profile
-#                                  (default 5)
+#   bench/upgrade.sh [RUNS [PROFILE...]]
+#                                  RUNS timed runs per tool, tree and profile
+#                                  (default 5); the profiles below (default
+#                                  all three)
 #
 # Trees (scripts/make_tree.py, seeded content, the same bytes every time):
 #   mixed  about 300 files of 1 KiB to 8 MiB in a few levels, five modules
@@ -22,6 +24,10 @@
 #   lan       the simulator with "--latency 1": every reply, and the opening
 #             of every active data connection, held back a millisecond, as
 #             on a lab network where round trips, not bytes, set the pace
+#   first     loopback, the mixed tree only, each upgrade with an empty state
+#             folder: a kit's first run, which reads every byte for the
+#             digests (the other profiles share one state folder, so their
+#             runs after the first find the digests cached)
 #
 # The simulator runs with "--capacity unlimited": its capacity check walks the
 # whole drive for every STOR, which for 2,000 files would time the simulator
@@ -42,8 +48,8 @@
 # moment of the shared machine does not fall on one tool only.
 #
 # Output: a table of medians (and min/max) per profile, tree and tool, then
-# five lines: "mixed ratio R", "many ratio R", "lan-mixed ratio R",
-# "lan-many ratio R" (the upgrade's median time divided by the median of the
+# a line a tree and profile: "mixed ratio R", "many ratio R", "lan-mixed ratio R",
+# "lan-many ratio R", "first-mixed ratio R" (the upgrade's median time divided by the median of the
 # faster of lftp and curl on that tree and profile, two decimals) and
 # "peak memory N MiB" (the largest resident set of vxupgrade-cli over all its
 # runs), then per tree and profile the upgrade's round trips per file:
@@ -54,7 +60,14 @@ set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 python=/usr/bin/python3
 runs="${1:-5}"
-[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/upgrade.sh [RUNS]" >&2; exit 2; }
+usage="usage: bench/upgrade.sh [RUNS [loopback|lan|first ...]]"
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "$usage" >&2; exit 2; }
+shift || true
+profiles=("$@")
+((${#profiles[@]})) || profiles=(loopback lan first)
+for profile in "${profiles[@]}"; do
+  [[ $profile =~ ^(loopback|lan|first)$ ]] || { echo "$usage" >&2; exit 2; }
+done
 
 if ! command -v lftp >/dev/null 2>&1; then
   echo "Installing lftp (apt-get) for the comparison."
@@ -209,7 +222,10 @@ timed_run() { # profile tree tool round
     vxupgrade-cli)
       local signals
       signals="$(signals_of "$work/$tree/program")"
-      command=(env VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli" --ip 127.0.0.1 --dir "$work/$tree/program")
+      local state="$work/state"
+      if [[ $profile == first ]]; then state="$work/state-$sequence"; fi
+      command=(env XDG_STATE_HOME="$state" VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli"
+        --ip 127.0.0.1 --dir "$work/$tree/program")
       [[ -n $signals ]] && command+=(--signals "$signals")
       ;;
     lftp)
@@ -233,7 +249,7 @@ timed_run() { # profile tree tool round
   verify_drive "$tree" "$tool" "$drive"
   if ((use_namespaces)); then ip netns del "$namespace"; namespace=""; fi
   local key="$tree"
-  [[ $profile == lan ]] && key="lan-$tree"
+  [[ $profile != loopback ]] && key="$profile-$tree"
   # The counted run writes a transcript, which slows the simulator: it is
   # not timed.
   [[ $4 == counted ]] && return 0
@@ -241,8 +257,10 @@ timed_run() { # profile tree tool round
   printf '  %-9s round %d  %-13s %7.3f s\n' "$key" "$4" "$tool" "$seconds"
 }
 
-for profile in loopback lan; do
-  for tree in mixed many; do
+for profile in "${profiles[@]}"; do
+  trees=(mixed many)
+  [[ $profile == first ]] && trees=(mixed)
+  for tree in "${trees[@]}"; do
     echo "Timing the $tree tree on the $profile profile ($runs rounds) ..."
     for round in $(seq "$runs"); do
       for tool in vxupgrade-cli lftp curl; do
@@ -266,7 +284,7 @@ def tree_bytes(tree):
     root = os.path.join(sys.argv[2], tree, "upload")
     return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(root) for f in fs)
 
-keys = ("mixed", "many", "lan-mixed", "lan-many")
+keys = [k for k in ("mixed", "many", "lan-mixed", "lan-many", "first-mixed") if (k, "lftp") in times]
 median = {k: statistics.median(v) for k, v in times.items()}
 # The reference on each tree and profile is the faster of the two peers.
 fastest = {key: min(median[(key, "lftp")], median[(key, "curl")]) for key in keys}

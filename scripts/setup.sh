@@ -13,6 +13,8 @@ shift || true
 packages=(
   build-essential cmake
   qt6-base-dev
+  # SHA-256 of the kit's files (libcrypto).
+  libssl-dev
   python3 python3-pyftpdlib
   xvfb xauth
   # The window's Courier New, or Liberation Mono with the same metrics.

@@ -15,11 +15,21 @@
 
 void TNMFTP::Upload(const QString &localFile, const QString &remoteFile)
 {
+    Upload(localFile, nullptr, remoteFile);
+}
+
+void TNMFTP::Upload(QFile &file, const QString &remoteFile)
+{
+    Upload(file.fileName(), &file, remoteFile);
+}
+
+void TNMFTP::Upload(const QString &localFile, QFile *opened, const QString &remoteFile)
+{
     Canceled = false;
     bool done = false;
     QPointer<TNMFTP> self(this);
     try {
-        UploadSteps(localFile, remoteFile, done);
+        UploadSteps(localFile, opened, remoteFile, done);
         if (done && OnSuccess)
             OnSuccess(TCmdType::Upload);
     } catch (...) {
@@ -70,7 +80,7 @@ void TNMFTP::AcceptDataConnection()
     DataSocket->ReplaceSocket(DataSocket->Accept());
 }
 
-void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bool &done)
+void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, bool &done)
 {
     const QString storedName = remoteFile.isEmpty() ? QFileInfo(localFile).fileName() : remoteFile;
     RefuseUnsafeText(storedName);
@@ -87,9 +97,10 @@ void TNMFTP::UploadSteps(const QString &localFile, const QString &remoteFile, bo
     DataSocket->TimeOut = TimeOut;
     // Opened once: what is opened here to check it before any command is
     // sent is what gets sent.
-    QFile file(localFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(localFile, file.errorString()));
+    QFile own(localFile);
+    QFile &file = opened ? *opened : own;
+    if (!opened && !own.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(localFile, own.errorString()));
     BytesTotal = file.size();
     if (OnPacketSent)
         DataSocket->OnPacketSent = OnPacketSent;

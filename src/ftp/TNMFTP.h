@@ -65,6 +65,9 @@ public:
     // Stores a local file on the server; an empty remote name stores it under
     // the local file's name without its folder.
     void Upload(const QString &localFile, const QString &remoteFile);
+    // The same for a file the caller holds open: its bytes are sent from the
+    // start, whatever lies at its path by now.
+    void Upload(QFile &file, const QString &remoteFile);
     // Asks for the size of a stored file (SIZE, RFC 3659). The size is the
     // byte count only in image type: select it first. The answer is the
     // result, never a notification: a server without SIZE is no failure of
@@ -107,6 +110,7 @@ private:
     [[nodiscard]] std::optional<QString> OpenDataRoute();
     void AcceptDataConnection();
     void ReadListing(FtpListing::Listing &listing);
-    void UploadSteps(const QString &localFile, const QString &remoteFile, bool &done);
+    void Upload(const QString &localFile, QFile *opened, const QString &remoteFile);
+    void UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, bool &done);
     void RefuseUpload(const QString &replyLine);
 };

@@ -198,6 +198,12 @@ bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath)
     return LastTransferOk;
 }
 
+bool TfrmVX900::UploadFile(QFile &file, const QString &remotePath)
+{
+    NMFTP->Upload(file, remotePath);
+    return LastTransferOk;
+}
+
 const QString TfrmVX900::SizeNotImplementedText =
     QStringLiteral("The instrument's FTP server has no SIZE: the files of this run are not verified.");
 

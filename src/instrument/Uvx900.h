@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+class QFile;
+
 class TClientSocket;
 class TNMFTP;
 enum class TCmdType : int;
@@ -110,6 +112,8 @@ public:
     // Uploads one local file; true when it arrived. A failed transfer has
     // shown its box and throws.
     [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath);
+    // The same for a file the caller holds open: exactly its bytes are sent.
+    [[nodiscard]] bool UploadFile(QFile &file, const QString &remotePath);
 
     // What the FTP server offers (FEAT), asked once per Connect.
     [[nodiscard]] const FtpListing::Features &ServerFeatures();

@@ -2,11 +2,12 @@
 
 #include "instrument/InstrumentName.h"
 #include "platform/LocalFolder.h"
+#include "platform/Sha256.h"
 #include "upgrade/DigestCache.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
 
-#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -18,9 +19,12 @@ namespace {
 
 const QString UnsafeName = QStringLiteral("Name not accepted by VX900 (double quote or control character)");
 
-// Big enough that the hash, not the calls, sets the pace; small enough to
-// keep the walk's memory flat whatever the file's size.
-constexpr qint64 ReadChunk = 1 << 20;
+// Whether a file last written at `stamp`'s times was written long enough
+// before now for its stamp to tell a later write apart.
+bool settled(const FileStamp &stamp)
+{
+    return stamp.ageNs() >= DigestCache::DefaultSettleNs;
+}
 
 class KitWalk
 {
@@ -43,6 +47,48 @@ public:
             });
         // Neither handler stops the walk.
         static_cast<void>(walker.walk(localRoot));
+    }
+
+    void addFile(const QString &localPath, const QString &instrumentPath, int module)
+    {
+        QFile file(localPath);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            problem(localPath, QStringLiteral("File can't be read"), file.errorString());
+            return;
+        }
+        const std::optional<FileStamp> stamp = FileStamp::of(file);
+        if (!stamp) {
+            problem(localPath, QStringLiteral("File can't be read"), QStringLiteral("its status can't be read"));
+            return;
+        }
+        PlannedFile planned{localPath, instrumentPath, 0, {}, module, *stamp, false};
+        if (const std::optional<QByteArray> known = cache ? cache->find(localPath, *stamp) : std::nullopt) {
+            planned.size = stamp->size;
+            planned.sha256 = *known;
+            ++plan.digestsFromCache;
+        } else {
+            const platform::Sha256::FileRead read = hash.addFile(file);
+            if (!read.ok()) {
+                problem(localPath, QStringLiteral("File can't be read"), read.error);
+                return;
+            }
+            planned.size = read.bytes;
+            planned.sha256 = hash.result();
+            plan.bytesDigested += planned.size;
+            // A file that changed while it was read gives a stamp that no
+            // longer matches it: neither the cache nor the send may take
+            // that stamp for these bytes.
+            if (FileStamp::of(file) != stamp || stamp->size != planned.size) {
+                problem(localPath, QStringLiteral("File changed while it was read"));
+                return;
+            }
+            if (cache)
+                cache->remember(localPath, *stamp, planned.sha256);
+        }
+        planned.stampSettled = settled(*stamp);
+        plan.totalBytes += planned.size;
+        plan.fileIndex.insert(localPath, plan.files.size());
+        plan.files.append(std::move(planned));
     }
 
     void problem(const QString &path, const QString &what, const QString &detail = QString())
@@ -90,52 +136,9 @@ private:
         return WalkStep::Go;
     }
 
-    void addFile(const QString &localPath, const QString &instrumentPath, int module)
-    {
-        QFile file(localPath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            problem(localPath, QStringLiteral("File can't be read"), file.errorString());
-            return;
-        }
-        PlannedFile planned{localPath, instrumentPath, 0, {}, module};
-        const std::optional<FileStamp> stamp = FileStamp::of(file);
-        std::optional<QByteArray> known;
-        if (cache && stamp)
-            known = cache->find(localPath, *stamp);
-        if (known) {
-            planned.size = stamp->size;
-            planned.sha256 = *known;
-            ++plan.digestsFromCache;
-        } else {
-            QCryptographicHash hash(QCryptographicHash::Sha256);
-            QByteArray chunk;
-            for (;;) {
-                chunk = file.read(ReadChunk);
-                if (chunk.isEmpty())
-                    break;
-                hash.addData(chunk);
-                planned.size += chunk.size();
-            }
-            // read() gives nothing both at the end and on an error.
-            if (file.error() != QFileDevice::NoError) {
-                problem(localPath, QStringLiteral("File can't be read"), file.errorString());
-                return;
-            }
-            planned.sha256 = hash.result();
-            plan.bytesDigested += planned.size;
-            // A file that changed while it was read gives a stamp that no
-            // longer matches it; caching that pair would vouch for bytes
-            // that were never read.
-            const std::optional<FileStamp> after = FileStamp::of(file);
-            if (cache && stamp && after == stamp && stamp->size == planned.size)
-                cache->remember(localPath, *stamp, planned.sha256);
-        }
-        plan.totalBytes += planned.size;
-        plan.files.append(std::move(planned));
-    }
-
     KitPlan &plan;
     DigestCache *cache;
+    platform::Sha256 hash;
 };
 
 } // namespace
@@ -167,10 +170,16 @@ QByteArray KitPlan::kitDigest() const
         lines.append(place.toUtf8() + '\n' + QByteArray::number(file.size) + '\n' + file.sha256.toHex() + '\n');
     }
     std::sort(lines.begin(), lines.end());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    platform::Sha256 hash;
     for (const QByteArray &line : std::as_const(lines))
-        hash.addData(line);
+        hash.add(line);
     return hash.result().toHex();
+}
+
+const PlannedFile *KitPlan::file(const QString &localPath) const
+{
+    const auto it = fileIndex.constFind(localPath);
+    return it == fileIndex.cend() ? nullptr : &files[*it];
 }
 
 KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, DigestCache *cache)
@@ -204,6 +213,13 @@ KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, Digest
     const QString systemPath = platform::JoinLocalPath(programFolder, LocalSystemFiles);
     walk.walk(platform::ResolveLocalPath(systemPath).value_or(systemPath), SystemFolder, -1, nullptr);
     return plan;
+}
+
+const PlannedFile *PlanLateFile(KitPlan &plan, const QString &localPath, const QString &instrumentPath)
+{
+    const qsizetype before = plan.files.size();
+    KitWalk(plan, nullptr).addFile(localPath, instrumentPath, -1);
+    return plan.files.size() > before ? &plan.files.constLast() : nullptr;
 }
 
 } // namespace upgrade

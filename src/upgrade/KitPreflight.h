@@ -1,12 +1,12 @@
 #pragma once
 
+#include "upgrade/DigestCache.h"
 #include "upgrade/ModuleEntry.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
-
-class DigestCache;
 
 namespace upgrade {
 
@@ -28,6 +28,14 @@ struct PlannedFile
     qint64 size = 0;   // bytes read for the digest
     QByteArray sha256; // raw digest of those bytes
     int module = -1;
+    // The file's status when those bytes were read: as long as it holds, the
+    // file still has them.
+    FileStamp stamp;
+    // The file had last been written well before it was read, so that a
+    // later write can't leave its times as they were (a clock that ticks
+    // coarsely stamps writes close together alike): the stamp alone vouches
+    // for the content.
+    bool stampSettled = false;
 };
 
 // A module's identification folder and NAME file, as the NAME step makes
@@ -64,8 +72,11 @@ struct KitPlan
     // How the digests were had: read now, or taken from the cache.
     qint64 bytesDigested = 0;
     int digestsFromCache = 0;
+    QHash<QString, qsizetype> fileIndex; // local path to its place in `files`
 
     [[nodiscard]] bool sendable() const { return problems.isEmpty(); }
+    // The planned file read from `localPath`; null when there is none.
+    [[nodiscard]] const PlannedFile *file(const QString &localPath) const;
     // Lower-case hex SHA-256 over the files sorted by their place on the
     // drive (below "/F0:/"), one "place\nsize\nhex digest\n" each: the same
     // kit gives the same digest wherever it lies locally.
@@ -83,5 +94,11 @@ struct KitPlan
 // is not read again; the cache learns the digests read.
 [[nodiscard]] KitPlan CheckKit(const QString &programFolder, const ModuleList &modules,
                                DigestCache *cache = nullptr);
+
+// Reads a file that the copy reaches and pre-flight did not plan (a SIGNAL
+// folder whose box was ticked during the copy) as pre-flight reads one, and
+// adds it to `plan`. Null, with the problem added, when it can't be read.
+[[nodiscard]] const PlannedFile *PlanLateFile(KitPlan &plan, const QString &localPath,
+                                              const QString &instrumentPath);
 
 } // namespace upgrade

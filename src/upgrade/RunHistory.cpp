@@ -136,8 +136,13 @@ void RunRecord::takePlan(const KitPlan &plan)
     kitFolder = plan.kitFolder;
     files.clear();
     for (const PlannedFile &file : plan.files)
-        files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent});
+        addPlanned(file);
     kitDigest = plan.kitDigest();
+}
+
+void RunRecord::addPlanned(const PlannedFile &file)
+{
+    files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent});
 }
 
 bool RunRecord::setOutcome(const QString &instrumentPath, FileOutcome outcome)

@@ -15,6 +15,7 @@
 namespace upgrade {
 
 struct KitPlan;
+struct PlannedFile;
 
 // What became of one file the run meant to send.
 enum class FileOutcome {
@@ -71,6 +72,8 @@ struct RunRecord
     void takeModules(const ModuleList &catalogue);
     // Every file of the checked kit, not sent yet, and the kit's digest.
     void takePlan(const KitPlan &plan);
+    // A file planned after the others, not sent yet.
+    void addPlanned(const PlannedFile &file);
     // Marks the planned file of that instrument path; false if none is.
     bool setOutcome(const QString &instrumentPath, FileOutcome outcome);
     // Marks the end: now, and the seconds since started.

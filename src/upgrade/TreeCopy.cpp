@@ -4,14 +4,17 @@
 #include "ftp/TPowersock.h"
 #include "instrument/InstrumentName.h"
 #include "instrument/Uvx900.h"
+#include "platform/Exception.h"
 #include "platform/LocalFolder.h"
 #include "platform/MessageBox.h"
 #include "ftp/FtpTypes.h"
 #include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
+#include "upgrade/SentKitFile.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 using instrument::PrintablePath;
@@ -102,12 +105,46 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
     const PacketReport packets(*link.NMFTP, [this, &file, measured](qint64 sent) {
         reportProgress(file.instrumentPath, measured ? sent : 0);
     });
-    if (!link.UploadFile(file.localPath, file.instrumentPath))
+    // A kit file goes from a descriptor checked against pre-flight, and is
+    // checked again once sent; a NAME file is the run's own.
+    std::optional<upgrade::SentKitFile> kitFile;
+    if (measured) {
+        kitFile.emplace(file.localPath, plannedForSend(file));
+        if (!kitFile->open())
+            failChangedFile(file, false);
+    }
+    bool sent = false;
+    try {
+        sent = kitFile ? link.UploadFile(kitFile->file(), file.instrumentPath)
+                       : link.UploadFile(file.localPath, file.instrumentPath);
+    } catch (const std::exception &) {
+        // A file cut short under the send fails it as a read error: the
+        // operator is told why.
+        if (kitFile && !stopping && !kitFile->unchanged())
+            failChangedFile(file, true);
+        throw;
+    }
+    if (!sent)
         return false;
+    if (kitFile && !kitFile->unchanged())
+        failChangedFile(file, false);
     verifyUpload(file, measured);
     copied = true;
     ++filesCopied;
     return true;
+}
+
+const upgrade::PlannedFile *UpgradeRun::plannedForSend(const FileTransfer &file)
+{
+    if (const upgrade::PlannedFile *planned = kitPlan.file(file.localPath))
+        return planned;
+    // A SIGNAL folder ticked during the copy: read now, as pre-flight reads.
+    const upgrade::PlannedFile *late = upgrade::PlanLateFile(kitPlan, file.localPath, file.instrumentPath);
+    if (late)
+        runRecord.addPlanned(*late);
+    else
+        memo(kitPlan.problems.constLast().text());
+    return late;
 }
 
 void UpgradeRun::verifyUpload(const FileTransfer &file, bool measured)
@@ -137,6 +174,23 @@ void UpgradeRun::takeVerdicts(const QList<UploadCheck> &checks)
                                                    ? upgrade::FileOutcome::SentVerified
                                                    : upgrade::FileOutcome::SentNotVerifiable);
     }
+}
+
+void UpgradeRun::failChangedFile(const FileTransfer &file, bool boxShown)
+{
+    const QString text = upgrade::SentKitFile::ChangedText(file.localPath);
+    memo(text);
+    if (!boxShown) {
+        bool handled = false;
+        link.NMFTPFailure(handled, TCmdType::Upload);
+    }
+    throwIfStopRequested();
+    runRecord.setOutcome(file.instrumentPath, upgrade::FileOutcome::Failed);
+    for (upgrade::RecordedFile &recorded : runRecord.files) {
+        if (recorded.instrumentPath == file.instrumentPath)
+            recorded.sha256.clear(); // pre-flight's bytes are not what went
+    }
+    throw Exception(text);
 }
 
 bool UpgradeRun::CopyModule(ModuleEntry &entry)

@@ -320,7 +320,9 @@ bool UpgradeRun::checkKit()
         cache->load();
     }
     kitPlan = upgrade::CheckKit(exeDir, catalogue.entries(), cache.get());
-    if (cache && kitPlan.bytesDigested > 0)
+    // Saved every run, also when nothing new was read: it counts the runs
+    // that used each entry, so that a kit out of use leaves it.
+    if (cache)
         static_cast<void>(cache->save());
     runRecord.takePlan(kitPlan);
     for (const upgrade::KitProblem &problem : std::as_const(kitPlan.problems))

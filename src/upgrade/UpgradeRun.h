@@ -67,6 +67,9 @@ public:
     // memo line and sets foldersUnlisted; the kit check has already ended
     // the run for any such folder that holds something to send.
     qint64 MeasureFolder(const QString &folder);
+    // Checks the whole kit before anything is written; false after one memo
+    // line for each problem. The copy steps send only files it has read.
+    [[nodiscard]] bool checkKit();
     bool foldersUnlisted = false;
     // Asks whether to go on with little space left; false when the operator
     // answered No. On Yes locks the KRN3 and PRZ53 boxes ticked.
@@ -117,15 +120,19 @@ private:
     int showBox(const QString &text, const QString &caption, int flags);
     void throwIfStopRequested() const;
     void disconnectAfterStop();
-    // Checks the whole kit before anything is written; false after one memo
-    // line for each problem.
-    [[nodiscard]] bool checkKit();
     // Hands the file just sent to the verifier and takes the verdicts due
     // now; throws (after the "Upload failed" box) at the first failed one.
     void verifyUpload(const FileTransfer &file, bool measured);
+    // What pre-flight read for a kit file about to go; read now when
+    // pre-flight did not plan it. Null when it can't be read.
+    [[nodiscard]] const upgrade::PlannedFile *plannedForSend(const FileTransfer &file);
     void takeVerdicts(const QList<UploadCheck> &checks);
     // The run's last step: QUIT. Everything is on the instrument by then.
     [[nodiscard]] RunResult closeAfterSuccess();
+    // Fails the run on a kit file that is no longer what pre-flight read:
+    // the "Upload failed" box unless the failed send has shown it, a memo
+    // line naming the file, and the file failed on record without a digest.
+    [[noreturn]] void failChangedFile(const FileTransfer &file, bool boxShown);
     void putOnRecord(const RunResult &result);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);

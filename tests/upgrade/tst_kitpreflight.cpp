@@ -4,6 +4,7 @@
 #include "upgrade/DigestCache.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/PlanPrinter.h"
+#include "upgrade/SentKitFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace upgrade;
@@ -210,13 +212,112 @@ private slots:
         QVERIFY(!cautious.find(b, *stamp));
     }
 
+    // The cache holds the kits in use: a file that is gone, or that no run
+    // found for KeepRuns runs, leaves it at the next save.
+    void cacheKeepsOnlyTheKitsInUse()
+    {
+        QTemporaryDir kitA, kitB, state;
+        put(kitA.path(), "MainFrame/a1", "one");
+        const QString a2 = put(kitA.path(), "MainFrame/a2", "two");
+        const QString b1 = put(kitB.path(), "MainFrame/b1", "three");
+        const QString cacheFile = state.filePath("digests");
+        const auto runOn = [&](const QList<QTemporaryDir *> &kits) {
+            DigestCache cache(cacheFile, 0);
+            cache.load();
+            for (QTemporaryDir *kit : kits)
+                static_cast<void>(CheckKit(kit->path(), {}, &cache));
+            if (cache.save())
+                qFatal("cache not saved");
+            return cache.currentRun();
+        };
+        const auto cachedPaths = [&] {
+            QFile file(cacheFile);
+            if (!file.open(QIODevice::ReadOnly))
+                qFatal("no cache file");
+            QStringList paths;
+            for (const QByteArray &line : file.readAll().split('\n').mid(1))
+                if (!line.isEmpty())
+                    paths << QString::fromUtf8(line.split('\t').last()).section('/', -1);
+            paths.sort();
+            return paths;
+        };
+
+        const qint64 first = runOn({&kitA, &kitB});
+        QCOMPARE(cachedPaths(), (QStringList{"a1", "a2", "b1"}));
+        QVERIFY(QFile::remove(a2));
+        while (runOn({&kitA}) < first + DigestCache::KeepRuns - 1) {
+        }
+        QCOMPARE(cachedPaths(), (QStringList{"a1", "b1"})); // b1 last used KeepRuns - 1 runs ago
+        QCOMPARE(runOn({&kitA}), first + DigestCache::KeepRuns);
+        QCOMPARE(cachedPaths(), QStringList{"a1"});
+        runOn({&kitB}); // read again, and known again
+        QCOMPARE(cachedPaths(), (QStringList{"a1", "b1"}));
+        QVERIFY(QFileInfo::exists(b1));
+    }
+
+    // The check around a kit file's upload. A settled stamp vouches alone
+    // (a write moves the change time even when the modification time is set
+    // back); a fresh one has the bytes read again.
+    void sentFileIsWhatPreflightRead_data()
+    {
+        QTest::addColumn<bool>("settled");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("beforeOpen");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("untouched") << true << "" << false << true;
+        QTest::newRow("fresh, read again") << false << "" << false << true;
+        QTest::newRow("fresh, other bytes") << false << "digest" << false << false;
+        QTest::newRow("overwritten, time set back") << true << "overwrite" << false << false;
+        QTest::newRow("replaced while open") << true << "replace" << false << false;
+        QTest::newRow("replaced before open") << true << "replace" << true << false;
+    }
+
+    void sentFileIsWhatPreflightRead()
+    {
+        QFETCH(bool, settled);
+        QFETCH(QString, change);
+        QFETCH(bool, beforeOpen);
+        QTemporaryDir kit;
+        const QString path = put(kit.path(), "f", "abc");
+        QFile read(path);
+        QVERIFY(read.open(QIODevice::ReadOnly));
+        const std::optional<FileStamp> stamp = FileStamp::of(read);
+        QVERIFY(stamp);
+        PlannedFile planned{path, "/F0:/f", 3, QByteArray::fromHex(AbcSha256), -1, *stamp, settled};
+        if (change == "digest")
+            planned.sha256 = QByteArray::fromHex(EmptySha256);
+        const auto apply = [&] {
+            if (change == "replace") {
+                put(kit.path(), "f", "abc");
+            } else if (change == "overwrite") {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::ReadWrite) && file.write("xyz") == 3);
+                file.close();
+                const struct timespec times[2] = {{0, UTIME_OMIT},
+                                                  {stamp->modifiedNs / 1'000'000'000, stamp->modifiedNs % 1'000'000'000}};
+                QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+            }
+        };
+        SentKitFile sent(path, &planned);
+        if (beforeOpen)
+            apply();
+        if (!sent.open()) {
+            QVERIFY(beforeOpen);
+            return;
+        }
+        QVERIFY(!beforeOpen);
+        apply();
+        QTEST(sent.unchanged(), "same");
+        QVERIFY(!SentKitFile(path, nullptr).open()); // a file pre-flight never read
+    }
+
     void planAsTheDryRunPrintsIt()
     {
         KitPlan plan;
         plan.folders = {{"/F0:/", "KRN3", "/k/target/KRN3", 0}, {"/F0:/KRN3", "SIGNAL", "/k/target/KRN3/SIGNAL", 0}};
         plan.nameFiles = {{1, "KRN3", "/F0:/SYSTEM/MID1", true}, {2, "LPS3", "/F0:/SYSTEM/MID2", false}};
-        plan.files = {{"/k/target/KRN3/a", "/F0:/KRN3/a", 1234567, {}, 0},
-                      {"/k/MainFrame/b", "/F0:/SYSTEM/b", 5, {}, -1}};
+        plan.files = {{"/k/target/KRN3/a", "/F0:/KRN3/a", 1234567, {}, 0, {}, false},
+                      {"/k/MainFrame/b", "/F0:/SYSTEM/b", 5, {}, -1, {}, false}};
         plan.totalBytes = 1234572;
         QCOMPARE(FormatPlan(plan), (QStringList{"Folders to make where missing (2):", "  /F0:/KRN3",
                                                 "  /F0:/KRN3/SIGNAL", "MID folders and NAME files to write (1):",

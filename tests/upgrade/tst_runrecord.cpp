@@ -1,18 +1,55 @@
 // A checked, verified and recorded run against the simulator: nothing is
 // written when the kit or the space is wrong, every file's stored size is
-// compared, and every way out leaves one record in the history.
+// compared, a kit file that changes during the run fails it, and every way
+// out leaves one record in the history.
 #include "platform/UnreadableEntry.h"
 #include "support/RunRig.h"
 
 #include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <optional>
 
 using namespace upgrade;
+
+namespace {
+
+// What the drive lost or gained: any command that writes, on either channel.
+QStringList writingCommands(const SimInstrument &sim)
+{
+    static const QRegularExpression ftpWrites("^(STOR|STOU|APPE|MKD|XMKD|RMD|XRMD|DELE|RNFR|RNTO|SITE) ",
+                                              QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression cmdWrites("^MMEM:(MDIR|DEL|RDIR|COPY|MOVE|DATA)",
+                                              QRegularExpression::CaseInsensitiveOption);
+    return sim.sent("ftp").filter(ftpWrites) + sim.sent("cmd").filter(cmdWrites);
+}
+
+enum class Change { Truncate, OverwriteSameSize, Replace };
+
+// Changes a kit file the way an editor or a copy would.
+void change(const QString &path, Change how, const QByteArray &original)
+{
+    if (how == Change::Replace) {
+        QSaveFile file(path); // the same bytes under a new inode
+        if (!file.open(QIODevice::WriteOnly) || file.write(original) != original.size() || !file.commit())
+            qFatal("cannot replace %s", qPrintable(path));
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        qFatal("cannot open %s", qPrintable(path));
+    if (how == Change::Truncate ? !file.resize(original.size() / 2)
+                                : file.write(sampleBytes(original.size(), 99)) != original.size())
+        qFatal("cannot change %s", qPrintable(path));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Change)
 
 class TestRunRecord : public QObject
 {
@@ -22,34 +59,39 @@ private slots:
     void everyEndIsVerifiedAndOnRecord_data()
     {
         QTest::addColumn<QStringList>("simOptions");
-        QTest::addColumn<bool>("badKit");
+        QTest::addColumn<int>("badKit"); // 1: two problems, 2: only an unreadable file
         QTest::addColumn<int>("answer"); // to the space question
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("fileOutcome"); // of /F0:/KRN3/k.bin
         QTest::addColumn<QString>("memoFragment");
         QTest::addColumn<bool>("written");
 
-        QTest::newRow("success: verified") << QStringList() << false << int(platform::IDYES) << "succeeded"
+        QTest::newRow("success: verified") << QStringList() << 0 << int(platform::IDYES) << "succeeded"
                                            << "sent-verified" << "Copy completed!" << true;
         QTest::newRow("stored one byte short: failed")
-            << QStringList{"--stor-short", "all"} << false << int(platform::IDYES) << "failed" << "failed"
+            << QStringList{"--stor-short", "all"} << 0 << int(platform::IDYES) << "failed" << "failed"
             << "Copying... k.bin" << true;
         QTest::newRow("nothing tells the size: sent, not verifiable")
-            << QStringList{"--no-mlsd", "--no-size", "--catalogue-form", "names"} << false << int(platform::IDYES)
+            << QStringList{"--no-mlsd", "--no-size", "--catalogue-form", "names"} << 0 << int(platform::IDYES)
             << "succeeded" << "sent-not-verifiable" << FolderVerifier::methodText(FolderVerifier::Method::Catalogue)
             << true;
         QTest::newRow("bad kit: every problem, nothing written")
-            << QStringList() << true << int(platform::IDYES) << "failed" << "not-sent" << "File can't be read"
+            << QStringList() << 1 << int(platform::IDYES) << "failed" << "not-sent" << "File can't be read"
+            << false;
+        // Deep in the first module: a pre-flight that let it through would
+        // have written the NAME files and the files before it.
+        QTest::newRow("an unreadable file alone: nothing written")
+            << QStringList() << 2 << int(platform::IDYES) << "failed" << "not-sent" << "File can't be read"
             << false;
         QTest::newRow("kit beyond the free space, declined")
-            << QStringList{"--free", "5000000"} << false << int(platform::IDNO) << "declined" << "not-sent"
+            << QStringList{"--free", "5000000"} << 0 << int(platform::IDNO) << "declined" << "not-sent"
             << "" << false;
     }
 
     void everyEndIsVerifiedAndOnRecord()
     {
         QFETCH(QStringList, simOptions);
-        QFETCH(bool, badKit);
+        QFETCH(int, badKit);
         QFETCH(int, answer);
         SimInstrument sim(simOptions);
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
@@ -62,8 +104,10 @@ private slots:
             unreadable.emplace(folder.write("target/KRN3/a/locked.bin", "x"));
             if (!unreadable->usable())
                 QSKIP(unreadable->whyNot());
-            folder.write("MainFrame/bad\"name.bin", "y");
+            if (badKit == 1)
+                folder.write("MainFrame/bad\"name.bin", "y");
         }
+        const QStringList driveBefore = sim.files();
         QTemporaryDir state;
         RunRig rig(folder.path(), sim.ports());
         rig.run.historyFile = state.filePath("history.jsonl");
@@ -79,10 +123,12 @@ private slots:
         const QStringList ftp = sim.sent("ftp");
         const QStringList cmd = sim.sent("cmd");
         QFETCH(bool, written);
-        QCOMPARE(!ftp.filter("STOR ").isEmpty() || !cmd.filter("MDIR").isEmpty(), written);
+        QCOMPARE(!writingCommands(sim).isEmpty(), written);
+        if (!written)
+            QCOMPARE(sim.files(), driveBefore);
         if (badKit) {
             QVERIFY(memo.filter("locked.bin").size() == 1);
-            QVERIFY(memo.filter("bad\"name.bin").size() == 1);
+            QCOMPARE(memo.filter("bad\"name.bin").size(), badKit == 1 ? 1 : 0);
             QCOMPARE(rig.observer.boxes.texts().last(), DownloadFailedText);
         }
         if (simOptions.contains("--stor-short")) {
@@ -112,6 +158,57 @@ private slots:
             QTEST(FileOutcomeName(record.files.first().outcome), "fileOutcome");
             QCOMPARE(record.bytes, result.bytesCopied);
         }
+    }
+
+    // A kit file changed after pre-flight read it, before or during its
+    // upload: the run fails naming it, and the record claims nothing of it.
+    void kitFileChangedDuringTheRunFailsIt_data()
+    {
+        QTest::addColumn<Change>("how");
+        QTest::addColumn<bool>("onTheWire"); // else when the file before it is sent
+        QTest::newRow("truncated") << Change::Truncate << false;
+        QTest::newRow("overwritten at the same size") << Change::OverwriteSameSize << false;
+        QTest::newRow("replaced by a copy") << Change::Replace << false;
+        QTest::newRow("truncated on the wire") << Change::Truncate << true;
+        QTest::newRow("overwritten on the wire") << Change::OverwriteSameSize << true;
+    }
+
+    void kitFileChangedDuringTheRunFailsIt()
+    {
+        QFETCH(Change, how);
+        QFETCH(bool, onTheWire);
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        folder.write("target/KRN3/k.bin", sampleBytes(6000, 1));
+        const QByteArray original = sampleBytes(3000000, 3);
+        const QString changed = folder.write("MainFrame/m.bin", original);
+        QTemporaryDir state;
+        RunRig rig(folder.path(), sim.ports());
+        rig.run.historyFile = state.filePath("history.jsonl");
+        bool done = false;
+        rig.observer.onProgress = [&](const RunProgress &progress) {
+            const bool now = onTheWire ? progress.file == "/F0:/SYSTEM/m.bin" && progress.copiedBytes > 6000
+                                       : progress.file == "/F0:/KRN3/k.bin";
+            if (now && !std::exchange(done, true))
+                change(changed, how, original);
+        };
+        const RunResult result = rig.run.Run("127.0.0.1");
+
+        QVERIFY(done);
+        QCOMPARE(result.outcome, RunOutcome::Failed);
+        const QString text = "Upload failed: " + changed + " changed while it was being sent";
+        QCOMPARE(result.message, text);
+        QCOMPARE(rig.observer.memo.filter("changed while it was being sent"), QStringList{text});
+        QCOMPARE(rig.observer.boxes.texts().filter("Upload failed").size(), 1);
+        const RunRecord record = RunHistory(rig.run.historyFile).read().records.value(0);
+        QCOMPARE(record.outcome, QString("failed"));
+        QCOMPARE(record.files.size(), 2);
+        QCOMPARE(FileOutcomeName(record.files[0].outcome), QString("sent-verified"));
+        QCOMPARE(record.files[1].instrumentPath, QString("/F0:/SYSTEM/m.bin"));
+        QCOMPARE(FileOutcomeName(record.files[1].outcome), QString("failed"));
+        QVERIFY(record.files[1].sha256.isEmpty());
     }
 };
 

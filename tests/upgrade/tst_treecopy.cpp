@@ -26,12 +26,12 @@ int openDescriptors()
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
 }
 
-// A run on `folder`, linked to the simulator and switched to image type,
-// for calling the copy operations directly.
+// A run on `folder`, its kit checked, linked to the simulator and switched
+// to image type, for calling the copy operations directly.
 std::unique_ptr<RunRig> linkedRun(const SimInstrument &sim, ProgramFolder &folder)
 {
     auto rig = std::make_unique<RunRig>(folder.path(), sim.ports());
-    if (!rig->link.Connect(QStringLiteral("127.0.0.1")))
+    if (!rig->run.checkKit() || !rig->link.Connect(QStringLiteral("127.0.0.1")))
         return nullptr;
     rig->link.NMFTP->SetTransferType(2);
     return rig;

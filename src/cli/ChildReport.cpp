@@ -53,9 +53,20 @@ void ChildReport::runStarted()
 {
 }
 
+void ChildReport::tellIdentity(const QByteArray &reply)
+{
+    const QString identity = QString::fromLatin1(reply).trimmed();
+    if (identity.isEmpty() || identity == identityTold)
+        return;
+    identityTold = identity;
+    write(fleet::childline::identity(identity));
+}
+
 void ChildReport::stepEntered(RunStep entered)
 {
     step = entered;
+    if (identityReply && entered != RunStep::Connect)
+        tellIdentity(*identityReply);
     // The module step is announced per module, as its first file starts.
     if (entered != RunStep::Modules)
         write(fleet::childline::step(stepName(entered)));
@@ -118,9 +129,7 @@ int ChildReport::box(const QString &text, const QString &caption, int flags)
 
 void ChildReport::runEnded(const RunResult &result)
 {
-    const QString identity = QString::fromLatin1(result.identity).trimmed();
-    if (!identity.isEmpty())
-        write(fleet::childline::identity(identity));
+    tellIdentity(result.identity);
     // The error box the console view shows after the run, told before the
     // record, which must come last.
     if (result.raised)

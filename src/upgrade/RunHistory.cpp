@@ -33,15 +33,6 @@ constexpr std::array<std::pair<FileOutcome, const char *>, 4> OutcomeNames{{
     {FileOutcome::Failed, "failed"},
 }};
 
-std::optional<FileOutcome> fileOutcomeNamed(const QString &name)
-{
-    for (const auto &[outcome, text] : OutcomeNames) {
-        if (name == QLatin1String(text))
-            return outcome;
-    }
-    return std::nullopt;
-}
-
 QString isoTime(const QDateTime &time)
 {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -68,6 +59,15 @@ QString FileOutcomeName(FileOutcome outcome)
             return QLatin1String(text);
     }
     return QString();
+}
+
+std::optional<FileOutcome> FileOutcomeNamed(const QString &name)
+{
+    for (const auto &[outcome, text] : OutcomeNames) {
+        if (name == QLatin1String(text))
+            return outcome;
+    }
+    return std::nullopt;
 }
 
 RunRecord RunRecord::begin()
@@ -180,7 +180,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
         r.freeSpace = qint64(o.value("free").toDouble());
     for (const QJsonValue &value : o.value("files").toArray()) {
         const QJsonObject f = value.toObject();
-        const std::optional<FileOutcome> outcome = fileOutcomeNamed(f.value("outcome").toString());
+        const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
         if (!outcome)
             return std::nullopt;
         r.files.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),

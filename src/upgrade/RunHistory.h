@@ -25,6 +25,8 @@ enum class FileOutcome {
     Failed,
 };
 [[nodiscard]] QString FileOutcomeName(FileOutcome outcome);
+// Nothing for a name that is none of them.
+[[nodiscard]] std::optional<FileOutcome> FileOutcomeNamed(const QString &name);
 
 struct RecordedFile
 {

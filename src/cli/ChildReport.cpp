@@ -53,13 +53,24 @@ void ChildReport::runStarted()
 {
 }
 
+void ChildReport::tellIdentity(const QByteArray &reply)
+{
+    const QString identity = QString::fromLatin1(reply).trimmed();
+    if (identity.isEmpty() || identity == identityTold)
+        return;
+    identityTold = identity;
+    write(fleet::childline::identity(identity));
+}
+
 void ChildReport::stepEntered(RunStep entered)
 {
     step = entered;
     // Told as soon as it is known: a child killed later sends no end, and
     // the fleet still shows which instrument it was.
-    if (entered == RunStep::DriveCheck && runRecord && !runRecord->identity.isEmpty())
-        write(fleet::childline::identity(runRecord->identity));
+    if (identityReply && entered != RunStep::Connect)
+        tellIdentity(*identityReply);
+    if (entered == RunStep::DriveCheck && runRecord)
+        tellIdentity(runRecord->identity.toLatin1());
     // The module step is announced per module, as its first file starts.
     if (entered != RunStep::Modules)
         write(fleet::childline::step(stepName(entered)));
@@ -122,9 +133,7 @@ int ChildReport::box(const QString &text, const QString &caption, int flags)
 
 void ChildReport::runEnded(const RunResult &result)
 {
-    const QString identity = QString::fromLatin1(result.identity).trimmed();
-    if (!identity.isEmpty())
-        write(fleet::childline::identity(identity));
+    tellIdentity(result.identity);
     // The error box the console view shows after the run, told before the
     // record, which must come last.
     if (!result.note.isEmpty())

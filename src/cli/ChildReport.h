@@ -21,6 +21,9 @@ public:
     ChildReport(std::FILE *out, LowSpaceAnswer answer, QString address, QString kitFolder);
     // The run's own record, sent as the last line when the run ends.
     void reportRecordOf(const upgrade::RunRecord &record) { runRecord = &record; }
+    // The link's *IDN? reply, told as soon as the run is past its check, so
+    // that a fleet knows the instrument even if this child dies mid-run.
+    void reportIdentityOf(const QByteArray &reply) { identityReply = &reply; }
 
     void runStarted() override;
     void stepEntered(RunStep step) override;
@@ -33,6 +36,7 @@ public:
 
 private:
     void write(const QByteArray &line);
+    void tellIdentity(const QByteArray &reply);
 
     std::FILE *out;
     LowSpaceAnswer answer;
@@ -44,6 +48,8 @@ private:
     RunProgress latest;
     bool latestHeldBack = false;
     const upgrade::RunRecord *runRecord = nullptr;
+    const QByteArray *identityReply = nullptr;
+    QString identityTold;
 };
 
 } // namespace cli

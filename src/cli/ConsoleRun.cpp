@@ -96,8 +96,10 @@ int ConsoleRun::exec()
     link = std::make_unique<TfrmVX900>(nullptr, ports);
     RunObserver &observer = *this;
     run = std::make_unique<UpgradeRun>(*link, *catalogue, exeDir, observer);
-    if (child)
+    if (child) {
         child->reportRecordOf(run->record());
+        child->reportIdentityOf(link->IdentityReply);
+    }
     run->historyFile = upgrade::RunHistory::DefaultFile();
 
     // A signal that came while the catalogue was read is delivered here.

@@ -4,6 +4,7 @@
 #include "fleet/FleetConsole.h"
 #include "fleet/FleetReport.h"
 #include "fleet/FleetRun.h"
+#include "upgrade/RunHistory.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -32,6 +33,7 @@ int runFleet(const CliOptions &options)
     if (!options.signalModules.isEmpty())
         settings.extraArguments << QStringLiteral("--signals") << options.signalModules.join(u',');
     settings.jobs = options.jobs;
+    settings.historyFile = upgrade::RunHistory::DefaultFile();
 
     QCoreApplication *app = QCoreApplication::instance();
     fleet::FleetRun run(settings, options.addresses, app);

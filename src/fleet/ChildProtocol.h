@@ -40,7 +40,8 @@
 //        "declined", "stopped"), "message", "identity" and "bytes".
 //
 // Every event is optional except the record: a child that ends without one
-// (a crash, a kill, a usage error) is failed. The child's exit status must
+// (a crash, a kill, a usage error) is failed, and the fleet puts it in the
+// history as "crashed" from what it had reported. The child's exit status must
 // agree with its record's outcome (0 succeeded, 3 declined, 1 failed or
 // stopped); when it does not, the fleet believes the worse. A line that is
 // not such an object is shown to the operator as it came (nothing the child

@@ -1,6 +1,7 @@
 #include "fleet/FleetRun.h"
 
 #include "fleet/FleetReport.h"
+#include "upgrade/RunHistory.h"
 
 #include <QProcess>
 #include <QTimer>
@@ -50,6 +51,8 @@ struct FleetRun::Child
     QByteArray errorPending;
     QString lastErrorLine;
     QElapsedTimer clock;
+    QDateTime startedUtc;
+    QList<upgrade::RecordedFile> files; // as the child reported them
     bool terminated = false; // SIGTERM sent by the fleet
     bool killed = false;     // SIGKILL sent by the fleet
     QElapsedTimer sinceTerminate;
@@ -166,6 +169,7 @@ void FleetRun::startChild(int index)
     ++running;
     states[index].outcome = Outcome::Running;
     child.clock.start();
+    child.startedUtc = QDateTime::currentDateTimeUtc();
     emit changed(index);
     process->start();
 }
@@ -223,6 +227,9 @@ void FleetRun::apply(int index, const ChildEvent &event)
     case ChildEvent::Kind::File:
         if (event.outcome.startsWith(QLatin1String("sent-")))
             ++state.filesSent;
+        children[size_t(index)]->files.append(
+            upgrade::RecordedFile{event.path, event.total, QByteArray(),
+                                  upgrade::FileOutcomeNamed(event.outcome).value_or(upgrade::FileOutcome::Failed)});
         break;
     case ChildEvent::Kind::Identity:
         state.identity = event.text;
@@ -333,11 +340,41 @@ void FleetRun::settle(int index)
         state.identity = recordedIdentity;
     if (record.value(recordkey::Bytes).isDouble())
         state.bytesDone = record.value(recordkey::Bytes).toInteger();
+    if (child.startError.isEmpty() && record.isEmpty())
+        putCrashOnRecord(index);
 
     emit changed(index);
     emit ended(index);
     startNext();
     checkFinished();
+}
+
+void FleetRun::putCrashOnRecord(int index)
+{
+    // A child puts its run on record as it ends; one that died first (a
+    // kill, a crash) would leave no trace of what it may have written to
+    // the instrument. The fleet saw enough of it to say.
+    if (settings.historyFile.isEmpty())
+        return;
+    const Child &child = *children[size_t(index)];
+    const InstrumentState &state = states[index];
+    upgrade::RunRecord record = upgrade::RunRecord::begin();
+    if (child.startedUtc.isValid())
+        record.started = child.startedUtc;
+    record.address = state.address;
+    record.identity = state.identity;
+    record.kitFolder = settings.kitDir;
+    record.files = child.files;
+    record.bytes = state.bytesDone;
+    record.childExit = state.childExit;
+    record.finish(QStringLiteral("crashed"),
+                  state.stepDetail.isEmpty() ? state.step : state.step + QLatin1Char(' ') + state.stepDetail,
+                  state.message);
+    if (const std::optional<QString> error = upgrade::RunHistory(settings.historyFile).append(record)) {
+        ChildEvent event;
+        event.text = QStringLiteral("The run could not be put on record: ") + *error;
+        emit childEvent(index, event);
+    }
 }
 
 void FleetRun::stop()

@@ -36,6 +36,10 @@ struct FleetSettings
     int jobs = 0;
     // How long a child may take to stop after SIGTERM before it is killed.
     int stopGraceMs = 30000;
+    // The history the children write to. A child that ended without its
+    // record (killed, crashed) is put on record there by the fleet; nowhere
+    // when empty.
+    QString historyFile;
 };
 
 // Upgrades many instruments side by side: one child process per instrument,
@@ -90,6 +94,7 @@ private:
     void childFinished(int index, int exitCode, bool crashed);
     void childFailedToStart(int index);
     void settle(int index);
+    void putCrashOnRecord(int index);
     void checkFinished();
 
     FleetSettings settings;

@@ -1,5 +1,7 @@
 #include "upgrade/RunHistory.h"
 
+#include "upgrade/BackwardLineReader.h"
+#include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
 
 #include <QDir>
@@ -11,14 +13,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #ifndef VX_TOOL_VERSION
@@ -37,20 +33,6 @@ constexpr std::array<std::pair<FileOutcome, const char *>, 4> OutcomeNames{{
     {FileOutcome::Failed, "failed"},
 }};
 
-std::optional<FileOutcome> fileOutcomeNamed(const QString &name)
-{
-    for (const auto &[outcome, text] : OutcomeNames) {
-        if (name == QLatin1String(text))
-            return outcome;
-    }
-    return std::nullopt;
-}
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 QString isoTime(const QDateTime &time)
 {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -59,41 +41,6 @@ QString isoTime(const QDateTime &time)
 QDateTime parseTime(const QJsonValue &value)
 {
     return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
-}
-
-// Closes the descriptor on every way out.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd)
-        : fd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int fd;
-};
-
-// A run holds the lock for one write, a few milliseconds. Waiting for it is
-// bounded all the same: a run stopped while holding it must not hold up
-// every later run for ever.
-std::optional<QString> lock(int fd, int operation)
-{
-    constexpr int Attempts = 500; // 10 ms apart: 5 s
-    for (int attempt = 0; attempt < Attempts; ++attempt) {
-        if (::flock(fd, operation | LOCK_NB) == 0)
-            return std::nullopt;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return systemError(errno);
-        const struct timespec pause{0, 10'000'000};
-        ::nanosleep(&pause, nullptr);
-    }
-    return QStringLiteral("another run has held its lock for more than 5 s");
 }
 
 QString userName()
@@ -112,6 +59,15 @@ QString FileOutcomeName(FileOutcome outcome)
             return QLatin1String(text);
     }
     return QString();
+}
+
+std::optional<FileOutcome> FileOutcomeNamed(const QString &name)
+{
+    for (const auto &[outcome, text] : OutcomeNames) {
+        if (name == QLatin1String(text))
+            return outcome;
+    }
+    return std::nullopt;
 }
 
 RunRecord RunRecord::begin()
@@ -200,6 +156,8 @@ QJsonObject RunRecord::toJson() const
     };
     if (!note.isEmpty())
         object.insert("note", note);
+    if (!childExit.isEmpty())
+        object.insert(QStringLiteral("childExit"), childExit);
     return object;
 }
 
@@ -229,7 +187,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
         r.freeSpace = qint64(o.value("free").toDouble());
     for (const QJsonValue &value : o.value("files").toArray()) {
         const QJsonObject f = value.toObject();
-        const std::optional<FileOutcome> outcome = fileOutcomeNamed(f.value("outcome").toString());
+        const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
         if (!outcome)
             return std::nullopt;
         r.files.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
@@ -243,6 +201,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.bytes = qint64(o.value("bytes").toDouble());
     r.seconds = o.value("seconds").toDouble();
     r.dryRun = o.value("dryRun").toBool();
+    r.childExit = o.value("childExit").toString();
     return r;
 }
 
@@ -260,8 +219,9 @@ QString RunHistory::DefaultFile(const QProcessEnvironment &environment)
     return StateFolder(environment) + QStringLiteral("/history.jsonl");
 }
 
-RunHistory::RunHistory(QString file)
+RunHistory::RunHistory(QString file, HistoryLimits limits)
     : path(std::move(file))
+    , limits(limits)
 {
 }
 
@@ -270,76 +230,56 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("History not written: can't make the folder %1").arg(folder);
-    const QByteArray line = record.toJsonLine() + '\n';
-
-    const Descriptor file(::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    const auto failed = [&](const QString &why) {
-        return std::optional<QString>(QStringLiteral("History not written to %1: %2").arg(path, why));
-    };
-    if (file.fd < 0)
-        return failed(systemError(errno));
-    if (const std::optional<QString> why = lock(file.fd, LOCK_EX))
-        return failed(*why);
-    struct stat before {};
-    if (::fstat(file.fd, &before) != 0)
-        return failed(systemError(errno));
-
-    // The lock keeps other runs out; a write that stops part-way (a full
-    // disk) is taken back, so that no half line is left for the next record
-    // to run into.
-    qsizetype written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(file.fd, line.constData() + written, size_t(line.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const QString why = n < 0 ? systemError(errno) : QStringLiteral("nothing could be written");
-            if (::ftruncate(file.fd, before.st_size) != 0)
-                return failed(why + QStringLiteral("; part of the record may remain in the file"));
-            return failed(why);
-        }
-        written += n;
-    }
-    if (::fdatasync(file.fd) != 0)
-        return failed(systemError(errno));
-    return std::nullopt; // the lock goes with the descriptor
+    if (const std::optional<QString> why = HistoryWriter(path, limits).append(record.toJsonLine()))
+        return QStringLiteral("History not written to %1: %2").arg(path, *why);
+    return std::nullopt;
 }
 
 RunHistory::Reading RunHistory::read(const QString &address, int last) const
 {
     Reading reading;
-    const Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-    if (file.fd < 0) {
-        if (errno != ENOENT)
-            reading.error = QStringLiteral("Can't read the history %1: %2").arg(path, systemError(errno));
+    auto failed = [&reading](const QString &file, const QString &why) {
+        reading.error = QStringLiteral("Can't read the history %1: %2").arg(file, why);
+        reading.records.clear();
         return reading;
-    }
-    // A shared lock: no record is read while it is half written.
-    if (const std::optional<QString> why = lock(file.fd, LOCK_SH)) {
-        reading.error = QStringLiteral("Can't read the history %1: %2").arg(path, *why);
-        return reading;
-    }
-    QFile in;
-    if (!in.open(file.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        reading.error = QStringLiteral("Can't read the history %1: %2").arg(path, in.errorString());
-        return reading;
-    }
-    while (!in.atEnd()) {
-        const QByteArray line = in.readLine().trimmed();
-        if (line.isEmpty())
+    };
+    // The shared lock on the current file holds off every rotation (which
+    // happens under its exclusive lock) until this read ends: no file is
+    // read twice or missed.
+    HistoryFile current;
+    if (const std::optional<QString> why = current.open(path, HistoryFile::Mode::Read))
+        return failed(path, *why);
+
+    QList<RunRecord> newestFirst;
+    const auto enough = [&] { return last > 0 && newestFirst.size() >= last; };
+    for (int age = 0; age <= limits.keptFiles && !enough(); ++age) {
+        const QString name = RotatedHistoryFile(path, age);
+        QFile older(name);
+        if (age > 0 && !older.exists())
             continue;
-        const QJsonDocument document = QJsonDocument::fromJson(line);
-        const std::optional<RunRecord> record =
-            document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
-        if (!record) {
-            ++reading.unreadableLines;
+        if (age > 0 && !older.open(QIODevice::ReadOnly))
+            return failed(name, older.errorString());
+        if (age == 0 && !current.isOpen())
             continue;
+        BackwardLineReader lines(age == 0 ? current.descriptor() : older.handle());
+        QByteArray line;
+        bool overlong = false;
+        while (!enough() && lines.previous(line, overlong)) {
+            line = line.trimmed();
+            if (line.isEmpty() && !overlong)
+                continue;
+            const QJsonDocument document = QJsonDocument::fromJson(line);
+            const std::optional<RunRecord> record =
+                document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
+            if (!record)
+                ++reading.unreadableLines;
+            else if (address.isEmpty() || record->address == address)
+                newestFirst.append(*record);
         }
-        if (address.isEmpty() || record->address == address)
-            reading.records.append(*record);
+        if (lines.error())
+            return failed(name, *lines.error());
     }
-    if (last > 0 && reading.records.size() > last)
-        reading.records.remove(0, reading.records.size() - last);
+    reading.records = QList<RunRecord>(newestFirst.crbegin(), newestFirst.crend());
     return reading;
 }
 

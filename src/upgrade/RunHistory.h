@@ -1,5 +1,6 @@
 #pragma once
 
+#include "upgrade/HistoryFile.h"
 #include "upgrade/ModuleEntry.h"
 
 #include <QByteArray>
@@ -25,6 +26,8 @@ enum class FileOutcome {
     Failed,
 };
 [[nodiscard]] QString FileOutcomeName(FileOutcome outcome);
+// Nothing for a name that is none of them.
+[[nodiscard]] std::optional<FileOutcome> FileOutcomeNamed(const QString &name);
 
 struct RecordedFile
 {
@@ -57,13 +60,16 @@ struct RunRecord
     std::optional<qint64> freeSpace; // as the instrument reported it; none if never asked
     QList<RecordedFile> files;
     QByteArray kitDigest; // lower-case hex, empty without a checked kit
-    QString outcome;      // "succeeded", "failed", "declined" or "stopped"
+    QString outcome;      // "succeeded", "failed", "declined", "stopped" or "crashed"
     QString step;         // the step the run ended in
     QString message;
     QString note;         // with a success: what went wrong that did not stop it
     qint64 bytes = 0;     // bytes sent
     double seconds = 0;
     bool dryRun = false;
+    // A crashed run only, whose record its fleet wrote: how its process
+    // ended ("signal 9", "exit status 2").
+    QString childExit;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.
@@ -86,8 +92,10 @@ struct RunRecord
     [[nodiscard]] static std::optional<RunRecord> fromJson(const QJsonObject &object);
 };
 
-// The runs on record: one JSON object a line in one file, appended under an
-// exclusive lock so that runs in parallel never mix their lines.
+// The runs on record: one JSON object a line, appended under an exclusive
+// lock so that runs in parallel never mix their lines. Past its limit the
+// file is rotated, and a few older files are kept beside it; reading goes
+// across them, newest first, and stops as soon as it has what was asked.
 class RunHistory
 {
 public:
@@ -100,7 +108,7 @@ public:
     [[nodiscard]] static QString DefaultFile(
         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
-    explicit RunHistory(QString file = DefaultFile());
+    explicit RunHistory(QString file = DefaultFile(), HistoryLimits limits = {});
 
     // Appends one record; nothing on success, else why not, in a few words
     // for one memo line. A record is written whole or not at all.
@@ -113,13 +121,16 @@ public:
         std::optional<QString> error; // the history exists but can't be read
     };
     // The records of one instrument address (every one when empty), the
-    // last `last` of them (all when 0 or less). A missing history has none.
+    // last `last` of them (all when 0 or less), from the oldest kept file to
+    // the current one. A missing history has none. Lines that are no record
+    // are counted among the lines read; with `last`, reading stops early.
     [[nodiscard]] Reading read(const QString &address = QString(), int last = 0) const;
 
     [[nodiscard]] QString fileName() const { return path; }
 
 private:
     QString path;
+    HistoryLimits limits;
 };
 
 // The records as a table for a terminal: time, instrument, identity, kit

@@ -1,13 +1,17 @@
 // vxupgrade-cli's fleet run as a program: four simulated instruments on
 // their own loopback addresses (all on the same two ports), each run in a
 // child process of the fleet; the end table, the records, the exit status,
-// a stop in the middle, and the usage errors of the address list.
+// a stop in the middle, a child killed mid-run (on record all the same), and
+// the usage errors of the address list.
 #include "support/RunFixture.h"
 #include "support/SimInstrument.h"
 
 #include <QJsonDocument>
+#include <QDir>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -61,6 +65,29 @@ void writeKit(ProgramFolder &folder)
     folder.write(QStringLiteral("target/LPS3/lps3.bin"), sampleBytes(70000, 1));
     folder.write(QStringLiteral("target/LPS3/SIGNAL/s2.wfm"), sampleBytes(3000, 2));
     folder.write(QStringLiteral("MainFrame/vx900.bin"), sampleBytes(120000, 3));
+}
+
+// The child of `parent` whose command line holds `argument`, from /proc;
+// 0 when there is none.
+pid_t childOf(pid_t parent, const QByteArray &argument)
+{
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces and brackets.
+        const QByteArray line = stat.read(4096);
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 2 || fields[1].toInt() != parent)
+            continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (commandLine.open(QIODevice::ReadOnly | QIODevice::Unbuffered)
+            && commandLine.read(65536).split('\0').contains(argument))
+            return pid;
+    }
+    return 0;
 }
 
 } // namespace
@@ -149,6 +176,51 @@ private slots:
                                          QRegularExpression::MultilineOption);
             QVERIFY2(row.match(QString::fromUtf8(out)).hasMatch(), out.constData());
         }
+    }
+
+    void aChildKilledMidRunIsOnRecord()
+    {
+        Fleet fleet;
+        QVERIFY(fleet.start({{"--latency", "40"}, {}}));
+        ProgramFolder folder;
+        writeKit(folder);
+        for (int i = 0; i < 8; ++i) // files enough that the kill finds the run under way
+            folder.write(QStringLiteral("MainFrame/more%1.bin").arg(i), sampleBytes(1000, 10 + i));
+        QTemporaryDir state;
+        QProcess process;
+        fleet.setUp(process, {"--dir", folder.path(), "--yes"});
+        QProcessEnvironment environment = process.processEnvironment();
+        environment.insert("XDG_STATE_HOME", state.path());
+        process.setProcessEnvironment(environment);
+        process.start();
+        QVERIFY(process.waitForStarted());
+        // Past its first file: the slow one's child has told its identity
+        // and a file.
+        QByteArray out;
+        while (out.count("[127.0.0.2] Copying... ") < 2 && process.waitForReadyRead(30000))
+            out += process.readAllStandardOutput();
+        QVERIFY2(out.count("[127.0.0.2] Copying... ") >= 2, out.constData());
+        const pid_t child = childOf(pid_t(process.processId()), "127.0.0.2");
+        QVERIFY(child > 0); // never 0, which would kill our own group
+        QCOMPARE(::kill(child, SIGKILL), 0);
+        QVERIFY(process.waitForFinished(RunTimeoutMs));
+        QCOMPARE(process.exitCode(), 1);
+
+        QFile history(state.filePath("vxupgrade/history.jsonl"));
+        QVERIFY(history.open(QIODevice::ReadOnly));
+        QMap<QString, QJsonObject> records;
+        for (const QByteArray &line : history.readAll().trimmed().split('\n')) {
+            const QJsonObject record = QJsonDocument::fromJson(line).object();
+            records[record["address"].toString()] = record;
+        }
+        QCOMPARE(records.keys(), (QStringList{"127.0.0.2", "127.0.0.3"}));
+        QCOMPARE(records["127.0.0.3"]["outcome"].toString(), QStringLiteral("succeeded"));
+        const QJsonObject &record = records["127.0.0.2"];
+        const QByteArray text = QJsonDocument(record).toJson();
+        QCOMPARE(record["outcome"].toString(), QStringLiteral("crashed"));
+        QCOMPARE(record["childExit"].toString(), QStringLiteral("signal 9"));
+        QVERIFY2(record["identity"].toString().contains("VX900"), text.constData());
+        QVERIFY2(!record["files"].toArray().isEmpty(), text.constData());
     }
 
     void addressListErrorsAreUsageErrors_data()

@@ -8,6 +8,7 @@ It speaks the child protocol (JSON lines on standard output) and behaves as
   fail    an error box, a failed record (exit 1)
   ask     the low-space question: declined with --no (exit 3), else ok
   crash   a few events, then SIGSEGV, no record
+  killed  a file sent, then SIGKILL in the middle of the next, no record
   usage   a usage error on standard error, exit 2, no record
   liar    a record that says succeeded, exit 1
   noisy   a line that is not JSON, a line on standard error, then a record
@@ -75,6 +76,11 @@ def main():
     elif mode == "crash":
         emit("step", {"name": "module", "detail": "KRN3"})
         os.kill(os.getpid(), signal.SIGSEGV)
+    elif mode == "killed":
+        emit("step", {"name": "module", "detail": "KRN3"})
+        emit("file", {"path": "/F0:/KRN3/a.bin", "size": 4096, "outcome": "sent-verified"})
+        emit("progress", {"done": 6144, "total": 8192, "file": "/F0:/KRN3/b.bin"})
+        os.kill(os.getpid(), signal.SIGKILL)
     elif mode == "usage":
         sys.stderr.write("vxupgrade-cli: --signals: XYZ has no check box\n")
         sys.exit(2)

@@ -3,6 +3,7 @@
 #include "fleet/FleetConsole.h"
 #include "fleet/FleetReport.h"
 #include "fleet/FleetRun.h"
+#include "upgrade/RunHistory.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,8 @@ private slots:
     void childLineReader();
     void outcomesAndExitStatus_data();
     void outcomesAndExitStatus();
+    void childWithoutRecordIsOnRecord_data();
+    void childWithoutRecordIsOnRecord();
     void hungChildAndStop();
     void stopBeforeStart();
     void jobsBound();
@@ -246,6 +249,56 @@ void tst_Fleet::outcomesAndExitStatus()
         QCOMPARE(first.bytesDone, 8192);
         QCOMPARE(first.identity, QStringLiteral("FAKE,VX900,127.0.0.2"));
     }
+}
+
+void tst_Fleet::childWithoutRecordIsOnRecord_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("childExit"); // empty: the child's own record, none by the fleet
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("step");
+
+    QTest::newRow("SIGKILL mid-copy") << "killed" << "signal 9" << QStringList{"/F0:/KRN3/a.bin:sent-verified"}
+                                      << "module KRN3";
+    QTest::newRow("SIGSEGV") << "crash" << "signal 11" << QStringList() << "module KRN3";
+    QTest::newRow("usage error") << "usage" << "exit status 2" << QStringList() << "connecting";
+    QTest::newRow("its own record") << "ok" << QString() << QStringList() << QString();
+}
+
+void tst_Fleet::childWithoutRecordIsOnRecord()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, childExit);
+    QFETCH(QStringList, files);
+    QFETCH(QString, step);
+
+    QTemporaryDir dir;
+    FleetSettings settings = fakeSettings({"127.0.0.3=" + mode});
+    settings.historyFile = dir.filePath(QStringLiteral("history.jsonl"));
+    FleetRun run(settings, {"127.0.0.3"}, nullptr);
+    run.start();
+    QVERIFY(waitFinished(run));
+
+    // The fake writes no history of its own: what is there, the fleet wrote.
+    const QList<upgrade::RunRecord> records = upgrade::RunHistory(settings.historyFile).read().records;
+    if (childExit.isEmpty()) {
+        QCOMPARE(records.size(), 0);
+        return;
+    }
+    QCOMPARE(records.size(), 1);
+    const upgrade::RunRecord &record = records.first();
+    QCOMPARE(record.outcome, QStringLiteral("crashed"));
+    QCOMPARE(record.childExit, childExit);
+    QVERIFY2(record.message.contains(childExit.section(' ', -1)), qPrintable(record.message));
+    QCOMPARE(record.address, QStringLiteral("127.0.0.3"));
+    QCOMPARE(record.identity, QStringLiteral("FAKE,VX900,127.0.0.3"));
+    QCOMPARE(record.kitFolder, QStringLiteral("/kit"));
+    QCOMPARE(record.step, step);
+    QStringList recorded;
+    for (const upgrade::RecordedFile &file : record.files)
+        recorded << file.instrumentPath + ':' + upgrade::FileOutcomeName(file.outcome);
+    QCOMPARE(recorded, files);
+    QVERIFY(record.started.isValid() && record.started <= record.ended);
 }
 
 void tst_Fleet::hungChildAndStop()

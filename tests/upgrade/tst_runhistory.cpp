@@ -1,5 +1,7 @@
-// The run history: records round trip, parallel runs never mix their lines,
-// a history that can't be written is a value, and the table.
+// The run history: records round trip, parallel runs never mix their lines
+// or lose one to a rotation, a record never joins a cut-off line, reading
+// goes across the rotated files, a history that can't be written is a
+// value, and the table.
 #include "upgrade/KitPreflight.h"
 #include "upgrade/RunHistory.h"
 
@@ -8,6 +10,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 using namespace upgrade;
 
@@ -33,17 +38,31 @@ RunRecord sampleRecord(const QString &address, const QString &message)
     return r;
 }
 
+// Small enough that the writers below rotate the history every few records;
+// so many files kept that none is let go.
+constexpr HistoryLimits BusyLimits{16 * 1024, 1000};
+
 // Run as a child: appends `count` records with address `tag`, each
-// carrying a long message, so that a record takes many pages to write.
+// numbered in its message.
 int appendRecords(const QString &file, const QString &tag, int count)
 {
-    const RunHistory history(file);
+    const RunHistory history(file, BusyLimits);
     for (int i = 0; i < count; ++i) {
-        const QString message = QString::number(i) + QLatin1Char(' ') + QString(100000, QLatin1Char('m'));
-        if (history.append(sampleRecord(tag, message)))
+        const QString message = QString::number(i).rightJustified(4, '0') + ' ' + QString(2000, 'm');
+        if (const std::optional<QString> error = history.append(sampleRecord(tag, message))) {
+            qWarning("%s", qPrintable(*error));
             return 1;
+        }
     }
     return 0;
+}
+
+QStringList messages(const QList<RunRecord> &records)
+{
+    QStringList texts;
+    for (const RunRecord &record : records)
+        texts << record.message;
+    return texts;
 }
 
 } // namespace
@@ -84,28 +103,95 @@ private slots:
 
     void parallelRunsNeverMixTheirLines()
     {
+        // Without the lock, runs that check the size and rotate at the same
+        // time rotate twice, or write past the limit into a file another
+        // just rotated away.
         QTemporaryDir dir;
         const QString file = dir.filePath("history.jsonl");
-        const int count = 40;
-        QProcess first, second;
-        for (QProcess *child : {&first, &second}) {
-            const QString tag = child == &first ? "first" : "second";
-            child->start(QCoreApplication::applicationFilePath(), {"--append", file, tag, QString::number(count)});
+        const int writers = 6, count = 25;
+        std::vector<std::unique_ptr<QProcess>> children;
+        for (int w = 0; w < writers; ++w) {
+            children.push_back(std::make_unique<QProcess>());
+            children.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            children.back()->start(QCoreApplication::applicationFilePath(),
+                                   {"--append", file, "w" + QString::number(w), QString::number(count)});
         }
-        for (QProcess *child : {&first, &second}) {
+        for (const auto &child : children) {
             QVERIFY(child->waitForFinished(120000));
             QCOMPARE(child->exitCode(), 0);
         }
 
-        const RunHistory::Reading reading = RunHistory(file).read();
+        const RunHistory history(file, BusyLimits);
+        const RunHistory::Reading reading = history.read();
         QCOMPARE(reading.unreadableLines, 0);
-        QCOMPARE(reading.records.size(), 2 * count);
-        for (const QString tag : {"first", "second"}) {
-            const QList<RunRecord> mine = RunHistory(file).read(tag).records;
+        QCOMPARE(reading.records.size(), writers * count);
+        for (int w = 0; w < writers; ++w) {
+            const QStringList mine = messages(history.read("w" + QString::number(w)).records);
             QCOMPARE(mine.size(), count);
             for (int i = 0; i < count; ++i)
-                QCOMPARE(mine[i].message.section(' ', 0, 0), QString::number(i));
+                QVERIFY2(mine[i].startsWith(QString::number(i).rightJustified(4, '0')), qPrintable(mine[i].left(9)));
         }
+        // Every file within the limit, every rotated one full, none missing.
+        const qint64 line = sampleRecord("w0", "0000 " + QString(2000, 'm')).toJsonLine().size() + 1;
+        int age = 0;
+        for (; QFile::exists(RotatedHistoryFile(file, age)); ++age) {
+            const qint64 size = QFileInfo(RotatedHistoryFile(file, age)).size();
+            QVERIFY2(size <= BusyLimits.maxBytes, qPrintable(QString("file %1: %2 bytes").arg(age).arg(size)));
+            if (age > 0)
+                QVERIFY2(size + line + 16 > BusyLimits.maxBytes,
+                         qPrintable(QString("file %1 rotated at %2 bytes").arg(age).arg(size)));
+        }
+        QVERIFY(age > 1);
+        QVERIFY(!QFile::exists(RotatedHistoryFile(file, age + 1)));
+    }
+
+    void recordAfterACutOffLine()
+    {
+        QTemporaryDir dir;
+        const RunHistory history(dir.filePath("history.jsonl"));
+        QCOMPARE(history.append(sampleRecord("10.0.0.1", "first")), std::nullopt);
+        {
+            // What a run stopped mid-write (a crash, a full disk) leaves.
+            QFile file(history.fileName());
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(sampleRecord("10.0.0.1", "cut").toJsonLine().left(300));
+        }
+        QCOMPARE(history.append(sampleRecord("10.0.0.1", "after")), std::nullopt);
+        QCOMPARE(history.append(sampleRecord("10.0.0.1", "last")), std::nullopt);
+
+        const RunHistory::Reading reading = history.read();
+        QCOMPARE(messages(reading.records), (QStringList{"first", "after", "last"}));
+        QCOMPARE(reading.unreadableLines, 1);
+        QFile file(history.fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), 4); // no blank line added after a whole one
+    }
+
+    void rotationKeepsWholeRecordsAcrossFiles()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("history.jsonl");
+        const qint64 line = sampleRecord("10.0.0.1", "r0").toJsonLine().size() + 1;
+        const RunHistory history(file, HistoryLimits{3 * line + line / 2, 2}); // three records a file
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(history.append(sampleRecord(i % 2 ? "10.0.0.2" : "10.0.0.1", "r" + QString::number(i))),
+                     std::nullopt);
+        // r0 to r2 went with the oldest file; r9 alone in the current one.
+        QVERIFY(QFile::exists(RotatedHistoryFile(file, 2)));
+        QVERIFY(!QFile::exists(RotatedHistoryFile(file, 3)));
+        QCOMPARE(RotatedHistoryFile(file, 2), dir.filePath("history.2.jsonl"));
+        QCOMPARE(messages(history.read().records), (QStringList{"r3", "r4", "r5", "r6", "r7", "r8", "r9"}));
+        QCOMPARE(messages(history.read(QString(), 4).records), (QStringList{"r6", "r7", "r8", "r9"}));
+        QCOMPARE(messages(history.read("10.0.0.1", 3).records), (QStringList{"r4", "r6", "r8"}));
+
+        // A record bigger than the limit is never cut: it fills a file alone.
+        QCOMPARE(history.append(sampleRecord("10.0.0.3", QString(4 * line, 'b'))), std::nullopt);
+        QCOMPARE(history.append(sampleRecord("10.0.0.3", "small")), std::nullopt);
+        const RunHistory::Reading reading = history.read("10.0.0.3");
+        QCOMPARE(reading.unreadableLines, 0);
+        QCOMPARE(reading.records.size(), 2);
+        QCOMPARE(reading.records[0].message.size(), 4 * line);
+        QCOMPARE(messages(RunHistory(RotatedHistoryFile(file, 1), HistoryLimits{line, 0}).read().records).size(), 1);
     }
 
     void historyThatCantBeWrittenIsAValue_data()

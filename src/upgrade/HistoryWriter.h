@@ -1,0 +1,36 @@
+#pragma once
+
+#include "upgrade/HistoryFile.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace upgrade {
+
+// Appends records to the history: one line each, under an exclusive lock,
+// so that runs in parallel never mix their lines. A record always starts on
+// a line of its own, even after a record that a crash or a full disk left
+// unfinished, and is never cut in two: a file that would grow past its
+// limit is rotated first (history.jsonl to history.1.jsonl, and so on;
+// the oldest beyond the kept files goes).
+class HistoryWriter
+{
+public:
+    HistoryWriter(QString file, HistoryLimits limits);
+
+    // `line` is one record without its line end. Nothing on success, else
+    // why not, in a few words.
+    [[nodiscard]] std::optional<QString> append(const QByteArray &line) const;
+
+private:
+    // Called under the lock of the current file.
+    [[nodiscard]] std::optional<QString> rotate() const;
+    [[nodiscard]] std::optional<QString> write(int fd, qint64 size, const QByteArray &line) const;
+
+    QString path;
+    HistoryLimits limits;
+};
+
+} // namespace upgrade

@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
 #include "cli/ProgressText.h"
+#include "cli/SignatureCommand.h"
 #include "instrument/Uvx900.h"
 #include "platform/UserAction.h"
 #include "platform/Utilities.h"
@@ -99,6 +100,10 @@ int ConsoleRun::exec()
     if (child)
         child->reportRecordOf(run->record());
     run->historyFile = upgrade::RunHistory::DefaultFile();
+    const std::optional<upgrade::SignaturePolicy> policy = signaturePolicy(options, console);
+    if (!policy)
+        return ExitUsage;
+    run->signaturePolicy = *policy;
 
     // A signal that came while the catalogue was read is delivered here.
     QCoreApplication::processEvents();

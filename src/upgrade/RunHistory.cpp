@@ -192,6 +192,8 @@ QJsonObject RunRecord::toJson() const
         {"bytes", double(bytes)},
         {"seconds", seconds},
         {"dryRun", dryRun},
+        {"signerKey", QString::fromLatin1(signerKey)},
+        {"signerComment", signerComment},
     };
 }
 
@@ -234,6 +236,8 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.bytes = qint64(o.value("bytes").toDouble());
     r.seconds = o.value("seconds").toDouble();
     r.dryRun = o.value("dryRun").toBool();
+    r.signerKey = o.value("signerKey").toString().toLatin1();
+    r.signerComment = o.value("signerComment").toString();
     return r;
 }
 

@@ -62,6 +62,10 @@ struct RunRecord
     qint64 bytes = 0;     // bytes sent
     double seconds = 0;
     bool dryRun = false;
+    // The signed kit's signer: the key number in lower-case hex and the
+    // signature's untrusted comment; empty when no trusted key vouched for it.
+    QByteArray signerKey;
+    QString signerComment;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upgrade/KitPreflight.h"
+#include "upgrade/KitSignature.h"
 #include "upgrade/ModuleEntry.h"
 #include "upgrade/RunHistory.h"
 #include "upgrade/RunObserver.h"
@@ -47,6 +48,9 @@ public:
     // ends; nowhere when empty. The content digests of the kit are cached
     // beside it.
     QString historyFile;
+    // Which keys vouch for a signed kit, and whether the kit must be signed;
+    // checked before the first write, dry runs included.
+    upgrade::SignaturePolicy signaturePolicy;
     // The kit as the last run checked it, and that run's record.
     [[nodiscard]] const upgrade::KitPlan &plan() const { return kitPlan; }
     [[nodiscard]] const upgrade::RunRecord &record() const { return runRecord; }

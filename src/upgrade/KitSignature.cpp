@@ -156,15 +156,24 @@ private:
         }
     }
 
+    // The planned paths all begin with the kit's folder; QDir's general
+    // answer costs more than the rest of the check together.
+    QString relativePath(const QString &localPath) const
+    {
+        if (localPath.startsWith(kitPrefix))
+            return localPath.mid(kitPrefix.size());
+        return kit.relativeFilePath(localPath);
+    }
+
     void compareFile(const ChecksumList &list, const QString &localPath, const QByteArray &sha256, QSet<QString> &seen)
     {
-        QString relative = kit.relativeFilePath(localPath);
+        QString relative = relativePath(localPath);
         auto listed = list.digests.constFind(relative);
         if (listed == list.digests.cend()) {
             // The kit's folders are found without regard to case; the list
             // names them as they are on disk.
             if (const std::optional<QString> onDisk = platform::ResolveLocalPath(localPath)) {
-                relative = kit.relativeFilePath(*onDisk);
+                relative = relativePath(*onDisk);
                 listed = list.digests.constFind(relative);
             }
         }
@@ -180,6 +189,7 @@ private:
     const KitPlan &plan;
     const SignaturePolicy &policy;
     const QDir kit;
+    const QString kitPrefix = platform::JoinLocalPath(QDir::cleanPath(plan.kitFolder), QString());
     const QString sigPath;
     SignatureCheck check;
 };

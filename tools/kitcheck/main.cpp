@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -83,5 +84,16 @@ int main(int argc, char *argv[])
     for (const QString &line : signature.lines)
         out << "signature: " << line << '\n';
     out << "signature check ms " << QString::number(signatureSeconds * 1000.0, 'f', 3) << '\n';
+    // Again, with the crypto library's one-time start-up behind it: the
+    // fastest and the middle of 21 checks.
+    QList<double> again;
+    for (int i = 0; i < 21; ++i) {
+        timer.restart();
+        static_cast<void>(upgrade::CheckKitSignature(plan, policy));
+        again << double(timer.nsecsElapsed()) / 1e6;
+    }
+    std::sort(again.begin(), again.end());
+    out << "signature check again ms min " << QString::number(again.first(), 'f', 3) << " median "
+        << QString::number(again[again.size() / 2], 'f', 3) << '\n';
     return plan.sendable() && !signature.refused() ? 0 : 1;
 }

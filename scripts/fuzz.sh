@@ -14,7 +14,7 @@ shift || true
 build="$repo/build-fuzz"
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(fuzz_ftp_reply fuzz_ftp_listing fuzz_catalogue_reply fuzz_error_queue_reply fuzz_ini_file fuzz_cli_options)
+  targets=(fuzz_ftp_reply fuzz_ftp_listing fuzz_catalogue_reply fuzz_error_queue_reply fuzz_ini_file fuzz_cli_options fuzz_signed_kit)
 fi
 
 VX_EXTRA_PACKAGES="clang libclang-rt-14-dev" VX_BUILD_TARGET=fuzzers \

@@ -13,8 +13,9 @@ shift || true
 packages=(
   build-essential cmake
   qt6-base-dev
-  # SHA-256 of the kit's files (libcrypto).
-  libssl-dev
+  # libcrypto: SHA-256 of the kit's files, Ed25519 for signed kits;
+  # signify-openbsd signs the tests' kits.
+  libssl-dev signify-openbsd
   python3 python3-pyftpdlib
   xvfb xauth
   # The window's Courier New, or Liberation Mono with the same metrics.

@@ -95,6 +95,8 @@ TfrmMain::TfrmMain(std::optional<QString> programDir, InstrumentPorts ports, QWi
     RunObserver &observer = *this;
     upgradeRun = std::make_unique<UpgradeRun>(*linkForm, *moduleList, exeDir, observer);
     upgradeRun->historyFile = upgrade::RunHistory::DefaultFile();
+    // Read once, as the catalogue is: vxupgrade.conf and the trusted keys.
+    upgradeRun->signaturePolicy = upgrade::SignaturePolicy::FromEnvironment();
 }
 
 TfrmMain::~TfrmMain()

@@ -11,8 +11,9 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
-        "                     [--dry-run] [--json]\n"
+        "                     [--dry-run] [--json] [--require-signature] [--trusted-key FILE]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json]\n"
+        "       vxupgrade-cli --write-checksums DIR\n"
         "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
         "\n"
         "Upgrades a VX900 as the window's Copy button does, without a display;\n"
@@ -39,6 +40,15 @@ QString usageText()
         "  --json             memo lines to standard error, and this run's record as\n"
         "                     one line of JSON on standard output at the end (a\n"
         "                     fleet: each instrument's record as its run ends)\n"
+        "  --require-signature  refuse a kit without a SHA256.sig that a trusted key\n"
+        "                     verifies and that matches the kit; the trusted keys are\n"
+        "                     the signify public keys in $XDG_CONFIG_HOME/vxupgrade/\n"
+        "                     trusted-keys/ and /etc/vxupgrade/trusted-keys/\n"
+        "  --trusted-key FILE also trust this signify public key, and require the\n"
+        "                     signature; may be repeated\n"
+        "  --write-checksums DIR  write the kit's SHA256 list (every file under target\n"
+        "                     and MainFrame, and vxUpgrade.ini) as DIR/SHA256, for\n"
+        "                     signify-openbsd -S -e to sign into SHA256.sig\n"
         "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
         "                     table, or as JSON lines with --json\n"
         "  --last N           with --history: only the last N runs\n"
@@ -82,7 +92,9 @@ ParsedArguments parseArguments(const QStringList &arguments)
 
         const bool takesValue = name == QLatin1String("--ip") || name == QLatin1String("--signals")
                                 || name == QLatin1String("--dir") || name == QLatin1String("--last")
-                                || name == QLatin1String("--ip-file") || name == QLatin1String("--jobs");
+                                || name == QLatin1String("--ip-file") || name == QLatin1String("--jobs")
+                                || name == QLatin1String("--trusted-key")
+                                || name == QLatin1String("--write-checksums");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 return fail(QStringLiteral("%1 needs a value").arg(name));
@@ -138,6 +150,16 @@ ParsedArguments parseArguments(const QStringList &arguments)
                    || name == QLatin1String("--history")) {
             (name == QLatin1String("--json") ? options.json : name == QLatin1String("--history") ? options.history
                                                                                                  : options.dryRun) = true;
+        } else if (name == QLatin1String("--require-signature")) {
+            options.requireSignature = true;
+        } else if (name == QLatin1String("--trusted-key")) {
+            if (value->isEmpty())
+                return fail(QStringLiteral("--trusted-key needs a file"));
+            options.trustedKeys << *value;
+        } else if (name == QLatin1String("--write-checksums")) {
+            if (value->isEmpty())
+                return fail(QStringLiteral("--write-checksums needs a folder"));
+            options.writeChecksums = *value;
         } else if (name == QLatin1String("--last")) {
             bool number = false;
             options.last = value->toInt(&number);
@@ -168,7 +190,10 @@ ParsedArguments parseArguments(const QStringList &arguments)
         }
         options.addresses = addresses.addresses();
     }
-    if (!options.help && !options.version && !options.history && !addressGiven && !addressFileGiven)
+    if (options.writeChecksums && (addressGiven || addressFileGiven || options.history))
+        return fail(QStringLiteral("--write-checksums runs on its own, without --ip or --history"));
+    if (!options.help && !options.version && !options.history && !options.writeChecksums && !addressGiven
+        && !addressFileGiven)
         return fail(QStringLiteral("--ip ADDRESS is required"));
     if (options.fleetChild && options.fleet)
         return fail(QStringLiteral("--fleet-child takes one --ip"));

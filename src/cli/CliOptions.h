@@ -30,6 +30,12 @@ struct CliOptions
     int last = 0;         // with --history: the last N records only (0: all)
     bool help = false;
     bool version = false;
+    // Signed kits: refuse a kit that is not signed by a trusted key; more
+    // trusted keys (each one also requires the signature).
+    bool requireSignature = false;
+    QStringList trustedKeys;
+    // Write the kit's SHA256 list into this folder instead of running.
+    std::optional<QString> writeChecksums;
 };
 
 struct ParsedArguments

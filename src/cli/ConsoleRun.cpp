@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
 #include "cli/ProgressText.h"
+#include "cli/SignatureCommand.h"
 #include "instrument/Uvx900.h"
 #include "platform/UserAction.h"
 #include "platform/Utilities.h"
@@ -101,6 +102,10 @@ int ConsoleRun::exec()
         child->reportIdentityOf(link->IdentityReply);
     }
     run->historyFile = upgrade::RunHistory::DefaultFile();
+    const std::optional<upgrade::SignaturePolicy> policy = signaturePolicy(options, console);
+    if (!policy)
+        return ExitUsage;
+    run->signaturePolicy = *policy;
 
     // A signal that came while the catalogue was read is delivered here.
     QCoreApplication::processEvents();

@@ -34,6 +34,10 @@ int runFleet(const CliOptions &options)
         settings.extraArguments << QStringLiteral("--signals") << options.signalModules.join(u',');
     settings.jobs = options.jobs;
     settings.historyFile = upgrade::RunHistory::DefaultFile();
+    if (options.requireSignature)
+        settings.extraArguments << QStringLiteral("--require-signature");
+    for (const QString &key : options.trustedKeys)
+        settings.extraArguments << QStringLiteral("--trusted-key") << QFileInfo(key).absoluteFilePath();
 
     QCoreApplication *app = QCoreApplication::instance();
     fleet::FleetRun run(settings, options.addresses, app);

@@ -4,6 +4,7 @@
 #include "cli/ConsoleRun.h"
 #include "cli/FleetMain.h"
 #include "cli/HistoryCommand.h"
+#include "cli/SignatureCommand.h"
 #include "cli/StopSignals.h"
 #include "platform/UserAction.h"
 #include "version/ProgramVersion.h"
@@ -48,6 +49,8 @@ int main(int argc, char *argv[])
     }
 
     QCoreApplication app(argc, argv);
+    if (parsed.options.writeChecksums)
+        return cli::writeChecksums(*parsed.options.writeChecksums);
     if (parsed.options.fleet)
         return cli::runFleet(parsed.options);
     // The bench settings are read here, once; a real instrument has none.

@@ -153,6 +153,8 @@ QJsonObject RunRecord::toJson() const
         {"bytes", double(bytes)},
         {"seconds", seconds},
         {"dryRun", dryRun},
+        {"signerKey", QString::fromLatin1(signerKey)},
+        {"signerComment", signerComment},
     };
     if (!note.isEmpty())
         object.insert("note", note);
@@ -202,6 +204,8 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.seconds = o.value("seconds").toDouble();
     r.dryRun = o.value("dryRun").toBool();
     r.childExit = o.value("childExit").toString();
+    r.signerKey = o.value("signerKey").toString().toLatin1();
+    r.signerComment = o.value("signerComment").toString();
     return r;
 }
 

@@ -70,6 +70,10 @@ struct RunRecord
     // A crashed run only, whose record its fleet wrote: how its process
     // ended ("signal 9", "exit status 2").
     QString childExit;
+    // The signed kit's signer: the key number in lower-case hex and the
+    // signature's untrusted comment; empty when no trusted key vouched for it.
+    QByteArray signerKey;
+    QString signerComment;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.

@@ -140,10 +140,12 @@ const upgrade::PlannedFile *UpgradeRun::plannedForSend(const FileTransfer &file)
         return planned;
     // A SIGNAL folder ticked during the copy: read now, as pre-flight reads.
     const upgrade::PlannedFile *late = upgrade::PlanLateFile(kitPlan, file.localPath, file.instrumentPath);
-    if (late)
-        runRecord.addPlanned(*late);
-    else
-        memo(kitPlan.problems.constLast().text());
+    if (!late)
+        failKitFile(file, kitPlan.problems.constLast().text(), false);
+    runRecord.addPlanned(*late);
+    // A signed kit vouches for it as for the others.
+    if (const std::optional<QString> problem = upgrade::LateFileProblem(signature, *late))
+        failKitFile(file, *problem, false);
     return late;
 }
 
@@ -178,7 +180,11 @@ void UpgradeRun::takeVerdicts(const QList<UploadCheck> &checks)
 
 void UpgradeRun::failChangedFile(const FileTransfer &file, bool boxShown)
 {
-    const QString text = upgrade::SentKitFile::ChangedText(file.localPath);
+    failKitFile(file, upgrade::SentKitFile::ChangedText(file.localPath), boxShown);
+}
+
+void UpgradeRun::failKitFile(const FileTransfer &file, const QString &text, bool boxShown)
+{
     memo(text);
     if (!boxShown) {
         bool handled = false;

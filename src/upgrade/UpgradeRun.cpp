@@ -120,6 +120,7 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     lastBoxText.clear();
     mode = runMode;
     kitPlan = upgrade::KitPlan();
+    signature = upgrade::SignatureCheck();
     runRecord = upgrade::RunRecord::begin();
     runRecord.address = address;
     runRecord.dryRun = mode == RunMode::DryRun;
@@ -327,7 +328,18 @@ bool UpgradeRun::checkKit()
     runRecord.takePlan(kitPlan);
     for (const upgrade::KitProblem &problem : std::as_const(kitPlan.problems))
         memo(problem.text());
-    return kitPlan.sendable();
+    for (const QString &line : std::as_const(signaturePolicy.settingProblems))
+        memo(line);
+    // Checked against the digests just taken: what is vouched for is what
+    // the run will send.
+    signature = upgrade::CheckKitSignature(kitPlan, signaturePolicy);
+    for (const QString &line : signature.lines)
+        memo(line);
+    if (signature.verdict == upgrade::SignatureVerdict::Accepted) {
+        runRecord.signerKey = signature.keyNumber;
+        runRecord.signerComment = signature.comment;
+    }
+    return kitPlan.sendable() && !signature.refused();
 }
 
 void UpgradeRun::putOnRecord(const RunResult &result)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upgrade/KitPreflight.h"
+#include "upgrade/KitSignature.h"
 #include "upgrade/ModuleEntry.h"
 #include "upgrade/RunHistory.h"
 #include "upgrade/RunObserver.h"
@@ -51,6 +52,9 @@ public:
     // ends; nowhere when empty. The content digests of the kit are cached
     // beside it.
     QString historyFile;
+    // Which keys vouch for a signed kit, and whether the kit must be signed;
+    // checked before the first write, dry runs included.
+    upgrade::SignaturePolicy signaturePolicy;
     // The kit as the last run checked it, and that run's record.
     [[nodiscard]] const upgrade::KitPlan &plan() const { return kitPlan; }
     [[nodiscard]] const upgrade::RunRecord &record() const { return runRecord; }
@@ -124,7 +128,8 @@ private:
     // now; throws (after the "Upload failed" box) at the first failed one.
     void verifyUpload(const FileTransfer &file, bool measured);
     // What pre-flight read for a kit file about to go; read now when
-    // pre-flight did not plan it. Null when it can't be read.
+    // pre-flight did not plan it. Fails the run when it can't be read, or a
+    // signed kit does not vouch for it.
     [[nodiscard]] const upgrade::PlannedFile *plannedForSend(const FileTransfer &file);
     void takeVerdicts(const QList<UploadCheck> &checks);
     // The run's last step: QUIT. Everything is on the instrument by then.
@@ -133,6 +138,8 @@ private:
     // the "Upload failed" box unless the failed send has shown it, a memo
     // line naming the file, and the file failed on record without a digest.
     [[noreturn]] void failChangedFile(const FileTransfer &file, bool boxShown);
+    // The same end for a kit file that can't go for another reason, told by `text`.
+    [[noreturn]] void failKitFile(const FileTransfer &file, const QString &text, bool boxShown);
     void putOnRecord(const RunResult &result);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
@@ -154,6 +161,7 @@ private:
 
     RunMode mode = RunMode::Upgrade;
     upgrade::KitPlan kitPlan;
+    upgrade::SignatureCheck signature;
     upgrade::RunRecord runRecord;
     std::unique_ptr<FolderVerifier> verifier;
     bool inProgress = false;

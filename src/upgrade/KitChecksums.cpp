@@ -1,0 +1,83 @@
+#include "upgrade/KitChecksums.h"
+
+#include "instrument/InstrumentName.h"
+#include "upgrade/InstrumentLayout.h"
+#include "upgrade/KitSignature.h"
+#include "upgrade/LocalTreeWalker.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace upgrade {
+namespace {
+
+void addFile(KitChecksums &sums, const QDir &kit, const QString &localPath)
+{
+    const QString relative = kit.relativeFilePath(localPath);
+    const QString shown = instrument::PrintablePath(localPath);
+    // A name a list line can't carry could never be checked against it.
+    if (const QString problem = ChecksumPathProblem(relative); !problem.isEmpty()) {
+        sums.problems << QStringLiteral("Name can't be listed (%1): %2").arg(problem, shown);
+        return;
+    }
+    QFile file(localPath);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file) || file.error() != QFileDevice::NoError) {
+        sums.problems << QStringLiteral("File can't be read: %1 (%2)").arg(shown, file.errorString());
+        return;
+    }
+    sums.entries.append(ChecksumEntry{relative, hash.result()});
+}
+
+} // namespace
+
+KitChecksums ComputeKitChecksums(const QString &kitFolder)
+{
+    KitChecksums sums;
+    const QDir kit(kitFolder);
+    for (const QString &top : {LocalModuleRoot, LocalSystemFiles}) {
+        const QString joined = platform::JoinLocalPath(kitFolder, top);
+        LocalTreeWalker walker(
+            [&](const WalkItem &item) {
+                if (item.entry.isFolder())
+                    return item.loopsBack ? WalkStep::Skip : WalkStep::Go;
+                if (!item.entry.isRegularFile())
+                    sums.problems << QStringLiteral("Not a regular file: %1")
+                                         .arg(instrument::PrintablePath(item.localPath));
+                else
+                    addFile(sums, kit, item.localPath);
+                return WalkStep::Go;
+            },
+            [&](const WalkFailure &failure) {
+                sums.problems << QStringLiteral("Folder can't be listed: %1 (%2)")
+                                     .arg(instrument::PrintablePath(failure.localPath), failure.reason);
+                return WalkStep::Go;
+            });
+        static_cast<void>(walker.walk(platform::ResolveLocalPath(joined).value_or(joined)));
+    }
+    const QString ini = platform::JoinLocalPath(kitFolder, KitIniName);
+    if (QFile::exists(ini))
+        addFile(sums, kit, ini);
+    std::sort(sums.entries.begin(), sums.entries.end(),
+              [](const ChecksumEntry &a, const ChecksumEntry &b) { return a.path.toUtf8() < b.path.toUtf8(); });
+    return sums;
+}
+
+QStringList WriteKitChecksums(const QString &kitFolder, int &written)
+{
+    written = 0;
+    const KitChecksums sums = ComputeKitChecksums(kitFolder);
+    if (!sums.problems.isEmpty())
+        return sums.problems;
+    QSaveFile file(platform::JoinLocalPath(kitFolder, ChecksumFileName));
+    if (!file.open(QIODevice::WriteOnly) || file.write(FormatChecksumList(sums.entries)) < 0 || !file.commit())
+        return {QStringLiteral("Can't write %1: %2").arg(instrument::PrintablePath(file.fileName()), file.errorString())};
+    written = int(sums.entries.size());
+    return {};
+}
+
+} // namespace upgrade

@@ -1,0 +1,67 @@
+// Signed kits in the window: the policy comes from vxupgrade.conf; a kit
+// changed after signing is refused before any write, a signed one shows its
+// signer in the memo.
+#include "TestMain.h"
+#include "WindowFixture.h"
+
+#include "app/Uvxupgrade.h"
+#include "support/RunFixture.h"
+#include "support/SignifyTool.h"
+#include "support/SimInstrument.h"
+
+#include <QPlainTextEdit>
+#include <QProcess>
+
+class TestWindowSigned : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusedThenAccepted()
+    {
+        QTemporaryDir config;
+        QVERIFY(signify::generate(config.filePath("publisher")).isEmpty());
+        QDir().mkpath(config.filePath("vxupgrade"));
+        QFile settings(config.filePath("vxupgrade/vxupgrade.conf"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("# lab policy\ntrusted-key = " + config.filePath("publisher.pub").toUtf8() + "\n");
+        settings.close();
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+
+        SimInstrument sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder kit;
+        kit.writeIni({{3, "KRN3", 0}});
+        kit.write("target/KRN3/k.bin", sampleBytes(5000, 1));
+        kit.write("MainFrame/m.bin", sampleBytes(700, 2));
+        QProcess cli;
+        cli.start(QStringLiteral(VX_CLI_PROGRAM), {"--write-checksums", kit.path()});
+        QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
+        QVERIFY(signify::signEmbedded(config.filePath("publisher.sec"), kit.path() + "SHA256",
+                                      kit.path() + "SHA256.sig")
+                    .isEmpty());
+
+        for (const bool spoiled : {true, false}) {
+            const QByteArray original = sampleBytes(700, 2);
+            kit.write("MainFrame/m.bin", spoiled ? QByteArray("changed") : original);
+            BoxLog boxes;
+            TfrmMain window(kit.path(), sim.ports());
+            window.ipAddressText = QStringLiteral("127.0.0.1");
+            window.show();
+            pressCopy(window);
+            const QStringList memo = memoLines(controls(window).mmStatus);
+            if (spoiled) {
+                QVERIFY2(memo.filter("File differs from its signed digest: ").size() == 1, qPrintable(memo.join('\n')));
+                QVERIFY(sim.sent("ftp").filter("STOR ").isEmpty());
+                QVERIFY(sim.sent("cmd").filter("MDIR").isEmpty());
+            } else {
+                QVERIFY2(memo.filter("untrusted comment: verify with publisher.pub").size() == 1,
+                         qPrintable(memo.join('\n')));
+                QCOMPARE(sim.file("/F0:/SYSTEM/m.bin"), original);
+            }
+        }
+    }
+};
+
+VX_TEST_MAIN(TestWindowSigned)
+#include "tst_windowsigned.moc"

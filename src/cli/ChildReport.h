@@ -21,6 +21,12 @@ public:
     ChildReport(std::FILE *out, LowSpaceAnswer answer, QString address, QString kitFolder);
     // The run's own record, sent as the last line when the run ends.
     void reportRecordOf(const upgrade::RunRecord &record) { runRecord = &record; }
+    // The record waits for sendRecord() instead of going with the run's end
+    // (--await-reboot adds the restart to it first).
+    void holdRecord() { recordHeld = true; }
+    void sendRecord(const upgrade::RunRecord &record);
+    // The wait for the instrument's restart, `seconds` into it.
+    void restartWaited(int seconds);
 
     void runStarted() override;
     void stepEntered(RunStep step) override;
@@ -44,6 +50,7 @@ private:
     RunProgress latest;
     bool latestHeldBack = false;
     const upgrade::RunRecord *runRecord = nullptr;
+    bool recordHeld = false;
 };
 
 } // namespace cli

@@ -32,6 +32,10 @@ int runFleet(const CliOptions &options)
     if (!options.signalModules.isEmpty())
         settings.extraArguments << QStringLiteral("--signals") << options.signalModules.join(u',');
     settings.jobs = options.jobs;
+    // Each child waits for its own instrument's restart.
+    if (options.awaitReboot)
+        settings.extraArguments << QStringLiteral("--await-reboot") << QStringLiteral("--reboot-timeout")
+                                << QString::number(options.rebootTimeoutSeconds);
 
     QCoreApplication *app = QCoreApplication::instance();
     fleet::FleetRun run(settings, options.addresses, app);

@@ -172,7 +172,7 @@ QJsonObject RunRecord::toJson() const
                                      {"sha256", QString::fromLatin1(file.sha256)},
                                      {"outcome", FileOutcomeName(file.outcome)}});
     }
-    return QJsonObject{
+    QJsonObject object{
         {"record", RecordFormat},
         {"started", isoTime(started)},
         {"ended", isoTime(ended)},
@@ -193,6 +193,9 @@ QJsonObject RunRecord::toJson() const
         {"seconds", seconds},
         {"dryRun", dryRun},
     };
+    if (!reboot.isEmpty())
+        object.insert(QStringLiteral("reboot"), reboot);
+    return object;
 }
 
 QByteArray RunRecord::toJsonLine() const
@@ -234,6 +237,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.bytes = qint64(o.value("bytes").toDouble());
     r.seconds = o.value("seconds").toDouble();
     r.dryRun = o.value("dryRun").toBool();
+    r.reboot = o.value("reboot").toString();
     return r;
 }
 

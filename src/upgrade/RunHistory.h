@@ -62,6 +62,9 @@ struct RunRecord
     qint64 bytes = 0;     // bytes sent
     double seconds = 0;
     bool dryRun = false;
+    // After --await-reboot: "confirmed", or "not confirmed: " and why.
+    // Empty when the restart was not awaited.
+    QString reboot;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.

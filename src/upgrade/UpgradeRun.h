@@ -47,6 +47,9 @@ public:
     // ends; nowhere when empty. The content digests of the kit are cached
     // beside it.
     QString historyFile;
+    // False: the run fills in its record but leaves writing it to the view,
+    // which adds what it learns afterwards (the restart) and then appends it.
+    bool recordAtEnd = true;
     // The kit as the last run checked it, and that run's record.
     [[nodiscard]] const upgrade::KitPlan &plan() const { return kitPlan; }
     [[nodiscard]] const upgrade::RunRecord &record() const { return runRecord; }

@@ -274,6 +274,8 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
             self._connect_late_port()
 
     def ftp_QUIT(self, line):
+        if self.instrument.restart is not None:
+            self.instrument.restart.quit_seen()
         delay = self.instrument.faults.quit_delay
         if delay <= 0:
             return super().ftp_QUIT(line)

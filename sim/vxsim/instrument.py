@@ -31,6 +31,9 @@ class Faults:
     no_data_connection: bool = False
     reply_delay: float = 0.0
     quit_delay: float = 0.0
+    # MMEM:CAT? lists each entry in the SCPI form, all in one quoted
+    # string ("NAME,FILE,6") rather than the name alone in quotes.
+    scpi_catalogue: bool = False
     # Not a fault: the network between tool and instrument (--latency), in
     # seconds. Every reply, and the opening of an active data connection,
     # is held back this long.
@@ -109,6 +112,14 @@ class Instrument:
         self.folders_made = 0
         self.stor_count = 0
         self.files_stored = 0
+        self.restart = None  # a Restart, when one is asked for
+
+    def restarted(self, idn=None):
+        """State after a restart: the drive stays, the session state goes."""
+        self.errors.clear()
+        self.current = []
+        if idn is not None:
+            self.faults.idn = idn
 
     # --- error queue -----------------------------------------------------
 
@@ -217,6 +228,9 @@ class Instrument:
             entries = self.drive.listing(parts)
         except OSError as err:
             raise PathError(-250, "Mass storage error;" + err.strerror)
+        if self.faults.scpi_catalogue:
+            return self._catalogue_head(used) + ",".join(
+                scpi_string("%s,%s,%d" % (name, kind, size)) for name, kind, size in entries)
         return self._catalogue_head(used) + ",".join(
             "%s,%s,%d" % (scpi_string(name), kind, size)
             for name, kind, size in entries)

@@ -135,25 +135,32 @@ int ConsoleRun::exec()
         for (const QString &line : upgrade::FormatPlan(run->plan()))
             memoLine(line);
     }
-    bool confirmed = true;
-    if (options.awaitReboot) {
-        upgrade::RunRecord record = run->record();
-        if (result.outcome == RunOutcome::Succeeded) {
-            const upgrade::RebootResult reboot = awaitReboot();
-            record.reboot = reboot.text;
-            confirmed = reboot.confirmed();
-        }
-        putOnRecord(record);
-        if (options.json)
-            console.printLine(QString::fromUtf8(record.toJsonLine()));
-    } else if (options.json) {
-        console.printLine(QString::fromUtf8(run->record().toJsonLine()));
-    }
+    const bool confirmed = confirmAndRecord(result);
     if (options.dryRun)
         return result.outcome == RunOutcome::Succeeded ? ExitUpgraded : ExitFailed;
     if (!confirmed)
         return ExitNotConfirmed;
     return ExitStatusOf(result.outcome);
+}
+
+bool ConsoleRun::confirmAndRecord(const RunResult &result)
+{
+    if (!options.awaitReboot) {
+        if (options.json)
+            console.printLine(QString::fromUtf8(run->record().toJsonLine()));
+        return true;
+    }
+    upgrade::RunRecord record = run->record();
+    bool confirmed = true;
+    if (result.outcome == RunOutcome::Succeeded) {
+        const upgrade::RebootResult reboot = awaitReboot();
+        record.reboot = reboot.text;
+        confirmed = reboot.confirmed();
+    }
+    putOnRecord(record);
+    if (options.json)
+        console.printLine(QString::fromUtf8(record.toJsonLine()));
+    return confirmed;
 }
 
 upgrade::RebootResult ConsoleRun::awaitReboot()

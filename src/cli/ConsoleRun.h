@@ -72,6 +72,10 @@ private:
     int box(const QString &text, const QString &caption, int flags) override;
     void runEnded(const RunResult &result) override;
     void showProgress();
+    // Prints the record under --json and, with --await-reboot, first waits
+    // for the restart and puts the record with it on file; false when the
+    // restart was awaited and not confirmed.
+    [[nodiscard]] bool confirmAndRecord(const RunResult &result);
     // --await-reboot: waits for the restart after a successful upgrade and
     // tells how it went.
     [[nodiscard]] upgrade::RebootResult awaitReboot();

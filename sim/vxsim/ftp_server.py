@@ -333,6 +333,8 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         return result
 
     def ftp_QUIT(self, line):
+        if self.instrument.restart is not None:
+            self.instrument.restart.quit_seen()
         code = self.instrument.faults.quit_reply
         if code is None:
             return self._quit_in_time(line)

@@ -116,6 +116,14 @@ class Instrument:
         self.folders_made = 0
         self.stor_count = 0
         self.files_stored = 0
+        self.restart = None  # a Restart, when one is asked for
+
+    def restarted(self, idn=None):
+        """State after a restart: the drive stays, the session state goes."""
+        self.errors.clear()
+        self.current = []
+        if idn is not None:
+            self.faults.idn = idn
 
     # --- error queue -----------------------------------------------------
 

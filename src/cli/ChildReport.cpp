@@ -140,8 +140,20 @@ void ChildReport::runEnded(const RunResult &result)
         memoLine(result.note);
     else if (result.raised)
         write(fleet::childline::box(QStringLiteral("error"), platform::ErrorCaption(), result.message));
+    if (recordHeld)
+        return;
     // The run has put itself on record before it tells its end.
     write(fleet::childline::record(runRecord ? runRecord->toJson() : QJsonObject{}));
+}
+
+void ChildReport::sendRecord(const upgrade::RunRecord &record)
+{
+    write(fleet::childline::record(record.toJson()));
+}
+
+void ChildReport::restartWaited(int seconds)
+{
+    write(fleet::childline::step(QStringLiteral("restarting"), QStringLiteral("%1 s").arg(seconds)));
 }
 
 } // namespace cli

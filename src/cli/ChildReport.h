@@ -24,6 +24,12 @@ public:
     // The link's *IDN? reply, told as soon as the run is past its check, so
     // that a fleet knows the instrument even if this child dies mid-run.
     void reportIdentityOf(const QByteArray &reply) { identityReply = &reply; }
+    // The record waits for sendRecord() instead of going with the run's end
+    // (--await-reboot adds the restart to it first).
+    void holdRecord() { recordHeld = true; }
+    void sendRecord(const upgrade::RunRecord &record);
+    // The wait for the instrument's restart, `seconds` into it.
+    void restartWaited(int seconds);
 
     void runStarted() override;
     void stepEntered(RunStep step) override;
@@ -50,6 +56,7 @@ private:
     const upgrade::RunRecord *runRecord = nullptr;
     const QByteArray *identityReply = nullptr;
     QString identityTold;
+    bool recordHeld = false;
 };
 
 } // namespace cli

@@ -12,6 +12,7 @@ QString usageText()
     return QStringLiteral(
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
         "                     [--dry-run] [--json] [--require-signature] [--trusted-key FILE]\n"
+        "                     [--await-reboot [--reboot-timeout S]]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json]\n"
         "       vxupgrade-cli --write-checksums DIR\n"
         "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
@@ -52,6 +53,11 @@ QString usageText()
         "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
         "                     table, or as JSON lines with --json\n"
         "  --last N           with --history: only the last N runs\n"
+        "  --await-reboot     after a successful upgrade, wait for the instrument to\n"
+        "                     restart, then check it is the same instrument, its free\n"
+        "                     space can be read and every module's NAME file is there\n"
+        "  --reboot-timeout S with --await-reboot: wait at most S seconds (default 300)\n"
+        "                     for the instrument to go away and come back\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
@@ -59,6 +65,8 @@ QString usageText()
         "Exit status: 0 upgraded (a dry run: would go ahead), 1 failed, 2 usage\n"
         "error, 3 declined at the low-space or the space question; a fleet: 0 all\n"
         "upgraded, 1 any failed or stopped, 3 none failed but some declined.\n"
+        "With --await-reboot: 5 upgraded, but the restart was not confirmed (a\n"
+        "fleet: none failed, some not confirmed).\n"
         "Every run is put on record in $XDG_STATE_HOME/vxupgrade/history.jsonl\n"
         "(~/.local/state/vxupgrade/history.jsonl by default).\n");
 }
@@ -73,6 +81,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
     // real ones: a single run takes what the window's field takes.
     QList<std::pair<bool, QString>> fleetSources; // (a file?, value)
     bool answerGiven = false;
+    bool rebootTimeoutGiven = false;
 
     auto fail = [&parsed](const QString &message) {
         parsed.error = message;
@@ -94,7 +103,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
                                 || name == QLatin1String("--dir") || name == QLatin1String("--last")
                                 || name == QLatin1String("--ip-file") || name == QLatin1String("--jobs")
                                 || name == QLatin1String("--trusted-key")
-                                || name == QLatin1String("--write-checksums");
+                                || name == QLatin1String("--write-checksums")
+                                || name == QLatin1String("--reboot-timeout");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 return fail(QStringLiteral("%1 needs a value").arg(name));
@@ -165,6 +175,15 @@ ParsedArguments parseArguments(const QStringList &arguments)
             options.last = value->toInt(&number);
             if (!number || options.last < 1)
                 return fail(QStringLiteral("--last: \"%1\" is not a count of runs").arg(*value));
+        } else if (name == QLatin1String("--await-reboot")) {
+            options.awaitReboot = true;
+        } else if (name == QLatin1String("--reboot-timeout")) {
+            bool number = false;
+            options.rebootTimeoutSeconds = value->toInt(&number);
+            if (!number || options.rebootTimeoutSeconds < 1 || options.rebootTimeoutSeconds > 86400)
+                return fail(QStringLiteral("--reboot-timeout: \"%1\" is not a whole number of seconds from 1 to 86400")
+                                .arg(*value));
+            rebootTimeoutGiven = true;
         } else if (name == QLatin1String("--dir")) {
             if (options.programDir)
                 return fail(QStringLiteral("--dir given twice"));
@@ -180,6 +199,11 @@ ParsedArguments parseArguments(const QStringList &arguments)
         return fail(QStringLiteral("--last goes with --history"));
     if (options.history && options.dryRun)
         return fail(QStringLiteral("--history and --dry-run don't go together"));
+    if (rebootTimeoutGiven && !options.awaitReboot)
+        return fail(QStringLiteral("--reboot-timeout goes with --await-reboot"));
+    if (options.awaitReboot && (options.dryRun || options.history))
+        return fail(QStringLiteral("--await-reboot waits after an upgrade: not with %1")
+                        .arg(options.dryRun ? QStringLiteral("--dry-run") : QStringLiteral("--history")));
     options.fleet = addressFileGiven || fleetSources.size() > 1;
     if (options.fleet) {
         fleet::AddressList addresses;

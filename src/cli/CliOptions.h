@@ -28,6 +28,10 @@ struct CliOptions
     bool json = false;    // the run's record (or the history) as JSON lines on standard output
     bool history = false; // print the runs on record instead of running
     int last = 0;         // with --history: the last N records only (0: all)
+    // After a successful upgrade, wait for the instrument to restart and
+    // check what came back (exit status 5 when that is not confirmed).
+    bool awaitReboot = false;
+    int rebootTimeoutSeconds = 300;
     bool help = false;
     bool version = false;
     // Signed kits: refuse a kit that is not signed by a trusted key; more

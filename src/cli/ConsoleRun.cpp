@@ -10,6 +10,7 @@
 #include "platform/Utilities.h"
 #include "upgrade/ModuleCatalogue.h"
 #include "upgrade/PlanPrinter.h"
+#include "upgrade/RebootConfirmation.h"
 #include "upgrade/RunHistory.h"
 #include "upgrade/UpgradeRun.h"
 
@@ -106,6 +107,12 @@ int ConsoleRun::exec()
     if (!policy)
         return ExitUsage;
     run->signaturePolicy = *policy;
+    // A dry run sends nothing to restart with.
+    if (options.awaitReboot && !options.dryRun) {
+        run->recordAtEnd = false;
+        if (child)
+            child->holdRecord();
+    }
 
     // A signal that came while the catalogue was read is delivered here.
     QCoreApplication::processEvents();
@@ -141,11 +148,69 @@ int ConsoleRun::exec()
         for (const QString &line : upgrade::FormatPlan(run->plan()))
             memoLine(line);
     }
-    if (options.json)
-        console.printLine(QString::fromUtf8(run->record().toJsonLine()));
+    const bool confirmed = confirmAndRecord(result);
+    if (!confirmed)
+        return ExitNotConfirmed;
     // A dry run ends with the status the run would have: declined at a
     // question is 3 there too.
     return ExitStatusOf(result.outcome);
+}
+
+bool ConsoleRun::confirmAndRecord(const RunResult &result)
+{
+    if (!options.awaitReboot || options.dryRun) {
+        if (options.json)
+            console.printLine(QString::fromUtf8(run->record().toJsonLine()));
+        return true;
+    }
+    upgrade::RunRecord record = run->record();
+    bool confirmed = true;
+    if (result.outcome == RunOutcome::Succeeded) {
+        const upgrade::RebootResult reboot = awaitReboot();
+        record.reboot = reboot.text;
+        confirmed = reboot.confirmed();
+    }
+    putOnRecord(record);
+    if (options.json)
+        console.printLine(QString::fromUtf8(record.toJsonLine()));
+    return confirmed;
+}
+
+upgrade::RebootResult ConsoleRun::awaitReboot()
+{
+    upgrade::RebootConfirmation::Settings settings;
+    settings.address = options.address;
+    settings.commandPort = ports.command;
+    settings.timeoutMs = options.rebootTimeoutSeconds * 1000;
+    settings.identity = run->record().identity.toUtf8();
+    for (const upgrade::RecordedModule &module : run->record().modules)
+        settings.moduleIds << module.id;
+
+    memoLine(QStringLiteral("Waiting up to %1 s for the instrument to restart ...").arg(options.rebootTimeoutSeconds));
+    confirmation = std::make_unique<upgrade::RebootConfirmation>(settings, [this](int seconds) {
+        if (child)
+            child->restartWaited(seconds);
+        else
+            console.setProgress(QStringLiteral("waiting for the instrument to restart (%1 s)").arg(seconds));
+    });
+    // A signal that came as the run ended stops the wait before it starts.
+    if (stopRequested)
+        confirmation->requestStop();
+    const upgrade::RebootResult result = confirmation->run();
+    confirmation.reset();
+    console.clearProgress();
+    memoLine(QStringLiteral("After the restart: ") + result.text);
+    return result;
+}
+
+void ConsoleRun::putOnRecord(const upgrade::RunRecord &record)
+{
+    if (!run->historyFile.isEmpty()) {
+        if (const std::optional<QString> error = upgrade::RunHistory(run->historyFile).append(record))
+            memoLine(QStringLiteral("The run could not be put on record: ") + *error);
+    }
+    if (child)
+        child->sendRecord(record);
 }
 
 void ConsoleRun::requestStop()
@@ -156,6 +221,8 @@ void ConsoleRun::requestStop()
     console.printError(QStringLiteral("vxupgrade-cli: stopping, as closing the window would"));
     if (run)
         run->RequestStop();
+    if (confirmation)
+        confirmation->requestStop();
 }
 
 void ConsoleRun::runStarted()

@@ -12,6 +12,11 @@
 #include <memory>
 
 class ModuleCatalogue;
+namespace upgrade {
+class RebootConfirmation;
+struct RunRecord;
+struct RebootResult;
+} // namespace upgrade
 class QTimer;
 class TfrmVX900;
 class UpgradeRun;
@@ -28,6 +33,8 @@ enum ExitStatus : int {
     ExitFailed = 1,
     ExitUsage = 2,
     ExitDeclined = 3,
+    // --await-reboot: upgraded, but the restart was not confirmed.
+    ExitNotConfirmed = 5,
 };
 
 // The console's view of one upgrade run: the catalogue and the link are made
@@ -65,6 +72,16 @@ private:
     int box(const QString &text, const QString &caption, int flags) override;
     void runEnded(const RunResult &result) override;
     void showProgress();
+    // Prints the record under --json and, with --await-reboot, first waits
+    // for the restart and puts the record with it on file; false when the
+    // restart was awaited and not confirmed.
+    [[nodiscard]] bool confirmAndRecord(const RunResult &result);
+    // --await-reboot: waits for the restart after a successful upgrade and
+    // tells how it went.
+    [[nodiscard]] upgrade::RebootResult awaitReboot();
+    // The record, with what was learnt after the run, to the history (and
+    // to the fleet) when the run left that to this view.
+    void putOnRecord(const upgrade::RunRecord &record);
 
     CliOptions options;
     InstrumentPorts ports;
@@ -75,6 +92,7 @@ private:
     std::unique_ptr<TfrmVX900> link;
     std::unique_ptr<UpgradeRun> run;
     std::unique_ptr<ChildReport> child;
+    std::unique_ptr<upgrade::RebootConfirmation> confirmation;
     platform::MessageBoxResponder previousPresenter;
     QPointer<QTimer> progressTimer;
     QElapsedTimer copyClock;

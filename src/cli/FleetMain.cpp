@@ -38,6 +38,10 @@ int runFleet(const CliOptions &options)
         settings.extraArguments << QStringLiteral("--require-signature");
     for (const QString &key : options.trustedKeys)
         settings.extraArguments << QStringLiteral("--trusted-key") << QFileInfo(key).absoluteFilePath();
+    // Each child waits for its own instrument's restart.
+    if (options.awaitReboot)
+        settings.extraArguments << QStringLiteral("--await-reboot") << QStringLiteral("--reboot-timeout")
+                                << QString::number(options.rebootTimeoutSeconds);
 
     QCoreApplication *app = QCoreApplication::instance();
     fleet::FleetRun run(settings, options.addresses, app);

@@ -30,21 +30,30 @@ QByteArray reportRecordLine(const InstrumentState &state)
 
 QString fleetTable(const QList<InstrumentState> &states)
 {
-    constexpr int Columns = 7;
+    constexpr int Columns = 8;
+    constexpr int RestartColumn = 6;
     using Row = std::array<QString, Columns>;
     QList<Row> rows;
     rows << Row{QStringLiteral("ADDRESS"), QStringLiteral("IDENTITY"), QStringLiteral("OUTCOME"),
                 QStringLiteral("FILES"), QStringLiteral("BYTES"), QStringLiteral("SECONDS"),
-                QStringLiteral("MESSAGE")};
+                QStringLiteral("RESTART"), QStringLiteral("MESSAGE")};
+    const bool restartAwaited = std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
+        return !state.reboot.isEmpty();
+    });
     for (const InstrumentState &state : states) {
+        // What kept a restart from being confirmed says more than the
+        // success box before it.
+        const QString message = state.rebootNotConfirmed() ? state.reboot.section(QStringLiteral(": "), 1)
+                                                           : state.message;
         rows << Row{state.address,
                     state.identity.isEmpty() ? QStringLiteral("-") : state.identity,
                     outcomeName(state.outcome),
                     QString::number(state.filesSent),
                     QString::number(state.bytesDone),
                     QString::number(double(state.elapsedMs) / 1000.0, 'f', 1),
+                    state.reboot.isEmpty() ? QStringLiteral("-") : state.reboot.section(u':', 0, 0),
                     // A box text spans lines; the row must not.
-                    state.message.isEmpty() ? QStringLiteral("-") : state.message.simplified()};
+                    message.isEmpty() ? QStringLiteral("-") : message.simplified()};
     }
     std::array<qsizetype, Columns> widths{};
     for (const Row &row : rows) {
@@ -52,11 +61,13 @@ QString fleetTable(const QList<InstrumentState> &states)
             widths[c] = std::max(widths[c], row[c].size());
     }
     // Figures line up on the right, words on the left; the message runs on.
-    const std::array<bool, Columns> rightAligned{false, false, false, true, true, true, false};
+    const std::array<bool, Columns> rightAligned{false, false, false, true, true, true, false, false};
     QString text;
     for (const Row &row : rows) {
         QString line;
         for (int c = 0; c < Columns; ++c) {
+            if (c == RestartColumn && !restartAwaited)
+                continue;
             if (c > 0)
                 line += QStringLiteral("  ");
             if (c == Columns - 1)
@@ -88,13 +99,16 @@ QString joinDetail(const QString &what, const QString &detail)
 int fleetExitStatus(const QList<InstrumentState> &states)
 {
     bool declined = false;
+    bool notConfirmed = false;
     for (const InstrumentState &state : states) {
         if (state.outcome == Outcome::Declined)
             declined = true;
         else if (state.outcome != Outcome::Succeeded)
             return 1;
+        else if (state.rebootNotConfirmed())
+            notConfirmed = true;
     }
-    return declined ? 3 : 0;
+    return notConfirmed ? 5 : declined ? 3 : 0;
 }
 
 } // namespace fleet

@@ -19,6 +19,8 @@ inline constexpr QLatin1String Step{"step"};
 inline constexpr QLatin1String Message{"message"};
 inline constexpr QLatin1String Bytes{"bytes"};
 inline constexpr QLatin1String Seconds{"seconds"};
+// With --await-reboot: "confirmed" or "not confirmed: ..."; absent otherwise.
+inline constexpr QLatin1String Reboot{"reboot"};
 // Added by the fleet: how the child ended ("exit status 0", "signal 11").
 inline constexpr QLatin1String ChildExit{"childExit"};
 } // namespace recordkey
@@ -32,7 +34,8 @@ inline constexpr QLatin1String ChildExit{"childExit"};
 [[nodiscard]] QByteArray reportRecordLine(const InstrumentState &state);
 
 // One row per instrument: address, identity, outcome, files, bytes,
-// seconds, message.
+// seconds, message; with a restart column (before the message) when any
+// instrument's restart was awaited.
 [[nodiscard]] QString fleetTable(const QList<InstrumentState> &states);
 
 // A message and what more is known of it, as one text: "what: detail", or,
@@ -40,7 +43,8 @@ inline constexpr QLatin1String ChildExit{"childExit"};
 [[nodiscard]] QString joinDetail(const QString &what, const QString &detail);
 
 // 0 when every instrument succeeded, 1 when any failed or was stopped,
-// 3 when none failed but some declined.
+// 5 when none failed but some restart was not confirmed, 3 when none of
+// those but some declined.
 [[nodiscard]] int fleetExitStatus(const QList<InstrumentState> &states);
 
 } // namespace fleet

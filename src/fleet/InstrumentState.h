@@ -32,6 +32,10 @@ struct InstrumentState
     QString message;
     // How the child ended: "exit status 0", "signal 11", "not started".
     QString childExit;
+    // With --await-reboot, from the record: "confirmed" or "not confirmed:
+    // ..."; empty when the restart was not awaited (or the run failed).
+    QString reboot;
+    [[nodiscard]] bool rebootNotConfirmed() const { return !reboot.isEmpty() && reboot != QLatin1String("confirmed"); }
     // The child's record, as it sent it (empty when it sent none).
     QJsonObject record;
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <limits>
 
 namespace CatalogueReply {
@@ -80,6 +81,31 @@ qint64 FreeSpace(const QByteArray &reply)
 bool ListsName(const QByteArray &reply, const QByteArray &name)
 {
     return reply.contains('"' + name + '"');
+}
+
+bool ListsEntry(const QByteArray &reply, const QByteArray &name)
+{
+    if (ListsName(reply, name))
+        return true;
+    // The SCPI form: "name,type,size" with the size in digits. The name is
+    // what stands before the last two fields, so that a longer name which
+    // only begins with `name` is not taken for it.
+    for (qsizetype open = reply.indexOf('"'); open >= 0;) {
+        const qsizetype close = reply.indexOf('"', open + 1);
+        if (close < 0)
+            break;
+        const QByteArray quoted = reply.mid(open + 1, close - open - 1);
+        const qsizetype sizeComma = quoted.lastIndexOf(',');
+        const qsizetype typeComma = sizeComma > 0 ? quoted.lastIndexOf(',', sizeComma - 1) : -1;
+        const QByteArray size = quoted.mid(sizeComma + 1);
+        const bool digits = !size.isEmpty() && std::all_of(size.cbegin(), size.cend(), [](char c) {
+            return c >= '0' && c <= '9';
+        });
+        if (typeComma >= 0 && digits && quoted.left(typeComma) == name)
+            return true;
+        open = reply.indexOf('"', close + 1);
+    }
+    return false;
 }
 
 } // namespace CatalogueReply

@@ -17,6 +17,12 @@ namespace CatalogueReply {
 // that order and adjacent (exact bytes).
 [[nodiscard]] bool ListsName(const QByteArray &reply, const QByteArray &name);
 
+// True when an entry of the reply is named `name` (exact bytes), in either
+// of the forms instruments use: the name alone in quotes followed by its
+// type and size ("NAME",FILE,6), or the SCPI form with all three inside
+// the quotes ("NAME,ASC,12").
+[[nodiscard]] bool ListsEntry(const QByteArray &reply, const QByteArray &name);
+
 // The instrument's integer text: leading blanks, an optional sign, then
 // decimal digits or hexadecimal ones after "$" or "0x". Anything else, an
 // empty text or a value beyond 64 bits throws EConvertError.

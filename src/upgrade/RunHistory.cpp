@@ -160,6 +160,8 @@ QJsonObject RunRecord::toJson() const
         object.insert("note", note);
     if (!childExit.isEmpty())
         object.insert(QStringLiteral("childExit"), childExit);
+    if (!reboot.isEmpty())
+        object.insert(QStringLiteral("reboot"), reboot);
     return object;
 }
 
@@ -206,6 +208,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.childExit = o.value("childExit").toString();
     r.signerKey = o.value("signerKey").toString().toLatin1();
     r.signerComment = o.value("signerComment").toString();
+    r.reboot = o.value("reboot").toString();
     return r;
 }
 

@@ -74,6 +74,9 @@ struct RunRecord
     // signature's untrusted comment; empty when no trusted key vouched for it.
     QByteArray signerKey;
     QString signerComment;
+    // After --await-reboot: "confirmed", or "not confirmed: " and why.
+    // Empty when the restart was not awaited.
+    QString reboot;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.

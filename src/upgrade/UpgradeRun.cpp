@@ -347,7 +347,7 @@ void UpgradeRun::putOnRecord(const RunResult &result)
     runRecord.identity = QString::fromLatin1(link.IdentityReply).trimmed();
     runRecord.bytes = copiedBytes;
     runRecord.finish(outcomeName(result.outcome), stepName(result.step), result.message);
-    if (historyFile.isEmpty())
+    if (historyFile.isEmpty() || !recordAtEnd)
         return;
     if (const std::optional<QString> error = upgrade::RunHistory(historyFile).append(runRecord))
         memo(QStringLiteral("The run could not be put on record: ") + *error);

@@ -55,6 +55,9 @@ public:
     // Which keys vouch for a signed kit, and whether the kit must be signed;
     // checked before the first write, dry runs included.
     upgrade::SignaturePolicy signaturePolicy;
+    // False: the run fills in its record but leaves writing it to the view,
+    // which adds what it learns afterwards (the restart) and then appends it.
+    bool recordAtEnd = true;
     // The kit as the last run checked it, and that run's record.
     [[nodiscard]] const upgrade::KitPlan &plan() const { return kitPlan; }
     [[nodiscard]] const upgrade::RunRecord &record() const { return runRecord; }

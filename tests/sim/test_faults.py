@@ -2,6 +2,7 @@
 
 import os
 import select
+import socket
 import time
 import unittest
 
@@ -94,6 +95,64 @@ class CommandChannelFaultsTest(unittest.TestCase):
                 start = time.monotonic()
                 self.assertTrue(f.quit().startswith("221"))
                 self.assertGreaterEqual(time.monotonic() - start, delay)
+
+    def test_scpi_catalogue_quotes_name_type_and_size_together(self):
+        with Simulator("--catalogue-form", "scpi") as sim, sim.command_client() as c:
+            self.assertEqual(c.query('MMEM:CAT? "/F0:/"'), '0,67108864,"SYSTEM,DIR,0"')
+
+
+class RestartTest(unittest.TestCase):
+    @staticmethod
+    def _connects(port):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=2).close()
+            return True
+        except OSError:
+            return False
+
+    @staticmethod
+    def _until(condition, seconds=10):
+        deadline = time.monotonic() + seconds
+        while not condition():
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.02)
+        return True
+
+    def test_restart_after_quit_drops_both_ports_then_serves_the_drive_again(self):
+        with Simulator("--restart-after-quit", "0.2", "--restart-down", "0.5",
+                       "--restart-idn", "ALVO/BRECKMOOR,VX900,SIM0002,2.00") as sim:
+            held = sim.command_client()
+            held.send('MMEM:MDIR "/F0:/KEEP"')
+            held.send("BOGUS")  # an error left in the queue
+            with sim.ftp_client() as f:
+                self.assertTrue(f.quit().startswith("221"))
+            # The held connection is closed by the restart, not before.
+            held.sock.settimeout(5)
+            self.assertEqual(held.sock.recv(100), b"")
+            held.close()
+            self.assertFalse(self._connects(sim.cmd_port))
+            self.assertFalse(self._connects(sim.ftp_port))
+            self.assertTrue(self._until(lambda: self._connects(sim.cmd_port)))
+            with sim.command_client() as c:
+                self.assertEqual(c.query("*IDN?"), "ALVO/BRECKMOOR,VX900,SIM0002,2.00")
+                self.assertEqual(c.query(":SYSTEM:ERR?"), '0,"No error"')
+                self.assertTrue(c.ok(':MMEM:CDIR "/F0:/KEEP"'))
+            with sim.ftp_client() as f:
+                self.assertTrue(f.quit().startswith("221"))
+            # Once only: a later QUIT restarts nothing.
+            with sim.command_client() as c:
+                self.assertTrue(c.query("*IDN?").startswith("ALVO"))
+            events = [e["text"] for e in sim.transcript("sim", "event")]
+            self.assertEqual([e for e in events if e.startswith("restart")],
+                             ["restart: down", "restart: up"])
+
+    def test_restart_down_never_stays_down(self):
+        with Simulator("--restart-after-quit", "0.1", "--restart-down", "never") as sim:
+            with sim.ftp_client() as f:
+                self.assertTrue(f.quit().startswith("221"))
+            self.assertTrue(self._until(lambda: not self._connects(sim.cmd_port)))
+            self.assertFalse(self._connects(sim.ftp_port))
 
 
 class FtpFaultsTest(unittest.TestCase):

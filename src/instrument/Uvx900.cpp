@@ -173,7 +173,7 @@ bool TfrmVX900::HasDirectory(const QString &parent, const QString &name)
     SendCommand("MMEM:CAT? " + quoted(parent));
     QByteArray reply;
     ReadResponse(reply);
-    return CatalogueReply::ListsName(reply, name.toUtf8());
+    return CatalogueReply::ListsEntry(reply, name.toUtf8());
 }
 
 bool TfrmVX900::MakeDirectory(const QString &parent, const QString &name)

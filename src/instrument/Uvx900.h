@@ -104,6 +104,9 @@ public:
     // nothing written).
     [[nodiscard]] bool ChangeDirectory(const QString &path);
     [[nodiscard]] bool ChangeSubdirectory(const QString &parent, const QString &name);
+    // Whether `parent`'s catalogue names `name`, in either catalogue form
+    // (an instrument answering in the SCPI form would otherwise have its
+    // NAME files written again on every run).
     [[nodiscard]] bool HasDirectory(const QString &parent, const QString &name);
     [[nodiscard]] bool MakeDirectory(const QString &parent, const QString &name);
     // Free bytes of the drive; throws EConvertError on a malformed reply.

@@ -47,29 +47,34 @@ private slots:
         QTest::addColumn<QStringList>("onDriveBefore"); // "path" folder or "path=content" file
         QTest::addColumn<QStringList>("driveAfter");     // "path=content"
         QTest::addColumn<int>("stors");
+        QTest::addColumn<QStringList>("simOptions");
 
         using Entries = QList<ProgramFolder::Entry>;
         QTest::newRow("new folder and file") << Entries{{3, "KRN3", 0}} << QStringList{}
-                                             << QStringList{"SYSTEM/MID3/NAME=KRN3\r\n"} << 1;
+                                             << QStringList{"SYSTEM/MID3/NAME=KRN3\r\n"} << 1 << QStringList{};
         QTest::newRow("existing NAME is never rewritten")
             << Entries{{3, "KRN3", 0}} << QStringList{"SYSTEM/MID3/NAME=PRZ53\r\n"}
-            << QStringList{"SYSTEM/MID3/NAME=PRZ53\r\n"} << 0;
+            << QStringList{"SYSTEM/MID3/NAME=PRZ53\r\n"} << 0 << QStringList{};
         QTest::newRow("folder without NAME gets only the file")
-            << Entries{{12, "LPS3", 1}} << QStringList{"SYSTEM/MID12"} << QStringList{"SYSTEM/MID12/NAME=LPS3\r\n"} << 1;
+            << Entries{{12, "LPS3", 1}} << QStringList{"SYSTEM/MID12"} << QStringList{"SYSTEM/MID12/NAME=LPS3\r\n"} << 1 << QStringList{};
         QTest::newRow("same id twice: the first one writes")
-            << Entries{{3, "KRN3", 0}, {3, "LPS3", 0}} << QStringList{} << QStringList{"SYSTEM/MID3/NAME=KRN3\r\n"} << 1;
+            << Entries{{3, "KRN3", 0}, {3, "LPS3", 0}} << QStringList{} << QStringList{"SYSTEM/MID3/NAME=KRN3\r\n"} << 1 << QStringList{};
         QTest::newRow("empty name: only the line end") << Entries{{4, "", 0}} << QStringList{}
-                                                       << QStringList{"SYSTEM/MID4/NAME=\r\n"} << 1;
+                                                       << QStringList{"SYSTEM/MID4/NAME=\r\n"} << 1 << QStringList{};
         QTest::newRow("negative id") << Entries{{-5, "SBX3", 0}} << QStringList{}
-                                     << QStringList{"SYSTEM/MID-5/NAME=SBX3\r\n"} << 1;
-        QTest::newRow("empty catalogue") << Entries{} << QStringList{} << QStringList{} << 0;
+                                     << QStringList{"SYSTEM/MID-5/NAME=SBX3\r\n"} << 1 << QStringList{};
+        QTest::newRow("existing NAME in a catalogue of the SCPI form")
+            << Entries{{3, "KRN3", 0}} << QStringList{"SYSTEM/MID3/NAME=PRZ53\r\n"}
+            << QStringList{"SYSTEM/MID3/NAME=PRZ53\r\n"} << 0 << QStringList{"--catalogue-form", "scpi"};
+        QTest::newRow("empty catalogue") << Entries{} << QStringList{} << QStringList{} << 0 << QStringList{};
     }
 
     void makesMissingFoldersAndFiles()
     {
         QFETCH(QList<ProgramFolder::Entry>, entries);
         QFETCH(QStringList, onDriveBefore);
-        NameRig rig;
+        QFETCH(QStringList, simOptions);
+        NameRig rig(simOptions);
         QVERIFY2(rig.start(entries), qPrintable(rig.sim.errorString()));
         for (const QString &item : onDriveBefore) {
             const QStringList parts = item.split('=');

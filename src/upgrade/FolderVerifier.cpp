@@ -114,7 +114,7 @@ QList<UploadCheck> FolderVerifier::settle()
     return checks;
 }
 
-QList<UploadCheck> FolderVerifier::checkFolder(const QString &folder)
+QList<UploadCheck> FolderVerifier::checkFolder(QString folder)
 {
     const Method how = method();
     if (how == Method::FtpSize)
@@ -160,7 +160,7 @@ QList<UploadCheck> FolderVerifier::checkFolder(const QString &folder)
     return checks;
 }
 
-QList<UploadCheck> FolderVerifier::checkBySize(const QString &folder)
+QList<UploadCheck> FolderVerifier::checkBySize(QString folder)
 {
     QList<UploadCheck> checks;
     QList<Waiting> files = waiting.take(folder);

@@ -51,8 +51,10 @@ private:
     };
 
     [[nodiscard]] Method method();
-    [[nodiscard]] QList<UploadCheck> checkFolder(const QString &folder);
-    [[nodiscard]] QList<UploadCheck> checkBySize(const QString &folder);
+    // By value: the caller may pass an element of waitingFolders, which
+    // these remove.
+    [[nodiscard]] QList<UploadCheck> checkFolder(QString folder);
+    [[nodiscard]] QList<UploadCheck> checkBySize(QString folder);
     [[nodiscard]] std::optional<UploadCheck> sizeCheck(const Waiting &file);
     [[nodiscard]] UploadCheck presenceCheck(const FileTransfer &file);
     void used(Method how);

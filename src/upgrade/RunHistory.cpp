@@ -3,6 +3,7 @@
 #include "upgrade/BackwardLineReader.h"
 #include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
+#include "upgrade/SendIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <array>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VX_TOOL_VERSION
@@ -26,11 +28,12 @@ namespace {
 
 constexpr int RecordFormat = 1;
 
-constexpr std::array<std::pair<FileOutcome, const char *>, 4> OutcomeNames{{
+constexpr std::array<std::pair<FileOutcome, const char *>, 5> OutcomeNames{{
     {FileOutcome::NotSent, "not-sent"},
     {FileOutcome::SentVerified, "sent-verified"},
     {FileOutcome::SentNotVerifiable, "sent-not-verifiable"},
     {FileOutcome::Failed, "failed"},
+    {FileOutcome::AlreadyThere, "already-there"},
 }};
 
 QString isoTime(const QDateTime &time)
@@ -70,6 +73,12 @@ std::optional<FileOutcome> FileOutcomeNamed(const QString &name)
     return std::nullopt;
 }
 
+QString AlreadyThereText(const QDateTime &verifiedOn)
+{
+    return QStringLiteral("already there (verified on %1 UTC)")
+        .arg(verifiedOn.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
 RunRecord RunRecord::begin()
 {
     RunRecord record;
@@ -98,7 +107,7 @@ void RunRecord::takePlan(const KitPlan &plan)
 
 void RunRecord::addPlanned(const PlannedFile &file)
 {
-    files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent});
+    files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent, QDateTime()});
 }
 
 bool RunRecord::setOutcome(const QString &instrumentPath, FileOutcome outcome)
@@ -106,6 +115,18 @@ bool RunRecord::setOutcome(const QString &instrumentPath, FileOutcome outcome)
     for (RecordedFile &file : files) {
         if (file.instrumentPath == instrumentPath) {
             file.outcome = outcome;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RunRecord::setAlreadyThere(const QString &instrumentPath, const QDateTime &verifiedOn)
+{
+    for (RecordedFile &file : files) {
+        if (file.instrumentPath == instrumentPath) {
+            file.outcome = FileOutcome::AlreadyThere;
+            file.verifiedOn = verifiedOn;
             return true;
         }
     }
@@ -128,10 +149,18 @@ QJsonObject RunRecord::toJson() const
         moduleArray.append(QJsonObject{{"id", module.id}, {"name", module.name}, {"ticked", module.ticked}});
     QJsonArray fileArray;
     for (const RecordedFile &file : files) {
-        fileArray.append(QJsonObject{{"path", file.instrumentPath},
-                                     {"size", file.size},
-                                     {"sha256", QString::fromLatin1(file.sha256)},
-                                     {"outcome", FileOutcomeName(file.outcome)}});
+        // A file left on the instrument goes on record as not sent, with
+        // why: readers that know no more outcomes than those still read it.
+        const bool already = file.outcome == FileOutcome::AlreadyThere;
+        QJsonObject entry{{"path", file.instrumentPath},
+                          {"size", file.size},
+                          {"sha256", QString::fromLatin1(file.sha256)},
+                          {"outcome", FileOutcomeName(already ? FileOutcome::NotSent : file.outcome)}};
+        if (already) {
+            entry.insert(QStringLiteral("already"), AlreadyThereText(file.verifiedOn));
+            entry.insert(QStringLiteral("verifiedOn"), isoTime(file.verifiedOn));
+        }
+        fileArray.append(entry);
     }
     QJsonObject object{
         {"record", RecordFormat},
@@ -194,8 +223,13 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
         const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
         if (!outcome)
             return std::nullopt;
-        r.files.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
-                                    f.value("sha256").toString().toLatin1(), *outcome});
+        RecordedFile file{f.value("path").toString(), qint64(f.value("size").toDouble()),
+                          f.value("sha256").toString().toLatin1(), *outcome, QDateTime()};
+        if (*outcome == FileOutcome::NotSent && f.contains(QStringLiteral("already"))) {
+            file.outcome = FileOutcome::AlreadyThere;
+            file.verifiedOn = parseTime(f.value("verifiedOn"));
+        }
+        r.files.append(file);
     }
     r.kitDigest = o.value("kitDigest").toString().toLatin1();
     r.outcome = o.value("outcome").toString();
@@ -237,7 +271,12 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("History not written: can't make the folder %1").arg(folder);
-    if (const std::optional<QString> why = HistoryWriter(path, limits).append(record.toJsonLine()))
+    // The index of verified sends follows every record, under the same lock.
+    const SendIndex index(path, limits.keptFiles);
+    const auto updateIndex = [&index, &record](int fd, const struct stat &before) {
+        index.appended(record, fd, HistoryStamp{quint64(before.st_dev), quint64(before.st_ino), qint64(before.st_size)});
+    };
+    if (const std::optional<QString> why = HistoryWriter(path, limits).append(record.toJsonLine(), updateIndex))
         return QStringLiteral("History not written to %1: %2").arg(path, *why);
     return std::nullopt;
 }

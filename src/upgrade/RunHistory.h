@@ -24,6 +24,9 @@ enum class FileOutcome {
     SentVerified,      // the instrument holds as many bytes as were sent
     SentNotVerifiable, // sent, but the instrument can't tell its size
     Failed,
+    // Not sent: the instrument already held it at its size, and an earlier
+    // run had sent and verified this very content there (--changed-only).
+    AlreadyThere,
 };
 [[nodiscard]] QString FileOutcomeName(FileOutcome outcome);
 // Nothing for a name that is none of them.
@@ -35,7 +38,11 @@ struct RecordedFile
     qint64 size = 0;
     QByteArray sha256; // lower-case hex
     FileOutcome outcome = FileOutcome::NotSent;
+    // AlreadyThere: when the run that sent it started.
+    QDateTime verifiedOn;
 };
+// "already there (verified on 2026-12-10 09:41 UTC)".
+[[nodiscard]] QString AlreadyThereText(const QDateTime &verifiedOn);
 
 struct RecordedModule
 {
@@ -89,6 +96,8 @@ struct RunRecord
     void addPlanned(const PlannedFile &file);
     // Marks the planned file of that instrument path; false if none is.
     bool setOutcome(const QString &instrumentPath, FileOutcome outcome);
+    // Marks it AlreadyThere, sent and verified by the run started then.
+    bool setAlreadyThere(const QString &instrumentPath, const QDateTime &verifiedOn);
     // Marks the end: now, and the seconds since started.
     void finish(const QString &outcome, const QString &step, const QString &message);
 

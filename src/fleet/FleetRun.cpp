@@ -230,7 +230,7 @@ void FleetRun::apply(int index, const ChildEvent &event)
             ++state.filesSent;
         children[size_t(index)]->files.append(
             upgrade::RecordedFile{event.path, event.total, QByteArray(),
-                                  upgrade::FileOutcomeNamed(event.outcome).value_or(upgrade::FileOutcome::Failed), QDateTime()});
+                                  upgrade::FileOutcomeNamed(event.outcome).value_or(upgrade::FileOutcome::Failed)});
         break;
     case ChildEvent::Kind::Identity:
         state.identity = event.text;

@@ -107,7 +107,7 @@ void RunRecord::takePlan(const KitPlan &plan)
 
 void RunRecord::addPlanned(const PlannedFile &file)
 {
-    files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent, QDateTime()});
+    files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent});
 }
 
 bool RunRecord::setOutcome(const QString &instrumentPath, FileOutcome outcome)

@@ -39,7 +39,7 @@ struct RecordedFile
     QByteArray sha256; // lower-case hex
     FileOutcome outcome = FileOutcome::NotSent;
     // AlreadyThere: when the run that sent it started.
-    QDateTime verifiedOn;
+    QDateTime verifiedOn = {};
 };
 // "already there (verified on 2026-12-10 09:41 UTC)".
 [[nodiscard]] QString AlreadyThereText(const QDateTime &verifiedOn);

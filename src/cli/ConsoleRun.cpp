@@ -3,6 +3,7 @@
 #include "cli/ChildReport.h"
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
+#include "cli/HistoryCommand.h"
 #include "cli/ProgressText.h"
 #include "cli/SignatureCommand.h"
 #include "instrument/Uvx900.h"
@@ -102,11 +103,15 @@ int ConsoleRun::exec()
         child->reportRecordOf(run->record());
         child->reportIdentityOf(link->IdentityReply);
     }
-    run->historyFile = upgrade::RunHistory::DefaultFile();
     const std::optional<upgrade::SignaturePolicy> policy = signaturePolicy(options, console);
     if (!policy)
         return ExitUsage;
     run->signaturePolicy = *policy;
+    run->historyFile = options.historyFile ? *options.historyFile
+                       : policy->historyFile.isEmpty() ? upgrade::RunHistory::DefaultFile()
+                                                       : policy->historyFile;
+    run->changedOnly = options.changedOnly;
+    run->trustSize = options.trustSize;
     // A dry run sends nothing to restart with.
     if (options.awaitReboot && !options.dryRun) {
         run->recordAtEnd = false;

@@ -75,8 +75,10 @@ std::optional<FileOutcome> FileOutcomeNamed(const QString &name)
 
 QString AlreadyThereText(const QDateTime &verifiedOn)
 {
+    if (!verifiedOn.isValid())
+        return QStringLiteral("already there (at the kit's size; no verified send on record)");
     return QStringLiteral("already there (verified on %1 UTC)")
-        .arg(verifiedOn.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+        .arg(verifiedOn.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
 RunRecord RunRecord::begin()

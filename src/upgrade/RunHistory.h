@@ -41,7 +41,7 @@ struct RecordedFile
     // AlreadyThere: when the run that sent it started.
     QDateTime verifiedOn = {};
 };
-// "already there (verified on 2026-12-10 09:41 UTC)".
+// "already there (verified on 2026-12-10 09:41:07 UTC)".
 [[nodiscard]] QString AlreadyThereText(const QDateTime &verifiedOn);
 
 struct RecordedModule

@@ -8,6 +8,7 @@
 #include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/ModuleCatalogue.h"
+#include "upgrade/UnchangedFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -123,6 +124,9 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     signature = upgrade::SignatureCheck();
     runRecord = upgrade::RunRecord::begin();
     runRecord.address = address;
+    runAddress = address;
+    unchanged.reset();
+    indexProblemShown = false;
     runRecord.dryRun = mode == RunMode::DryRun;
     runRecord.takeModules(catalogue.entries());
     observer.runStarted();
@@ -217,6 +221,9 @@ RunResult UpgradeRun::performRun(const QString &address)
     if (mode == RunMode::DryRun)
         return endDryRun();
 
+    if (changedOnly && !historyFile.isEmpty())
+        unchanged = std::make_unique<upgrade::UnchangedFiles>(link, historyFile, trustSize);
+
     enter(RunStep::NameFiles);
     if (!MakeNameFiles())
         return failAndClose(upgrade::NameFilesFailedText);
@@ -260,8 +267,10 @@ RunResult UpgradeRun::performRun(const QString &address)
     }
 
     enter(RunStep::Finish);
-    if (filesCopied == nameFilesSent)
+    if (filesCopied == nameFilesSent && !(unchanged && unchanged->filesSkipped() > 0))
         memo(NothingSentText);
+    if (unchanged)
+        memo(unchanged->summary());
     // Once, how the files were found on the instrument.
     if (const QString verified = verifier->summary(); !verified.isEmpty())
         memo(verified);

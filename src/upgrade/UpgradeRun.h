@@ -12,6 +12,9 @@
 #include <memory>
 
 class FolderVerifier;
+namespace upgrade {
+class UnchangedFiles;
+}
 class ModuleCatalogue;
 class TfrmVX900;
 struct WalkFailure;
@@ -52,6 +55,11 @@ public:
     // ends; nowhere when empty. The content digests of the kit are cached
     // beside it.
     QString historyFile;
+    // Send only the kit files the instrument does not hold at their size
+    // with this very content verified there by a run on record (the index
+    // beside the history); trustSize: the right size is enough.
+    bool changedOnly = false;
+    bool trustSize = false;
     // Which keys vouch for a signed kit, and whether the kit must be signed;
     // checked before the first write, dry runs included.
     upgrade::SignaturePolicy signaturePolicy;
@@ -144,6 +152,9 @@ private:
     // The same end for a kit file that can't go for another reason, told by `text`.
     [[noreturn]] void failKitFile(const FileTransfer &file, const QString &text, bool boxShown);
     void putOnRecord(const RunResult &result);
+    // With changedOnly: true when the kit file is left alone, already on
+    // the instrument (put on record, the bar moved on).
+    [[nodiscard]] bool leftAlone(const QString &localPath, const QString &instrumentPath);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
     [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
@@ -167,6 +178,9 @@ private:
     upgrade::SignatureCheck signature;
     upgrade::RunRecord runRecord;
     std::unique_ptr<FolderVerifier> verifier;
+    std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
+    QString runAddress;
+    bool indexProblemShown = false;
     bool inProgress = false;
     bool stopping = false;
     RunStep step = RunStep::Connect;

@@ -14,6 +14,7 @@ QString usageText()
     return QStringLiteral(
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
         "                     [--dry-run] [--json] [--require-signature] [--trusted-key FILE]\n"
+        "       vxupgrade-cli --verify --ip ADDRESS... [--strict] [--signals ...] [--dir DIR] [--json]\n"
         "                     [--await-reboot [--reboot-timeout S]]\n"
         "                     [--changed-only [--trust-size]] [--history-file FILE]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json] [--history-file FILE]\n"
@@ -41,6 +42,12 @@ QString usageText()
         "  --dry-run          connect, check the instrument and the whole kit, ask what\n"
         "                     the run would ask, and print what it would write; write\n"
         "                     nothing; the exit status is the run's\n"
+        "  --verify           audit: connect, check the kit, and compare it file by file\n"
+        "                     with what the instrument holds where the kit would write;\n"
+        "                     write nothing; exit 0 all match, 4 something differs or\n"
+        "                     is missing, 1 the instrument could not be read\n"
+        "  --strict           with --verify: a file of the right size that no run on\n"
+        "                     record sent and verified there counts as differing\n"
         "  --json             memo lines to standard error, and this run's record as\n"
         "                     one line of JSON on standard output at the end (a\n"
         "                     fleet: each instrument's record as its run ends)\n"
@@ -169,6 +176,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
                 return fail(QStringLiteral("give one of --yes and --no, once"));
             options.lowSpace = name == QLatin1String("--yes") ? LowSpaceAnswer::Yes : LowSpaceAnswer::No;
             answerGiven = true;
+        } else if (name == QLatin1String("--verify") || name == QLatin1String("--strict")) {
+            (name == QLatin1String("--verify") ? options.verify : options.strict) = true;
         } else if (name == QLatin1String("--dry-run") || name == QLatin1String("--json")
                    || name == QLatin1String("--history")) {
             (name == QLatin1String("--json") ? options.json : name == QLatin1String("--history") ? options.history
@@ -218,6 +227,12 @@ ParsedArguments parseArguments(const QStringList &arguments)
         return fail(QStringLiteral("--last goes with --history"));
     if (options.history && options.dryRun)
         return fail(QStringLiteral("--history and --dry-run don't go together"));
+    if (options.strict && !options.verify)
+        return fail(QStringLiteral("--strict goes with --verify"));
+    if (options.verify && (options.dryRun || options.history || options.changedOnly || options.awaitReboot
+                           || options.writeChecksums))
+        return fail(QStringLiteral("--verify writes nothing and waits for nothing: it goes with neither --dry-run, "
+                                   "--history, --changed-only, --await-reboot nor --write-checksums"));
     if (options.trustSize && !options.changedOnly)
         return fail(QStringLiteral("--trust-size goes with --changed-only"));
     if (options.changedOnly && (options.history || options.writeChecksums))

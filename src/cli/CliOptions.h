@@ -25,6 +25,10 @@ struct CliOptions
     LowSpaceAnswer lowSpace = LowSpaceAnswer::AskOnTerminal;
     std::optional<QString> programDir;
     bool dryRun = false;  // check and print the plan, write nothing
+    // Audit: compare the kit with the instrument's drive, write nothing;
+    // strict: a file of unknown origin counts as differing.
+    bool verify = false;
+    bool strict = false;
     bool json = false;    // the run's record (or the history) as JSON lines on standard output
     bool history = false; // print the runs on record instead of running
     int last = 0;         // with --history: the last N records only (0: all)

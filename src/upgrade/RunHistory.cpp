@@ -193,6 +193,8 @@ QJsonObject RunRecord::toJson() const
         object.insert(QStringLiteral("childExit"), childExit);
     if (!reboot.isEmpty())
         object.insert(QStringLiteral("reboot"), reboot);
+    if (!audit.isEmpty())
+        object.insert(QStringLiteral("audit"), audit);
     return object;
 }
 
@@ -245,6 +247,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.signerKey = o.value("signerKey").toString().toLatin1();
     r.signerComment = o.value("signerComment").toString();
     r.reboot = o.value("reboot").toString();
+    r.audit = o.value("audit").toObject();
     return r;
 }
 
@@ -345,7 +348,7 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.address.isEmpty() ? "-" : r.address,
                      identity.isEmpty() ? "-" : identity,
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
-                     r.dryRun ? r.outcome + " (dry run)" : r.outcome,
+                     r.dryRun ? r.outcome + " (dry run)" : !r.audit.isEmpty() ? r.outcome + " (audit)" : r.outcome,
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
                      QString::number(r.seconds, 'f', 1) + " s"});
     }

@@ -84,6 +84,10 @@ struct RunRecord
     // After --await-reboot: "confirmed", or "not confirmed: " and why.
     // Empty when the restart was not awaited.
     QString reboot;
+    // An audit (vxupgrade-cli --verify), which wrote nothing: what it found
+    // (counts, how the drive was seen, every path not matching); empty for
+    // any other run.
+    QJsonObject audit;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.

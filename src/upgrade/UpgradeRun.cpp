@@ -121,6 +121,7 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     lastBoxText.clear();
     mode = runMode;
     kitPlan = upgrade::KitPlan();
+    auditReport = upgrade::AuditReport();
     signature = upgrade::SignatureCheck();
     runRecord = upgrade::RunRecord::begin();
     runRecord.address = address;
@@ -186,7 +187,8 @@ RunResult UpgradeRun::performRun(const QString &address)
     const bool spaceMatters = std::any_of(upgrade::LowSpaceModules.cbegin(), upgrade::LowSpaceModules.cend(),
                                           [this](const QString &name) { return catalogue.box(name).ticked; });
     bool lowSpaceAnswered = false;
-    if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters) {
+    // An audit writes nothing, so the space is no question for it.
+    if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters && mode != RunMode::Audit) {
         enter(RunStep::LowSpace);
         // A dry run asks too: its answer decides what the kit holds, and a
         // No ends the dry run as it would end the run.
@@ -214,6 +216,8 @@ RunResult UpgradeRun::performRun(const QString &address)
         verifier->begin(planned);
     }
     totalBytes = kitPlan.totalBytes;
+    if (mode == RunMode::Audit)
+        return endAudit();
     if (!SpaceAllowsCopy(freeBytes, lowSpaceAnswered)) {
         link.Disconnect();
         return ended(RunOutcome::Declined, QStringLiteral("Declined at the space question."));

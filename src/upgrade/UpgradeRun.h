@@ -1,5 +1,6 @@
 #pragma once
 
+#include "upgrade/KitAudit.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/KitSignature.h"
 #include "upgrade/ModuleEntry.h"
@@ -26,6 +27,10 @@ enum class RunMode {
     // Connects, checks the instrument and the kit, and ends before the
     // first write: no folder made, no file sent.
     DryRun,
+    // Connects, checks the instrument and the kit, and compares the kit
+    // with what the instrument holds where it would write: no question
+    // asked, nothing written.
+    Audit,
 };
 
 // The upgrade run: what the Copy button does, as a plain object. It works on
@@ -66,6 +71,10 @@ public:
     // False: the run fills in its record but leaves writing it to the view,
     // which adds what it learns afterwards (the restart) and then appends it.
     bool recordAtEnd = true;
+    // An audit counts a file of the right size but unknown origin as not matching.
+    bool strictAudit = false;
+    // The last audit's findings.
+    [[nodiscard]] const upgrade::AuditReport &audit() const { return auditReport; }
     // The kit as the last run checked it, and that run's record.
     [[nodiscard]] const upgrade::KitPlan &plan() const { return kitPlan; }
     [[nodiscard]] const upgrade::RunRecord &record() const { return runRecord; }
@@ -130,6 +139,9 @@ private:
     [[nodiscard]] RunResult failAndClose(const QString &text);
     // A dry run's end, once the kit and the space are checked.
     [[nodiscard]] RunResult endDryRun();
+    // An audit's end, once the kit is checked: the drive looked at, the
+    // link closed.
+    [[nodiscard]] RunResult endAudit();
     void enter(RunStep step);
     void memo(const QString &line);
     int showBox(const QString &text, const QString &caption, int flags);
@@ -175,6 +187,7 @@ private:
 
     RunMode mode = RunMode::Upgrade;
     upgrade::KitPlan kitPlan;
+    upgrade::AuditReport auditReport;
     upgrade::SignatureCheck signature;
     upgrade::RunRecord runRecord;
     std::unique_ptr<FolderVerifier> verifier;

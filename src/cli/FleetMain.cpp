@@ -38,6 +38,10 @@ int runFleet(const CliOptions &options)
     // history, whatever the children would find configured.
     settings.historyFile = historyFileOf(options);
     settings.extraArguments << QStringLiteral("--history-file") << settings.historyFile;
+    if (options.verify)
+        settings.extraArguments << QStringLiteral("--verify");
+    if (options.strict)
+        settings.extraArguments << QStringLiteral("--strict");
     if (options.changedOnly)
         settings.extraArguments << QStringLiteral("--changed-only");
     if (options.trustSize)

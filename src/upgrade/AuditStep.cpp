@@ -1,6 +1,8 @@
 #include "upgrade/UpgradeRun.h"
 
+#include "ftp/TNMFTP.h"
 #include "instrument/Uvx900.h"
+#include "upgrade/InstrumentLayout.h"
 #include "upgrade/KitAudit.h"
 #include "upgrade/SendIndex.h"
 
@@ -13,6 +15,8 @@ RunResult UpgradeRun::endAudit()
         index = std::make_unique<upgrade::SendIndex>(historyFile);
     upgrade::KitAudit audit(link, index.get(),
                             upgrade::InstrumentKey(QString::fromLatin1(link.IdentityReply), runAddress));
+    // SIZE answers in the image type only; the type writes nothing.
+    link.NMFTP->SetTransferType(upgrade::TransferImage);
     auditReport = audit.run(kitPlan);
     throwIfStopRequested();
     if (index && !index->problem().isEmpty())

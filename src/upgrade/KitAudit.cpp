@@ -171,7 +171,10 @@ std::optional<KitAudit::DriveFile> KitAudit::onDrive(const QString &instrumentPa
                  ? QStringLiteral("Listed each folder by the FTP server's listing (MLSD).")
                  : QStringLiteral("Listed each folder by the instrument's catalogue (MMEM:CAT?)."));
         if (const FtpListing::Entry *entry = listing.find(nameOf(instrumentPath))) {
-            if (entry->folder != isFolder)
+            // A catalogue that gives names only says nothing of the type
+            // either: an entry without a size may be the folder.
+            const bool maybeFolder = entry->folder || entry->size < 0;
+            if (isFolder ? !maybeFolder : entry->folder)
                 return DriveFile{}; // a file where a folder belongs, or the other way round
             if (isFolder || entry->size >= 0)
                 return DriveFile{true, entry->size};

@@ -35,6 +35,8 @@ enum ExitStatus : int {
     ExitDeclined = 3,
     // --await-reboot: upgraded, but the restart was not confirmed.
     ExitNotConfirmed = 5,
+    // --verify: the audit ran, and some file of the kit differs or is missing.
+    ExitNotMatching = 4,
 };
 
 // The console's view of one upgrade run: the catalogue and the link are made

@@ -30,12 +30,13 @@ Outcome outcomeFromName(const QString &name)
 }
 
 // The exit statuses of a single run: 0 succeeded (5 when its restart was
-// awaited and not confirmed), 3 declined, 1 failed or stopped (Ctrl-C ends
-// a single run with 1).
-bool exitAgrees(Outcome outcome, int exitCode, bool rebootNotConfirmed)
+// awaited and not confirmed, 4 when its audit found files not matching),
+// 3 declined, 1 failed or stopped (Ctrl-C ends a single run with 1).
+bool exitAgrees(Outcome outcome, int exitCode, const InstrumentState &state)
 {
     switch (outcome) {
-    case Outcome::Succeeded: return exitCode == (rebootNotConfirmed ? 5 : 0);
+    case Outcome::Succeeded:
+        return exitCode == (state.rebootNotConfirmed() ? 5 : state.auditNotMatching() ? 4 : 0);
     case Outcome::Declined: return exitCode == 3;
     case Outcome::Failed:
     case Outcome::Stopped: return exitCode == 1;
@@ -286,6 +287,7 @@ void FleetRun::settle(int index)
     const QJsonObject &record = state.record;
     const Outcome recorded = outcomeFromName(record.value(recordkey::Outcome).toString());
     state.reboot = record.value(recordkey::Reboot).toString();
+    state.audit = record.value(recordkey::Audit).toObject();
     const QString recordedMessage = record.value(recordkey::Message).toString();
     const QString lastError = child.lastErrorLine;
     auto withDetail = [](const QString &what, const QString &detail) {
@@ -315,7 +317,7 @@ void FleetRun::settle(int index)
         }
     } else {
         state.childExit = QStringLiteral("exit status %1").arg(child.exitCode);
-        if (exitAgrees(recorded, child.exitCode, state.rebootNotConfirmed())) {
+        if (exitAgrees(recorded, child.exitCode, state)) {
             state.outcome = recorded;
             state.message = recordedMessage;
         } else if (!record.isEmpty()) {

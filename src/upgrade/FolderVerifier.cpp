@@ -102,6 +102,15 @@ QList<UploadCheck> FolderVerifier::sent(const FileTransfer &file, bool textType)
     return lastOfFolder ? checkFolder(folder) : QList<UploadCheck>{};
 }
 
+QList<UploadCheck> FolderVerifier::skipped(const QString &instrumentPath)
+{
+    const QString folder = folderOf(instrumentPath);
+    const auto left = plannedLeft.find(folder);
+    if (left == plannedLeft.end() || --left.value() > 0 || !waiting.contains(folder))
+        return {};
+    return checkFolder(folder);
+}
+
 QList<UploadCheck> FolderVerifier::settle()
 {
     QList<UploadCheck> checks;

@@ -34,6 +34,9 @@ public:
     // The checks due now that `file` has been sent: none while its folder
     // waits for more files, the whole folder's when this was its last.
     [[nodiscard]] QList<UploadCheck> sent(const FileTransfer &file, bool textType);
+    // The checks due now that the planned file at `instrumentPath` will not
+    // be sent (it is there already): the folder's, when it was the last.
+    [[nodiscard]] QList<UploadCheck> skipped(const QString &instrumentPath);
     // The checks of every file still waiting for its folder.
     [[nodiscard]] QList<UploadCheck> settle();
     // One memo line saying which way the run's files were checked; empty

@@ -179,8 +179,9 @@ done
 # One more re-run with a transcript: what it asks the instrument.
 enter_namespace
 start_simulator "$work/drive" --log "$work/transcript.jsonl"
-env XDG_STATE_HOME="$work/state-many" VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli" \
-  --ip 127.0.0.1 --yes --dir "$work/many/program" --changed-only >/dev/null 2>&1 || true
+signals="$(signals_of "$work/many/program")"
+"${in_ns[@]}" env XDG_STATE_HOME="$work/state-many" VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli" \
+  --ip 127.0.0.1 --yes --dir "$work/many/program" --changed-only ${signals:+--signals "$signals"} >/dev/null 2>&1 || true
 stop_simulator
 leave_namespace
 

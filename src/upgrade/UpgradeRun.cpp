@@ -317,7 +317,7 @@ bool UpgradeRun::checkKit()
     // can't be read or written costs time, never the run.
     std::unique_ptr<DigestCache> cache;
     if (!historyFile.isEmpty()) {
-        cache = std::make_unique<DigestCache>(QFileInfo(historyFile).dir().filePath(QStringLiteral("digests")));
+        cache = std::make_unique<DigestCache>(DigestCache::BesideHistory(historyFile));
         cache->load();
     }
     kitPlan = upgrade::CheckKit(exeDir, catalogue.entries(), cache.get());

@@ -52,20 +52,6 @@ ConsoleRun::~ConsoleRun()
     platform::SetMessageBoxPresenter(previousPresenter);
 }
 
-int ConsoleRun::ExitStatusOf(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Succeeded:
-        return ExitUpgraded;
-    case RunOutcome::Declined:
-        return ExitDeclined;
-    case RunOutcome::Failed:
-    case RunOutcome::Stopped:
-        break;
-    }
-    return ExitFailed;
-}
-
 int ConsoleRun::exec()
 {
     if (options.programDir && !QFileInfo(*options.programDir).isDir()) {
@@ -148,12 +134,10 @@ int ConsoleRun::exec()
         for (const QString &line : upgrade::FormatPlan(run->plan()))
             memoLine(line);
     }
-    const bool confirmed = confirmAndRecord(result);
-    if (!confirmed)
-        return ExitNotConfirmed;
     // A dry run ends with the status the run would have: declined at a
-    // question is 3 there too.
-    return ExitStatusOf(result.outcome);
+    // question is 3 there too. Only a success awaits the restart.
+    const bool confirmed = confirmAndRecord(result);
+    return upgrade::ExitStatusOf(result.outcome, !confirmed);
 }
 
 bool ConsoleRun::confirmAndRecord(const RunResult &result)
@@ -254,7 +238,7 @@ void ConsoleRun::fileStarted(const FileTransfer &file)
         child->fileStarted(file);
 }
 
-void ConsoleRun::fileEnded(const FileTransfer &file, FileOutcome outcome)
+void ConsoleRun::fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome)
 {
     if (child)
         child->fileEnded(file, outcome);

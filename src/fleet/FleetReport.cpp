@@ -104,11 +104,11 @@ int fleetExitStatus(const QList<InstrumentState> &states)
         if (state.outcome == Outcome::Declined)
             declined = true;
         else if (state.outcome != Outcome::Succeeded)
-            return 1;
+            return upgrade::ExitFailed;
         else if (state.rebootNotConfirmed())
             notConfirmed = true;
     }
-    return notConfirmed ? 5 : declined ? 3 : 0;
+    return notConfirmed ? upgrade::ExitNotConfirmed : declined ? upgrade::ExitDeclined : upgrade::ExitUpgraded;
 }
 
 } // namespace fleet

@@ -26,13 +26,6 @@ namespace {
 
 constexpr int RecordFormat = 1;
 
-constexpr std::array<std::pair<FileOutcome, const char *>, 4> OutcomeNames{{
-    {FileOutcome::NotSent, "not-sent"},
-    {FileOutcome::SentVerified, "sent-verified"},
-    {FileOutcome::SentNotVerifiable, "sent-not-verifiable"},
-    {FileOutcome::Failed, "failed"},
-}};
-
 QString isoTime(const QDateTime &time)
 {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -51,24 +44,6 @@ QString userName()
 }
 
 } // namespace
-
-QString FileOutcomeName(FileOutcome outcome)
-{
-    for (const auto &[value, text] : OutcomeNames) {
-        if (value == outcome)
-            return QLatin1String(text);
-    }
-    return QString();
-}
-
-std::optional<FileOutcome> FileOutcomeNamed(const QString &name)
-{
-    for (const auto &[outcome, text] : OutcomeNames) {
-        if (name == QLatin1String(text))
-            return outcome;
-    }
-    return std::nullopt;
-}
 
 RunRecord RunRecord::begin()
 {

@@ -94,9 +94,10 @@ TfrmMain::TfrmMain(std::optional<QString> programDir, InstrumentPorts ports, QWi
 
     RunObserver &observer = *this;
     upgradeRun = std::make_unique<UpgradeRun>(*linkForm, *moduleList, exeDir, observer);
-    upgradeRun->historyFile = upgrade::RunHistory::DefaultFile();
     // Read once, as the catalogue is: vxupgrade.conf and the trusted keys.
     upgradeRun->signaturePolicy = upgrade::SignaturePolicy::FromEnvironment();
+    const QString configuredHistory = upgradeRun->signaturePolicy.historyFile;
+    upgradeRun->historyFile = configuredHistory.isEmpty() ? upgrade::RunHistory::DefaultFile() : configuredHistory;
 }
 
 TfrmMain::~TfrmMain()

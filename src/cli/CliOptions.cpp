@@ -5,6 +5,8 @@
 #include "upgrade/AddressField.h"
 #include "upgrade/ModuleCatalogue.h"
 
+#include <QFileInfo>
+
 namespace cli {
 
 QString usageText()
@@ -12,8 +14,10 @@ QString usageText()
     return QStringLiteral(
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
         "                     [--dry-run] [--json] [--require-signature] [--trusted-key FILE]\n"
+        "       vxupgrade-cli --verify --ip ADDRESS... [--strict] [--signals ...] [--dir DIR] [--json]\n"
         "                     [--await-reboot [--reboot-timeout S]]\n"
-        "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json]\n"
+        "                     [--changed-only [--trust-size]] [--history-file FILE]\n"
+        "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json] [--history-file FILE]\n"
         "       vxupgrade-cli --write-checksums DIR\n"
         "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
         "\n"
@@ -38,6 +42,12 @@ QString usageText()
         "  --dry-run          connect, check the instrument and the whole kit, ask what\n"
         "                     the run would ask, and print what it would write; write\n"
         "                     nothing; the exit status is the run's\n"
+        "  --verify           audit: connect, check the kit, and compare it file by file\n"
+        "                     with what the instrument holds where the kit would write;\n"
+        "                     write nothing; exit 0 all match, 4 something differs or\n"
+        "                     is missing, 1 the instrument could not be read\n"
+        "  --strict           with --verify: a file of the right size that no run on\n"
+        "                     record sent and verified there counts as differing\n"
         "  --json             memo lines to standard error, and this run's record as\n"
         "                     one line of JSON on standard output at the end (a\n"
         "                     fleet: each instrument's record as its run ends)\n"
@@ -53,6 +63,14 @@ QString usageText()
         "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
         "                     table, or as JSON lines with --json\n"
         "  --last N           with --history: only the last N runs\n"
+        "  --history-file FILE  keep the history (and its index and digest cache,\n"
+        "                     beside it) in FILE, e.g. on a folder the lab shares;\n"
+        "                     also \"history-file = FILE\" in vxupgrade.conf\n"
+        "  --changed-only     send only the files the instrument does not hold at the\n"
+        "                     kit's size with this very content verified there by an\n"
+        "                     earlier run on record; the rest of the run is as usual\n"
+        "  --trust-size       with --changed-only: a file at the kit's size is left\n"
+        "                     alone even when no run on record sent it\n"
         "  --await-reboot     after a successful upgrade, wait for the instrument to\n"
         "                     restart, then check it is the same instrument, its free\n"
         "                     space can be read and every module's NAME file is there\n"
@@ -68,6 +86,7 @@ QString usageText()
         "With --await-reboot: 5 upgraded, but the restart was not confirmed (a\n"
         "fleet: none failed, some not confirmed).\n"
         "Every run is put on record in $XDG_STATE_HOME/vxupgrade/history.jsonl\n"
+        "(or --history-file, or \"history-file\" in vxupgrade.conf)\n"
         "(~/.local/state/vxupgrade/history.jsonl by default).\n");
 }
 
@@ -104,7 +123,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
                                 || name == QLatin1String("--ip-file") || name == QLatin1String("--jobs")
                                 || name == QLatin1String("--trusted-key")
                                 || name == QLatin1String("--write-checksums")
-                                || name == QLatin1String("--reboot-timeout");
+                                || name == QLatin1String("--reboot-timeout")
+                                || name == QLatin1String("--history-file");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 return fail(QStringLiteral("%1 needs a value").arg(name));
@@ -156,6 +176,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
                 return fail(QStringLiteral("give one of --yes and --no, once"));
             options.lowSpace = name == QLatin1String("--yes") ? LowSpaceAnswer::Yes : LowSpaceAnswer::No;
             answerGiven = true;
+        } else if (name == QLatin1String("--verify") || name == QLatin1String("--strict")) {
+            (name == QLatin1String("--verify") ? options.verify : options.strict) = true;
         } else if (name == QLatin1String("--dry-run") || name == QLatin1String("--json")
                    || name == QLatin1String("--history")) {
             (name == QLatin1String("--json") ? options.json : name == QLatin1String("--history") ? options.history
@@ -170,6 +192,12 @@ ParsedArguments parseArguments(const QStringList &arguments)
             if (value->isEmpty())
                 return fail(QStringLiteral("--write-checksums needs a folder"));
             options.writeChecksums = *value;
+        } else if (name == QLatin1String("--history-file")) {
+            if (value->isEmpty() || QFileInfo(*value).isDir())
+                return fail(QStringLiteral("--history-file needs a file name"));
+            options.historyFile = QFileInfo(*value).absoluteFilePath();
+        } else if (name == QLatin1String("--changed-only") || name == QLatin1String("--trust-size")) {
+            (name == QLatin1String("--changed-only") ? options.changedOnly : options.trustSize) = true;
         } else if (name == QLatin1String("--last")) {
             bool number = false;
             options.last = value->toInt(&number);
@@ -199,6 +227,16 @@ ParsedArguments parseArguments(const QStringList &arguments)
         return fail(QStringLiteral("--last goes with --history"));
     if (options.history && options.dryRun)
         return fail(QStringLiteral("--history and --dry-run don't go together"));
+    if (options.strict && !options.verify)
+        return fail(QStringLiteral("--strict goes with --verify"));
+    if (options.verify && (options.dryRun || options.history || options.changedOnly || options.awaitReboot
+                           || options.writeChecksums))
+        return fail(QStringLiteral("--verify writes nothing and waits for nothing: it goes with neither --dry-run, "
+                                   "--history, --changed-only, --await-reboot nor --write-checksums"));
+    if (options.trustSize && !options.changedOnly)
+        return fail(QStringLiteral("--trust-size goes with --changed-only"));
+    if (options.changedOnly && (options.history || options.writeChecksums))
+        return fail(QStringLiteral("--changed-only goes with a run"));
     if (rebootTimeoutGiven && !options.awaitReboot)
         return fail(QStringLiteral("--reboot-timeout goes with --await-reboot"));
     if (options.awaitReboot && (options.dryRun || options.history))

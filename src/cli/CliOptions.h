@@ -25,9 +25,20 @@ struct CliOptions
     LowSpaceAnswer lowSpace = LowSpaceAnswer::AskOnTerminal;
     std::optional<QString> programDir;
     bool dryRun = false;  // check and print the plan, write nothing
+    // Audit: compare the kit with the instrument's drive, write nothing;
+    // strict: a file of unknown origin counts as differing.
+    bool verify = false;
+    bool strict = false;
     bool json = false;    // the run's record (or the history) as JSON lines on standard output
     bool history = false; // print the runs on record instead of running
     int last = 0;         // with --history: the last N records only (0: all)
+    // The history (with its index and digest cache) here instead of the
+    // configured or default place; absolute.
+    std::optional<QString> historyFile;
+    // Send only what the instrument does not hold already, as verified by
+    // an earlier run; --trust-size: a file of the right size is enough.
+    bool changedOnly = false;
+    bool trustSize = false;
     // After a successful upgrade, wait for the instrument to restart and
     // check what came back (exit status 5 when that is not confirmed).
     bool awaitReboot = false;

@@ -1,8 +1,10 @@
 #include "cli/ConsoleRun.h"
 
+#include "cli/AuditTable.h"
 #include "cli/ChildReport.h"
 #include "cli/Console.h"
 #include "cli/ConsoleBoxes.h"
+#include "cli/HistoryCommand.h"
 #include "cli/ProgressText.h"
 #include "cli/SignatureCommand.h"
 #include "instrument/Uvx900.h"
@@ -88,11 +90,16 @@ int ConsoleRun::exec()
         child->reportRecordOf(run->record());
         child->reportIdentityOf(link->IdentityReply);
     }
-    run->historyFile = upgrade::RunHistory::DefaultFile();
     const std::optional<upgrade::SignaturePolicy> policy = signaturePolicy(options, console);
     if (!policy)
         return ExitUsage;
     run->signaturePolicy = *policy;
+    run->historyFile = options.historyFile ? *options.historyFile
+                       : policy->historyFile.isEmpty() ? upgrade::RunHistory::DefaultFile()
+                                                       : policy->historyFile;
+    run->changedOnly = options.changedOnly;
+    run->trustSize = options.trustSize;
+    run->strictAudit = options.strict;
     // A dry run sends nothing to restart with.
     if (options.awaitReboot && !options.dryRun) {
         run->recordAtEnd = false;
@@ -114,7 +121,8 @@ int ConsoleRun::exec()
         connect(progressTimer, &QTimer::timeout, this, &ConsoleRun::showProgress);
         progressTimer->start(ProgressRefreshMs);
     }
-    const RunResult result = run->Run(options.address, options.dryRun ? RunMode::DryRun : RunMode::Upgrade);
+    const RunMode mode = options.verify ? RunMode::Audit : options.dryRun ? RunMode::DryRun : RunMode::Upgrade;
+    const RunResult result = run->Run(options.address, mode);
     if (progressTimer)
         progressTimer->stop();
     console.clearProgress();
@@ -134,10 +142,15 @@ int ConsoleRun::exec()
         for (const QString &line : upgrade::FormatPlan(run->plan()))
             memoLine(line);
     }
+    if (options.verify && result.outcome == RunOutcome::Succeeded && !options.json && !child) {
+        for (const QString &line : FormatAudit(run->audit(), options.strict))
+            console.printLine(line);
+    }
     // A dry run ends with the status the run would have: declined at a
     // question is 3 there too. Only a success awaits the restart.
     const bool confirmed = confirmAndRecord(result);
-    return upgrade::ExitStatusOf(result.outcome, !confirmed);
+    const bool notMatching = options.verify && !run->audit().clean(options.strict);
+    return upgrade::ExitStatusOf(result.outcome, !confirmed, notMatching);
 }
 
 bool ConsoleRun::confirmAndRecord(const RunResult &result)

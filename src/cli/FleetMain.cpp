@@ -1,5 +1,6 @@
 #include "cli/FleetMain.h"
 
+#include "cli/HistoryCommand.h"
 #include "cli/StopSignals.h"
 #include "fleet/FleetConsole.h"
 #include "fleet/FleetReport.h"
@@ -33,7 +34,18 @@ int runFleet(const CliOptions &options)
     if (!options.signalModules.isEmpty())
         settings.extraArguments << QStringLiteral("--signals") << options.signalModules.join(u',');
     settings.jobs = options.jobs;
-    settings.historyFile = upgrade::RunHistory::DefaultFile();
+    // The fleet's crashed children and every child's own record go to one
+    // history, whatever the children would find configured.
+    settings.historyFile = historyFileOf(options);
+    settings.extraArguments << QStringLiteral("--history-file") << settings.historyFile;
+    if (options.verify)
+        settings.extraArguments << QStringLiteral("--verify");
+    if (options.strict)
+        settings.extraArguments << QStringLiteral("--strict");
+    if (options.changedOnly)
+        settings.extraArguments << QStringLiteral("--changed-only");
+    if (options.trustSize)
+        settings.extraArguments << QStringLiteral("--trust-size");
     if (options.requireSignature)
         settings.extraArguments << QStringLiteral("--require-signature");
     for (const QString &key : options.trustedKeys)

@@ -3,12 +3,21 @@
 #include "cli/Console.h"
 #include "cli/ConsoleRun.h"
 #include "upgrade/RunHistory.h"
+#include "upgrade/SignaturePolicy.h"
 
 namespace cli {
 
+QString historyFileOf(const CliOptions &options)
+{
+    if (options.historyFile)
+        return *options.historyFile;
+    const QString configured = upgrade::SignaturePolicy::FromEnvironment().historyFile;
+    return configured.isEmpty() ? upgrade::RunHistory::DefaultFile() : configured;
+}
+
 int printHistory(const CliOptions &options, Console &console)
 {
-    const upgrade::RunHistory history;
+    const upgrade::RunHistory history(historyFileOf(options));
     const upgrade::RunHistory::Reading reading = history.read(options.address, options.last);
     if (reading.error) {
         console.printError(QStringLiteral("vxupgrade-cli: %1: %2").arg(history.fileName(), *reading.error));

@@ -28,17 +28,55 @@ QByteArray reportRecordLine(const InstrumentState &state)
     return QJsonDocument(reportRecord(state)).toJson(QJsonDocument::Compact) + '\n';
 }
 
+namespace {
+
+// The fleet's audit in one line: instruments that hold the kit, and the
+// files of each verdict over all of them.
+QString auditTotals(const QList<InstrumentState> &states)
+{
+    int holding = 0;
+    int audited = 0;
+    std::array<int, 5> sums{};
+    const std::array<QLatin1String, 5> keys{QLatin1String("matches"), QLatin1String("unknown-origin"),
+                                            QLatin1String("differs"), QLatin1String("missing"), QLatin1String("extra")};
+    for (const InstrumentState &state : states) {
+        if (state.audit.isEmpty())
+            continue;
+        ++audited;
+        if (state.outcome == Outcome::Succeeded && !state.auditNotMatching())
+            ++holding;
+        const QJsonObject counts = state.audit.value("counts").toObject();
+        for (size_t i = 0; i < keys.size(); ++i)
+            sums[i] += counts.value(keys[i]).toInt();
+    }
+    return QStringLiteral("Fleet audit: %1 of %2 instrument(s) hold the kit; files: %3 match, %4 unknown origin, "
+                          "%5 differ, %6 missing, %7 extra")
+        .arg(holding)
+        .arg(states.size())
+        .arg(sums[0])
+        .arg(sums[1])
+        .arg(sums[2])
+        .arg(sums[3])
+        .arg(sums[4]);
+}
+
+} // namespace
+
 QString fleetTable(const QList<InstrumentState> &states)
 {
-    constexpr int Columns = 8;
+    constexpr int Columns = 9;
     constexpr int RestartColumn = 6;
+    constexpr int AuditColumn = 7;
     using Row = std::array<QString, Columns>;
     QList<Row> rows;
     rows << Row{QStringLiteral("ADDRESS"), QStringLiteral("IDENTITY"), QStringLiteral("OUTCOME"),
                 QStringLiteral("FILES"), QStringLiteral("BYTES"), QStringLiteral("SECONDS"),
-                QStringLiteral("RESTART"), QStringLiteral("MESSAGE")};
+                QStringLiteral("RESTART"), QStringLiteral("AUDIT"), QStringLiteral("MESSAGE")};
     const bool restartAwaited = std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
         return !state.reboot.isEmpty();
+    });
+    const bool audited = std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
+        return !state.audit.isEmpty();
     });
     for (const InstrumentState &state : states) {
         // What kept a restart from being confirmed says more than the
@@ -52,6 +90,7 @@ QString fleetTable(const QList<InstrumentState> &states)
                     QString::number(state.bytesDone),
                     QString::number(double(state.elapsedMs) / 1000.0, 'f', 1),
                     state.reboot.isEmpty() ? QStringLiteral("-") : state.reboot.section(u':', 0, 0),
+                    state.audit.isEmpty() ? QStringLiteral("-") : state.auditText(),
                     // A box text spans lines; the row must not.
                     message.isEmpty() ? QStringLiteral("-") : message.simplified()};
     }
@@ -61,12 +100,12 @@ QString fleetTable(const QList<InstrumentState> &states)
             widths[c] = std::max(widths[c], row[c].size());
     }
     // Figures line up on the right, words on the left; the message runs on.
-    const std::array<bool, Columns> rightAligned{false, false, false, true, true, true, false, false};
+    const std::array<bool, Columns> rightAligned{false, false, false, true, true, true, false, false, false};
     QString text;
     for (const Row &row : rows) {
         QString line;
         for (int c = 0; c < Columns; ++c) {
-            if (c == RestartColumn && !restartAwaited)
+            if ((c == RestartColumn && !restartAwaited) || (c == AuditColumn && !audited))
                 continue;
             if (c > 0)
                 line += QStringLiteral("  ");
@@ -77,6 +116,8 @@ QString fleetTable(const QList<InstrumentState> &states)
         }
         text += line + u'\n';
     }
+    if (audited)
+        text += auditTotals(states) + u'\n';
     return text;
 }
 
@@ -100,6 +141,7 @@ int fleetExitStatus(const QList<InstrumentState> &states)
 {
     bool declined = false;
     bool notConfirmed = false;
+    bool notMatching = false;
     for (const InstrumentState &state : states) {
         if (state.outcome == Outcome::Declined)
             declined = true;
@@ -107,8 +149,13 @@ int fleetExitStatus(const QList<InstrumentState> &states)
             return upgrade::ExitFailed;
         else if (state.rebootNotConfirmed())
             notConfirmed = true;
+        else if (state.auditNotMatching())
+            notMatching = true;
     }
-    return notConfirmed ? upgrade::ExitNotConfirmed : declined ? upgrade::ExitDeclined : upgrade::ExitUpgraded;
+    return notConfirmed ? upgrade::ExitNotConfirmed
+           : notMatching ? upgrade::ExitNotMatching
+           : declined    ? upgrade::ExitDeclined
+                         : upgrade::ExitUpgraded;
 }
 
 } // namespace fleet

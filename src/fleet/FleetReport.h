@@ -21,6 +21,8 @@ inline constexpr QLatin1String Bytes{"bytes"};
 inline constexpr QLatin1String Seconds{"seconds"};
 // With --await-reboot: "confirmed" or "not confirmed: ..."; absent otherwise.
 inline constexpr QLatin1String Reboot{"reboot"};
+// With --verify: the audit's findings ("counts", "clean", ...); absent otherwise.
+inline constexpr QLatin1String Audit{"audit"};
 // Added by the fleet: how the child ended ("exit status 0", "signal 11").
 inline constexpr QLatin1String ChildExit{"childExit"};
 } // namespace recordkey
@@ -36,6 +38,7 @@ inline constexpr QLatin1String ChildExit{"childExit"};
 // One row per instrument: address, identity, outcome, files, bytes,
 // seconds, message; with a restart column (before the message) when any
 // instrument's restart was awaited.
+// With audits, an AUDIT column and a last line with the fleet's totals.
 [[nodiscard]] QString fleetTable(const QList<InstrumentState> &states);
 
 // A message and what more is known of it, as one text: "what: detail", or,
@@ -43,8 +46,9 @@ inline constexpr QLatin1String ChildExit{"childExit"};
 [[nodiscard]] QString joinDetail(const QString &what, const QString &detail);
 
 // 0 when every instrument succeeded, 1 when any failed or was stopped,
-// 5 when none failed but some restart was not confirmed, 3 when none of
-// those but some declined.
+// 5 when none failed but some restart was not confirmed, 4 when none of
+// those but some audit found a file that differs or is missing, 3 when none
+// of those but some declined.
 [[nodiscard]] int fleetExitStatus(const QList<InstrumentState> &states);
 
 } // namespace fleet

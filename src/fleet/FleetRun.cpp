@@ -28,10 +28,11 @@ Outcome outcomeFromName(const QString &name)
 
 // Whether a child's exit status is the one a single run gives for that end
 // (Ctrl-C ends a single run with the status of a failure).
-bool exitAgrees(Outcome outcome, int exitCode, bool rebootNotConfirmed)
+bool exitAgrees(Outcome outcome, int exitCode, const InstrumentState &state)
 {
     const std::optional<RunOutcome> ended = runOutcomeOf(outcome);
-    return ended && exitCode == upgrade::ExitStatusOf(*ended, rebootNotConfirmed);
+    return ended
+           && exitCode == upgrade::ExitStatusOf(*ended, state.rebootNotConfirmed(), state.auditNotMatching());
 }
 
 } // namespace
@@ -277,6 +278,7 @@ void FleetRun::settle(int index)
     const QJsonObject &record = state.record;
     const Outcome recorded = outcomeFromName(record.value(recordkey::Outcome).toString());
     state.reboot = record.value(recordkey::Reboot).toString();
+    state.audit = record.value(recordkey::Audit).toObject();
     const QString recordedMessage = record.value(recordkey::Message).toString();
     const QString lastError = child.lastErrorLine;
     auto withDetail = [](const QString &what, const QString &detail) {
@@ -306,7 +308,7 @@ void FleetRun::settle(int index)
         }
     } else {
         state.childExit = QStringLiteral("exit status %1").arg(child.exitCode);
-        if (exitAgrees(recorded, child.exitCode, state.rebootNotConfirmed())) {
+        if (exitAgrees(recorded, child.exitCode, state)) {
             state.outcome = recorded;
             state.message = recordedMessage;
         } else if (!record.isEmpty()) {

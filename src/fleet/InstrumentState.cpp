@@ -4,6 +4,19 @@
 
 namespace fleet {
 
+QString InstrumentState::auditText() const
+{
+    if (audit.isEmpty())
+        return {};
+    const QJsonObject counts = audit.value("counts").toObject();
+    return QStringLiteral("%1 match, %2 unknown origin, %3 differ, %4 missing, %5 extra")
+        .arg(counts.value("matches").toInt())
+        .arg(counts.value("unknown-origin").toInt())
+        .arg(counts.value("differs").toInt())
+        .arg(counts.value("missing").toInt())
+        .arg(counts.value("extra").toInt());
+}
+
 QString outcomeName(Outcome outcome)
 {
     switch (outcome) {

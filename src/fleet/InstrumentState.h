@@ -43,6 +43,12 @@ struct InstrumentState
     // ..."; empty when the restart was not awaited (or the run failed).
     QString reboot;
     [[nodiscard]] bool rebootNotConfirmed() const { return !reboot.isEmpty() && reboot != QLatin1String("confirmed"); }
+    // With --verify, from the record: the audit's counts, how the drive was
+    // seen, whether all matched ("clean"); empty for any other run.
+    QJsonObject audit;
+    [[nodiscard]] bool auditNotMatching() const { return !audit.isEmpty() && !audit.value("clean").toBool(); }
+    // "12 match, 1 differs, 2 missing, 0 extra"; empty without an audit.
+    [[nodiscard]] QString auditText() const;
     // The child's record, as it sent it (empty when it sent none).
     QJsonObject record;
 

@@ -369,7 +369,10 @@ FolderListing TfrmVX900::CatalogueListing(const QString &folder)
     QByteArray reply;
     ReadResponse(reply);
     const std::optional<QList<CatalogueReply::Entry>> entries = CatalogueReply::Entries(reply);
-    if (!entries) {
+    // A folder the instrument can't list (one not made yet) still answers,
+    // and leaves an error in its queue: read it here, or the next command's
+    // check would take it for its own.
+    if (!NoInstrumentError() || !entries) {
         result.problem = QStringLiteral("the instrument's catalogue of %1 could not be read").arg(path);
         return result;
     }

@@ -102,6 +102,15 @@ QList<UploadCheck> FolderVerifier::sent(const FileTransfer &file, bool textType)
     return lastOfFolder ? checkFolder(folder) : QList<UploadCheck>{};
 }
 
+QList<UploadCheck> FolderVerifier::skipped(const QString &instrumentPath)
+{
+    const QString folder = folderOf(instrumentPath);
+    const auto left = plannedLeft.find(folder);
+    if (left == plannedLeft.end() || --left.value() > 0 || !waiting.contains(folder))
+        return {};
+    return checkFolder(folder);
+}
+
 QList<UploadCheck> FolderVerifier::settle()
 {
     QList<UploadCheck> checks;
@@ -114,7 +123,7 @@ QList<UploadCheck> FolderVerifier::settle()
     return checks;
 }
 
-QList<UploadCheck> FolderVerifier::checkFolder(const QString &folder)
+QList<UploadCheck> FolderVerifier::checkFolder(QString folder)
 {
     const Method how = method();
     if (how == Method::FtpSize)
@@ -160,7 +169,7 @@ QList<UploadCheck> FolderVerifier::checkFolder(const QString &folder)
     return checks;
 }
 
-QList<UploadCheck> FolderVerifier::checkBySize(const QString &folder)
+QList<UploadCheck> FolderVerifier::checkBySize(QString folder)
 {
     QList<UploadCheck> checks;
     QList<Waiting> files = waiting.take(folder);

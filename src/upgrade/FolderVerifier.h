@@ -34,6 +34,9 @@ public:
     // The checks due now that `file` has been sent: none while its folder
     // waits for more files, the whole folder's when this was its last.
     [[nodiscard]] QList<UploadCheck> sent(const FileTransfer &file, bool textType);
+    // The checks due now that the planned file at `instrumentPath` will not
+    // be sent (it is there already): the folder's, when it was the last.
+    [[nodiscard]] QList<UploadCheck> skipped(const QString &instrumentPath);
     // The checks of every file still waiting for its folder.
     [[nodiscard]] QList<UploadCheck> settle();
     // One memo line saying which way the run's files were checked; empty
@@ -51,8 +54,10 @@ private:
     };
 
     [[nodiscard]] Method method();
-    [[nodiscard]] QList<UploadCheck> checkFolder(const QString &folder);
-    [[nodiscard]] QList<UploadCheck> checkBySize(const QString &folder);
+    // By value: the caller may pass an element of waitingFolders, which
+    // these remove.
+    [[nodiscard]] QList<UploadCheck> checkFolder(QString folder);
+    [[nodiscard]] QList<UploadCheck> checkBySize(QString folder);
     [[nodiscard]] std::optional<UploadCheck> sizeCheck(const Waiting &file);
     [[nodiscard]] UploadCheck presenceCheck(const FileTransfer &file);
     void used(Method how);

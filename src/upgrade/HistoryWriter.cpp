@@ -24,7 +24,7 @@ HistoryWriter::HistoryWriter(QString file, HistoryLimits limits)
 {
 }
 
-std::optional<QString> HistoryWriter::append(const QByteArray &line) const
+std::optional<QString> HistoryWriter::append(const QByteArray &line, const Written &written) const
 {
     // A rotation by this run or another hands the next round a fresh file;
     // the bound only guards against one rotated for ever.
@@ -42,7 +42,11 @@ std::optional<QString> HistoryWriter::append(const QByteArray &line) const
                 return why;
             continue;
         }
-        return write(file.descriptor(), status.st_size, line);
+        if (const std::optional<QString> why = write(file.descriptor(), status.st_size, line))
+            return why;
+        if (written)
+            written(file.descriptor(), status);
+        return std::nullopt;
     }
     return QStringLiteral("the history kept being rotated by other runs");
 }

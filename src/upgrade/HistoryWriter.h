@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
+
+#include <sys/stat.h>
 
 namespace upgrade {
 
@@ -20,9 +23,13 @@ class HistoryWriter
 public:
     HistoryWriter(QString file, HistoryLimits limits);
 
+    // Called once the line is written, with the lock still held: the file's
+    // descriptor, and its stamp before the write.
+    using Written = std::function<void(int fd, const struct stat &before)>;
+
     // `line` is one record without its line end. Nothing on success, else
     // why not, in a few words.
-    [[nodiscard]] std::optional<QString> append(const QByteArray &line) const;
+    [[nodiscard]] std::optional<QString> append(const QByteArray &line, const Written &written = {}) const;
 
 private:
     // Called under the lock of the current file.

@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QSaveFile>
 
@@ -35,8 +36,11 @@ void addFile(KitChecksums &sums, const QDir &kit, const QString &localPath)
 
 } // namespace
 
-KitChecksums ComputeKitChecksums(const QString &kitFolder)
+KitChecksums ComputeKitChecksums(const QString &givenFolder)
 {
+    // Absolute, so that the listed paths are the kit's own whichever way the
+    // folder was named ("kit" must not put "kit/" before every path).
+    const QString kitFolder = QFileInfo(givenFolder).absoluteFilePath();
     KitChecksums sums;
     const QDir kit(kitFolder);
     for (const QString &top : {LocalModuleRoot, LocalSystemFiles}) {

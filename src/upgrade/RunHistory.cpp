@@ -3,6 +3,7 @@
 #include "upgrade/BackwardLineReader.h"
 #include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
+#include "upgrade/SendIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <array>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VX_TOOL_VERSION
@@ -44,6 +46,14 @@ QString userName()
 }
 
 } // namespace
+
+QString AlreadyThereText(const QDateTime &verifiedOn)
+{
+    if (!verifiedOn.isValid())
+        return QStringLiteral("already there (at the kit's size; no verified send on record)");
+    return QStringLiteral("already there (verified on %1 UTC)")
+        .arg(verifiedOn.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
 
 RunRecord RunRecord::begin()
 {
@@ -87,6 +97,18 @@ bool RunRecord::setOutcome(const QString &instrumentPath, FileOutcome outcome)
     return false;
 }
 
+bool RunRecord::setAlreadyThere(const QString &instrumentPath, const QDateTime &verifiedOn)
+{
+    for (RecordedFile &file : files) {
+        if (file.instrumentPath == instrumentPath) {
+            file.outcome = FileOutcome::AlreadyThere;
+            file.verifiedOn = verifiedOn;
+            return true;
+        }
+    }
+    return false;
+}
+
 void RunRecord::finish(const QString &runOutcome, const QString &endStep, const QString &endMessage)
 {
     ended = QDateTime::currentDateTimeUtc();
@@ -103,10 +125,18 @@ QJsonObject RunRecord::toJson() const
         moduleArray.append(QJsonObject{{"id", module.id}, {"name", module.name}, {"ticked", module.ticked}});
     QJsonArray fileArray;
     for (const RecordedFile &file : files) {
-        fileArray.append(QJsonObject{{"path", file.instrumentPath},
-                                     {"size", file.size},
-                                     {"sha256", QString::fromLatin1(file.sha256)},
-                                     {"outcome", FileOutcomeName(file.outcome)}});
+        // A file left on the instrument goes on record as not sent, with
+        // why: readers that know no more outcomes than those still read it.
+        const bool already = file.outcome == FileOutcome::AlreadyThere;
+        QJsonObject entry{{"path", file.instrumentPath},
+                          {"size", file.size},
+                          {"sha256", QString::fromLatin1(file.sha256)},
+                          {"outcome", FileOutcomeName(already ? FileOutcome::NotSent : file.outcome)}};
+        if (already) {
+            entry.insert(QStringLiteral("already"), AlreadyThereText(file.verifiedOn));
+            entry.insert(QStringLiteral("verifiedOn"), isoTime(file.verifiedOn));
+        }
+        fileArray.append(entry);
     }
     QJsonObject object{
         {"record", RecordFormat},
@@ -137,6 +167,8 @@ QJsonObject RunRecord::toJson() const
         object.insert(QStringLiteral("childExit"), childExit);
     if (!reboot.isEmpty())
         object.insert(QStringLiteral("reboot"), reboot);
+    if (!audit.isEmpty())
+        object.insert(QStringLiteral("audit"), audit);
     return object;
 }
 
@@ -169,8 +201,13 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
         const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
         if (!outcome)
             return std::nullopt;
-        r.files.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
-                                    f.value("sha256").toString().toLatin1(), *outcome});
+        RecordedFile file{f.value("path").toString(), qint64(f.value("size").toDouble()),
+                          f.value("sha256").toString().toLatin1(), *outcome, QDateTime()};
+        if (*outcome == FileOutcome::NotSent && f.contains(QStringLiteral("already"))) {
+            file.outcome = FileOutcome::AlreadyThere;
+            file.verifiedOn = parseTime(f.value("verifiedOn"));
+        }
+        r.files.append(file);
     }
     r.kitDigest = o.value("kitDigest").toString().toLatin1();
     r.outcome = o.value("outcome").toString();
@@ -184,6 +221,7 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.signerKey = o.value("signerKey").toString().toLatin1();
     r.signerComment = o.value("signerComment").toString();
     r.reboot = o.value("reboot").toString();
+    r.audit = o.value("audit").toObject();
     return r;
 }
 
@@ -212,7 +250,12 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("History not written: can't make the folder %1").arg(folder);
-    if (const std::optional<QString> why = HistoryWriter(path, limits).append(record.toJsonLine()))
+    // The index of verified sends follows every record, under the same lock.
+    const SendIndex index(path, limits.keptFiles);
+    const auto updateIndex = [&index, &record](int fd, const struct stat &before) {
+        index.appended(record, fd, HistoryStamp{quint64(before.st_dev), quint64(before.st_ino), qint64(before.st_size)});
+    };
+    if (const std::optional<QString> why = HistoryWriter(path, limits).append(record.toJsonLine(), updateIndex))
         return QStringLiteral("History not written to %1: %2").arg(path, *why);
     return std::nullopt;
 }
@@ -279,7 +322,7 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.address.isEmpty() ? "-" : r.address,
                      identity.isEmpty() ? "-" : identity,
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
-                     r.dryRun ? r.outcome + " (dry run)" : r.outcome,
+                     r.dryRun ? r.outcome + " (dry run)" : !r.audit.isEmpty() ? r.outcome + " (audit)" : r.outcome,
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
                      QString::number(r.seconds, 'f', 1) + " s"});
     }

@@ -25,7 +25,11 @@ struct RecordedFile
     qint64 size = 0;
     QByteArray sha256; // lower-case hex
     FileOutcome outcome = FileOutcome::NotSent;
+    // AlreadyThere: when the run that sent it started.
+    QDateTime verifiedOn = {};
 };
+// "already there (verified on 2026-12-10 09:41:07 UTC)".
+[[nodiscard]] QString AlreadyThereText(const QDateTime &verifiedOn);
 
 struct RecordedModule
 {
@@ -67,6 +71,10 @@ struct RunRecord
     // After --await-reboot: "confirmed", or "not confirmed: " and why.
     // Empty when the restart was not awaited.
     QString reboot;
+    // An audit (vxupgrade-cli --verify), which wrote nothing: what it found
+    // (counts, how the drive was seen, every path not matching); empty for
+    // any other run.
+    QJsonObject audit;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.
@@ -79,6 +87,8 @@ struct RunRecord
     void addPlanned(const PlannedFile &file);
     // Marks the planned file of that instrument path; false if none is.
     bool setOutcome(const QString &instrumentPath, FileOutcome outcome);
+    // Marks it AlreadyThere, sent and verified by the run started then.
+    bool setAlreadyThere(const QString &instrumentPath, const QDateTime &verifiedOn);
     // Marks the end: now, and the seconds since started.
     void finish(const QString &outcome, const QString &step, const QString &message);
 

@@ -13,11 +13,12 @@ constexpr std::array<std::pair<RunOutcome, const char *>, 4> OutcomeNames{{
     {RunOutcome::Stopped, "stopped"},
 }};
 
-constexpr std::array<std::pair<FileOutcome, const char *>, 4> FileOutcomeNames{{
+constexpr std::array<std::pair<FileOutcome, const char *>, 5> FileOutcomeNames{{
     {FileOutcome::NotSent, "not-sent"},
     {FileOutcome::SentVerified, "sent-verified"},
     {FileOutcome::SentNotVerifiable, "sent-not-verifiable"},
     {FileOutcome::Failed, "failed"},
+    {FileOutcome::AlreadyThere, "already-there"},
 }};
 
 // Each step's name in the history and in a fleet child's announcement.
@@ -104,11 +105,11 @@ std::optional<FileOutcome> FileOutcomeNamed(const QString &name)
     return valueIn<FileOutcome>(FileOutcomeNames, name);
 }
 
-ExitStatus ExitStatusOf(RunOutcome outcome, bool rebootNotConfirmed)
+ExitStatus ExitStatusOf(RunOutcome outcome, bool rebootNotConfirmed, bool auditNotMatching)
 {
     switch (outcome) {
     case RunOutcome::Succeeded:
-        return rebootNotConfirmed ? ExitNotConfirmed : ExitUpgraded;
+        return rebootNotConfirmed ? ExitNotConfirmed : auditNotMatching ? ExitNotMatching : ExitUpgraded;
     case RunOutcome::Declined:
         return ExitDeclined;
     case RunOutcome::Failed:

@@ -36,6 +36,9 @@ enum class FileOutcome {
     SentVerified,      // the instrument holds as many bytes as were sent
     SentNotVerifiable, // sent, but the instrument can't tell its size
     Failed,
+    // Not sent: the instrument already held it at its size, and an earlier
+    // run had sent and verified this very content there (--changed-only).
+    AlreadyThere,
 };
 
 // Exit statuses of vxupgrade-cli, a single run's and a fleet's.
@@ -44,6 +47,8 @@ enum ExitStatus : int {
     ExitFailed = 1, // a stopped run too
     ExitUsage = 2,
     ExitDeclined = 3,
+    // --verify: the audit ran, and some file of the kit differs or is missing.
+    ExitNotMatching = 4,
     // --await-reboot: upgraded, but the restart was not confirmed.
     ExitNotConfirmed = 5,
 };
@@ -60,12 +65,15 @@ enum ExitStatus : int {
 // The step as a fleet child announces it: "connecting", "checking", ...
 [[nodiscard]] QString ChildStepName(RunStep step);
 
-// "not-sent", "sent-verified", "sent-not-verifiable", "failed".
+// "not-sent", "sent-verified", "sent-not-verifiable", "failed", "already-there".
 [[nodiscard]] QString FileOutcomeName(FileOutcome outcome);
 // Nothing for a name that is none of them.
 [[nodiscard]] std::optional<FileOutcome> FileOutcomeNamed(const QString &name);
 
-// The exit status of a single run that ended so.
-[[nodiscard]] ExitStatus ExitStatusOf(RunOutcome outcome, bool rebootNotConfirmed = false);
+// The exit status of a single run that ended so; a success gives 5 when its
+// restart was awaited and not confirmed, 4 when its audit found files that
+// do not match.
+[[nodiscard]] ExitStatus ExitStatusOf(RunOutcome outcome, bool rebootNotConfirmed = false,
+                                      bool auditNotMatching = false);
 
 } // namespace upgrade

@@ -23,6 +23,10 @@ struct SignaturePolicy
     // Lines of the settings file that were not understood: one memo line
     // each. A policy read from a damaged file requires a signature.
     QStringList settingProblems;
+    // Where the history, its index and the digest cache go instead of the
+    // state folder ("history-file = PATH"; relative to the settings file's
+    // folder). Empty: the default.
+    QString historyFile;
 
     // $XDG_CONFIG_HOME/vxupgrade (~/.config/vxupgrade by default).
     [[nodiscard]] static QString ConfigFolder(const QProcessEnvironment &environment);
@@ -37,6 +41,7 @@ struct SignaturePolicy
     // Adds the settings of a vxupgrade.conf:
     //     require-signature = yes|no
     //     trusted-key = /path/to/publisher.pub      (may be repeated)
+    //     history-file = /shared/lab/history.jsonl
     // "#" starts a comment line; blank lines are skipped.
     void readSettings(const QByteArray &text, const QString &fileName);
 };

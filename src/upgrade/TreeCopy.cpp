@@ -12,6 +12,7 @@
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
 #include "upgrade/SentKitFile.h"
+#include "upgrade/UnchangedFiles.h"
 
 #include <algorithm>
 #include <optional>
@@ -202,6 +203,31 @@ void UpgradeRun::failKitFile(const FileTransfer &file, const QString &text, bool
     throw Exception(text);
 }
 
+bool UpgradeRun::leftAlone(const QString &localPath, const QString &instrumentPath)
+{
+    // Only a file pre-flight read has a digest to compare; a late one goes.
+    const upgrade::PlannedFile *planned = kitPlan.file(localPath);
+    if (!planned || planned->instrumentPath != instrumentPath)
+        return false;
+    const std::optional<upgrade::UnchangedFiles::Verdict> verdict =
+        unchanged->check(QString::fromLatin1(link.IdentityReply), runAddress, instrumentPath, planned->size,
+                         planned->sha256.toHex());
+    throwIfStopRequested();
+    if (const QString problem = unchanged->indexProblem(); !problem.isEmpty() && !indexProblemShown) {
+        indexProblemShown = true;
+        memo(problem);
+    }
+    if (!verdict)
+        return false;
+    unchanged->skipped(planned->size, *verdict);
+    runRecord.setAlreadyThere(instrumentPath, verdict->verifiedOn);
+    // The bar follows what is sent: a file left alone leaves the total.
+    totalBytes -= std::min(totalBytes, planned->size);
+    showCopyProgress();
+    takeVerdicts(verifier->skipped(instrumentPath));
+    return true;
+}
+
 bool UpgradeRun::CopyModule(ModuleEntry &entry)
 {
     const QString target = localFolder(upgrade::LocalModuleRoot);
@@ -249,8 +275,11 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
             memo(QStringLiteral("Not a regular file, can't copy: ") + PrintablePath(item.localPath));
             return WalkStep::Stop;
         }
+        const QString instrumentPath = parent + QLatin1Char('/') + name;
+        if (unchanged && leftAlone(item.localPath, instrumentPath))
+            return WalkStep::Go;
         memo(QStringLiteral("Copying... ") + name);
-        if (!uploadFile({item.localPath, parent + QLatin1Char('/') + name, item.entry.size}, true))
+        if (!uploadFile({item.localPath, instrumentPath, item.entry.size}, true))
             return WalkStep::Stop;
         copiedBytes += item.entry.size;
         showCopyProgress();

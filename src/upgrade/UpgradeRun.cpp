@@ -8,6 +8,7 @@
 #include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/ModuleCatalogue.h"
+#include "upgrade/UnchangedFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -82,9 +83,13 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     lastBoxText.clear();
     mode = runMode;
     kitPlan = upgrade::KitPlan();
+    auditReport = upgrade::AuditReport();
     signature = upgrade::SignatureCheck();
     runRecord = upgrade::RunRecord::begin();
     runRecord.address = address;
+    runAddress = address;
+    unchanged.reset();
+    indexProblemShown = false;
     runRecord.dryRun = mode == RunMode::DryRun;
     runRecord.takeModules(catalogue.entries());
     observer.runStarted();
@@ -144,7 +149,8 @@ RunResult UpgradeRun::performRun(const QString &address)
     const bool spaceMatters = std::any_of(upgrade::LowSpaceModules.cbegin(), upgrade::LowSpaceModules.cend(),
                                           [this](const QString &name) { return catalogue.box(name).ticked; });
     bool lowSpaceAnswered = false;
-    if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters) {
+    // An audit writes nothing, so the space is no question for it.
+    if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters && mode != RunMode::Audit) {
         enter(RunStep::LowSpace);
         // A dry run asks too: its answer decides what the kit holds, and a
         // No ends the dry run as it would end the run.
@@ -172,12 +178,17 @@ RunResult UpgradeRun::performRun(const QString &address)
         verifier->begin(planned);
     }
     totalBytes = kitPlan.totalBytes;
+    if (mode == RunMode::Audit)
+        return endAudit();
     if (!SpaceAllowsCopy(freeBytes, lowSpaceAnswered)) {
         link.Disconnect();
         return ended(RunOutcome::Declined, QStringLiteral("Declined at the space question."));
     }
     if (mode == RunMode::DryRun)
         return endDryRun();
+
+    if (changedOnly && !historyFile.isEmpty())
+        unchanged = std::make_unique<upgrade::UnchangedFiles>(link, historyFile, trustSize);
 
     enter(RunStep::NameFiles);
     if (!MakeNameFiles())
@@ -222,8 +233,10 @@ RunResult UpgradeRun::performRun(const QString &address)
     }
 
     enter(RunStep::Finish);
-    if (filesCopied == nameFilesSent)
+    if (filesCopied == nameFilesSent && !(unchanged && unchanged->filesSkipped() > 0))
         memo(NothingSentText);
+    if (unchanged)
+        memo(unchanged->summary());
     // Once, how the files were found on the instrument.
     if (const QString verified = verifier->summary(); !verified.isEmpty())
         memo(verified);

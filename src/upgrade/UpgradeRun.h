@@ -1,5 +1,6 @@
 #pragma once
 
+#include "upgrade/KitAudit.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/KitSignature.h"
 #include "upgrade/ModuleEntry.h"
@@ -12,6 +13,9 @@
 #include <memory>
 
 class FolderVerifier;
+namespace upgrade {
+class UnchangedFiles;
+}
 class ModuleCatalogue;
 class TfrmVX900;
 struct WalkFailure;
@@ -23,6 +27,10 @@ enum class RunMode {
     // Connects, checks the instrument and the kit, and ends before the
     // first write: no folder made, no file sent.
     DryRun,
+    // Connects, checks the instrument and the kit, and compares the kit
+    // with what the instrument holds where it would write: no question
+    // asked, nothing written.
+    Audit,
 };
 
 // The upgrade run: what the Copy button does, as a plain object. It works on
@@ -52,12 +60,21 @@ public:
     // ends; nowhere when empty. The content digests of the kit are cached
     // beside it.
     QString historyFile;
+    // Send only the kit files the instrument does not hold at their size
+    // with this very content verified there by a run on record (the index
+    // beside the history); trustSize: the right size is enough.
+    bool changedOnly = false;
+    bool trustSize = false;
     // Which keys vouch for a signed kit, and whether the kit must be signed;
     // checked before the first write, dry runs included.
     upgrade::SignaturePolicy signaturePolicy;
     // False: the run fills in its record but leaves writing it to the view,
     // which adds what it learns afterwards (the restart) and then appends it.
     bool recordAtEnd = true;
+    // An audit counts a file of the right size but unknown origin as not matching.
+    bool strictAudit = false;
+    // The last audit's findings.
+    [[nodiscard]] const upgrade::AuditReport &audit() const { return auditReport; }
     // The kit as the last run checked it, and that run's record.
     [[nodiscard]] const upgrade::KitPlan &plan() const { return kitPlan; }
     [[nodiscard]] const upgrade::RunRecord &record() const { return runRecord; }
@@ -121,6 +138,9 @@ private:
     [[nodiscard]] RunResult failAndClose(const QString &text);
     // A dry run's end, once the kit and the space are checked.
     [[nodiscard]] RunResult endDryRun();
+    // An audit's end, once the kit is checked: the drive looked at, the
+    // link closed.
+    [[nodiscard]] RunResult endAudit();
     void enter(RunStep step);
     void memo(const QString &line);
     int showBox(const QString &text, const QString &caption, int flags);
@@ -143,6 +163,9 @@ private:
     // The same end for a kit file that can't go for another reason, told by `text`.
     [[noreturn]] void failKitFile(const FileTransfer &file, const QString &text, bool boxShown);
     void putOnRecord(const RunResult &result);
+    // With changedOnly: true when the kit file is left alone, already on
+    // the instrument (put on record, the bar moved on).
+    [[nodiscard]] bool leftAlone(const QString &localPath, const QString &instrumentPath);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
     [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
@@ -163,9 +186,13 @@ private:
 
     RunMode mode = RunMode::Upgrade;
     upgrade::KitPlan kitPlan;
+    upgrade::AuditReport auditReport;
     upgrade::SignatureCheck signature;
     upgrade::RunRecord runRecord;
     std::unique_ptr<FolderVerifier> verifier;
+    std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
+    QString runAddress;
+    bool indexProblemShown = false;
     bool inProgress = false;
     bool stopping = false;
     RunStep step = RunStep::Connect;

@@ -418,7 +418,7 @@ private slots:
             QCOMPARE(memo.filter(fragment).size(), fragment == memoFragment ? 1 : 0);
         // The instrument's sizes are read only when the kit exceeds the free space.
         const QStringList ftp = sim.sent("ftp");
-        const qsizetype firstSize = ftp.indexOf(QRegularExpression("SIZE .*"));
+        const qsizetype firstSize = ftp.indexOf(QRegularExpression("(MLSD|SIZE) .*"));
         const bool beyondFree = !free.startsWith('-') && kitBytes + 1000 > free.toLongLong();
         QCOMPARE(firstSize >= 0 && firstSize < ftp.indexOf("TYPE A"), beyondFree);
         QCOMPARE(sim.file("/F0:/KRN3/k").size(), kitBytes);

@@ -145,7 +145,8 @@ private slots:
     {
         ProgramFolder kit;
         writeKit(kit);
-        const Finished written = runCli({"--write-checksums", kit.path()}, environment);
+        // Named relative to the working folder: the list still names the kit's own paths.
+        const Finished written = runCli({"--write-checksums", QDir::current().relativeFilePath(kit.path())}, environment);
         QVERIFY2(written.status == 0 && written.out.startsWith("4 files listed"), qPrintable(written.out + written.err));
         QVERIFY(signify::signEmbedded(keys.filePath("trusted.sec"), kit.path() + "SHA256", kit.path() + "SHA256.sig")
                     .isEmpty());

@@ -172,7 +172,9 @@ private slots:
         QTest::addColumn<bool>("found");
         QTest::newRow("listed") << QByteArray("10,20,\"MID3\",DIR,0,\"NAME\",FILE,6\n") << true;
         QTest::newRow("longer name only") << QByteArray("10,20,\"NAMES\",FILE,6\n") << false;
-        QTest::newRow("inside a longer quoted text") << QByteArray("10,20,\"NAME,FILE,6\"\n") << false;
+        // The SCPI form: name, type and size in one quoted text.
+        QTest::newRow("SCPI form") << QByteArray("10,20,\"NAME,FILE,6\"\n") << true;
+        QTest::newRow("SCPI form, longer name") << QByteArray("10,20,\"NAMES,FILE,6\"\n") << false;
         QTest::newRow("unquoted") << QByteArray("10,20,NAME,FILE,6\n") << false;
         QTest::newRow("other case") << QByteArray("10,20,\"name\",FILE,6\n") << false;
         QTest::newRow("no reply") << QByteArray() << false;

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "instrument/Uvx900.h"
+#include "upgrade/KitPreflight.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+
+namespace upgrade {
+
+class SendIndex;
+
+// What an audit found for one path of the kit's folders on the instrument.
+enum class AuditVerdict {
+    Matches,       // at the kit's size, and this very content was verified there by a run on record
+    UnknownOrigin, // at the kit's size, but no verified send of this content is on record
+    Differs,       // another size, or the last verified send there carried other content
+    Missing,       // not on the drive
+    Extra,         // on the drive in a kit folder, not in the kit
+};
+// "matches", "same size, origin unknown", "differs", "missing", "extra".
+[[nodiscard]] QString AuditVerdictText(AuditVerdict verdict);
+// The JSON name: "matches", "unknown-origin", "differs", "missing", "extra".
+[[nodiscard]] QString AuditVerdictKey(AuditVerdict verdict);
+
+struct AuditedFile
+{
+    QString instrumentPath; // a folder ends with "/"
+    AuditVerdict verdict = AuditVerdict::Missing;
+    qint64 kitSize = -1;   // -1 for an extra
+    qint64 driveSize = -1; // -1 when missing or not known
+    QString why;           // what more there is to say, for the operator
+    QDateTime verifiedOn;  // Matches: the run that sent and verified it
+};
+
+struct AuditReport
+{
+    QList<AuditedFile> files; // the kit's files in copy order, then the extras
+    QString method;           // how the drive was seen, one line
+    // The audit could not read the drive as a run must: a listing refused
+    // or not to be trusted. The files found before it are kept.
+    QString problem;
+
+    [[nodiscard]] int count(AuditVerdict verdict) const;
+    // Everything matches (unknown origin too, unless strict); extras never count.
+    [[nodiscard]] bool clean(bool strict) const;
+    // What goes on record: the counts, how the drive was seen, and every
+    // path that does not match.
+    [[nodiscard]] QJsonObject toJson(bool strict) const;
+};
+
+// Looks at what the instrument holds where the kit would write, without
+// writing: one listing per folder (the FTP server's MLSD, else the
+// instrument's catalogue), SIZE for a file no listing can size. Whether a
+// file of the right size is the kit's content comes from the history: only
+// a verified send of this content to this instrument vouches for it. A
+// same-size change made on the drive by someone else can't be seen.
+class KitAudit
+{
+public:
+    // `index` may be null: no history, so nothing is known to match.
+    KitAudit(TfrmVX900 &link, const SendIndex *index, QString instrumentKey);
+
+    [[nodiscard]] AuditReport run(const KitPlan &plan);
+
+private:
+    struct DriveFile
+    {
+        bool present = false;
+        qint64 size = -1; // -1: present, size not known
+    };
+    void auditFile(const PlannedFile &file, AuditReport &report);
+    void addExtras(const QString &folder, const KitPlan &plan, AuditReport &report);
+    // Whether the file (or folder) is there, and its size; nothing when the
+    // drive could not be read (report.problem then says why).
+    [[nodiscard]] std::optional<DriveFile> onDrive(const QString &instrumentPath, AuditReport &report, bool isFolder);
+    void used(const QString &how);
+
+    TfrmVX900 &link;
+    const SendIndex *index;
+    QString instrumentKey;
+    QHash<QString, FolderListing> listings; // per folder, once
+    QStringList ways;
+};
+
+} // namespace upgrade

@@ -376,31 +376,6 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
-qint64 TfrmMain::MeasureFolder(const QString &folder)
-{
-    return upgradeRun ? upgradeRun->MeasureFolder(folder) : 0;
-}
-
-bool TfrmMain::ConfirmLowSpace()
-{
-    return upgradeRun && upgradeRun->ConfirmLowSpace();
-}
-
-bool TfrmMain::CopyModule(ModuleEntry &entry)
-{
-    return upgradeRun && upgradeRun->CopyModule(entry);
-}
-
-bool TfrmMain::CopyTree(const QString &localFolder, const QString &instrumentFolder)
-{
-    return upgradeRun && upgradeRun->CopyTree(localFolder, instrumentFolder);
-}
-
-bool TfrmMain::MakeNameFiles()
-{
-    return upgradeRun && upgradeRun->MakeNameFiles();
-}
-
 // --- what the run reports --------------------------------------------------
 
 void TfrmMain::runStarted()

@@ -24,8 +24,7 @@ class UpgradeRun;
 // The program's one window: a view of the upgrade run. It lays out the
 // controls, makes the link and the catalogue, hands them to the run on Copy,
 // and shows what the run reports: memo lines, the bar, the pointer, boxes.
-// The work itself is UpgradeRun's; the operations below that carry the
-// design's names forward to it.
+// The work itself is UpgradeRun's.
 class TfrmMain : public QWidget, private RunObserver
 {
     Q_OBJECT
@@ -67,13 +66,6 @@ public:
     // The upgrade run; ignored while a run is under way or the window closes.
     void btnCopyClick();
     [[nodiscard]] bool runInProgress() const;
-
-    // The run's steps, for the link as it is now.
-    qint64 MeasureFolder(const QString &folder);
-    [[nodiscard]] bool ConfirmLowSpace();
-    [[nodiscard]] bool CopyModule(ModuleEntry &entry);
-    [[nodiscard]] bool CopyTree(const QString &localFolder, const QString &instrumentFolder);
-    [[nodiscard]] bool MakeNameFiles();
 
     // Handlers.
     void IPAddressChange();

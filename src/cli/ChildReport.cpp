@@ -12,27 +12,6 @@ namespace {
 // The fleet redraws a few times a second; more lines would only load the pipe.
 constexpr qint64 ProgressEveryMs = 200;
 
-QString stepName(RunStep step)
-{
-    switch (step) {
-    case RunStep::Connect:
-        return QStringLiteral("connecting");
-    case RunStep::DriveCheck:
-    case RunStep::LowSpace:
-    case RunStep::Measure:
-        return QStringLiteral("checking");
-    case RunStep::NameFiles:
-        return QStringLiteral("names");
-    case RunStep::Modules:
-        return QStringLiteral("module");
-    case RunStep::SystemFiles:
-        return QStringLiteral("system");
-    case RunStep::Finish:
-        return QStringLiteral("finishing");
-    }
-    return QString();
-}
-
 } // namespace
 
 ChildReport::ChildReport(std::FILE *out, LowSpaceAnswer answer, QString address, QString kitFolder)
@@ -73,7 +52,7 @@ void ChildReport::stepEntered(RunStep entered)
         tellIdentity(runRecord->identity.toLatin1());
     // The module step is announced per module, as its first file starts.
     if (entered != RunStep::Modules)
-        write(fleet::childline::step(stepName(entered)));
+        write(fleet::childline::step(upgrade::ChildStepName(entered)));
 }
 
 void ChildReport::memoLine(const QString &line)
@@ -100,11 +79,11 @@ void ChildReport::fileStarted(const FileTransfer &file)
     const QString name = file.instrumentPath.section(u'/', 2, 2);
     if (name != module) {
         module = name;
-        write(fleet::childline::step(stepName(step), module));
+        write(fleet::childline::step(upgrade::ChildStepName(step), module));
     }
 }
 
-void ChildReport::fileEnded(const FileTransfer &file, FileOutcome outcome)
+void ChildReport::fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome)
 {
     // A file's end always shows its last bytes, a failed one's too.
     if (latestHeldBack) {
@@ -112,11 +91,7 @@ void ChildReport::fileEnded(const FileTransfer &file, FileOutcome outcome)
         sinceProgress.start();
         write(fleet::childline::progress(latest.copiedBytes, latest.totalBytes, latest.file));
     }
-    // A transfer the link reports complete; the instrument is not asked for
-    // its size, so it is not called verified.
-    write(fleet::childline::file(file.instrumentPath, file.size,
-                                 outcome == FileOutcome::Copied ? QStringLiteral("sent-not-verifiable")
-                                                                : QStringLiteral("failed")));
+    write(fleet::childline::file(file.instrumentPath, file.size, upgrade::FileOutcomeName(outcome)));
 }
 
 int ChildReport::box(const QString &text, const QString &caption, int flags)

@@ -36,7 +36,7 @@ public:
     void memoLine(const QString &line) override;
     void progress(const RunProgress &progress) override;
     void fileStarted(const FileTransfer &file) override;
-    void fileEnded(const FileTransfer &file, FileOutcome outcome) override;
+    void fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome) override;
     int box(const QString &text, const QString &caption, int flags) override;
     void runEnded(const RunResult &result) override;
 

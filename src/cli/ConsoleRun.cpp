@@ -54,20 +54,6 @@ ConsoleRun::~ConsoleRun()
     platform::SetMessageBoxPresenter(previousPresenter);
 }
 
-int ConsoleRun::ExitStatusOf(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Succeeded:
-        return ExitUpgraded;
-    case RunOutcome::Declined:
-        return ExitDeclined;
-    case RunOutcome::Failed:
-    case RunOutcome::Stopped:
-        break;
-    }
-    return ExitFailed;
-}
-
 int ConsoleRun::exec()
 {
     if (options.programDir && !QFileInfo(*options.programDir).isDir()) {
@@ -160,14 +146,11 @@ int ConsoleRun::exec()
         for (const QString &line : FormatAudit(run->audit(), options.strict))
             console.printLine(line);
     }
-    const bool confirmed = confirmAndRecord(result);
-    if (!confirmed)
-        return ExitNotConfirmed;
-    if (options.verify && result.outcome == RunOutcome::Succeeded && !run->audit().clean(options.strict))
-        return ExitNotMatching;
     // A dry run ends with the status the run would have: declined at a
-    // question is 3 there too.
-    return ExitStatusOf(result.outcome);
+    // question is 3 there too. Only a success awaits the restart.
+    const bool confirmed = confirmAndRecord(result);
+    const bool notMatching = options.verify && !run->audit().clean(options.strict);
+    return upgrade::ExitStatusOf(result.outcome, !confirmed, notMatching);
 }
 
 bool ConsoleRun::confirmAndRecord(const RunResult &result)
@@ -268,7 +251,7 @@ void ConsoleRun::fileStarted(const FileTransfer &file)
         child->fileStarted(file);
 }
 
-void ConsoleRun::fileEnded(const FileTransfer &file, FileOutcome outcome)
+void ConsoleRun::fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome)
 {
     if (child)
         child->fileEnded(file, outcome);

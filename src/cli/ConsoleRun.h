@@ -27,17 +27,8 @@ class ChildReport;
 class Console;
 class ConsoleBoxes;
 
-// Exit statuses of vxupgrade-cli.
-enum ExitStatus : int {
-    ExitUpgraded = 0,
-    ExitFailed = 1,
-    ExitUsage = 2,
-    ExitDeclined = 3,
-    // --await-reboot: upgraded, but the restart was not confirmed.
-    ExitNotConfirmed = 5,
-    // --verify: the audit ran, and some file of the kit differs or is missing.
-    ExitNotMatching = 4,
-};
+using upgrade::ExitStatus;
+using enum upgrade::ExitStatus;
 
 // The console's view of one upgrade run: the catalogue and the link are made
 // as the window makes them, the named modules' boxes ticked, and the run
@@ -60,9 +51,6 @@ public:
     // (SIGINT, SIGTERM); before the run, keeps it from starting.
     void requestStop();
 
-    // The exit status for a run's end.
-    [[nodiscard]] static int ExitStatusOf(RunOutcome outcome);
-
 private:
     // With --fleet-child every event goes to `child` instead of the console.
     void runStarted() override;
@@ -70,7 +58,7 @@ private:
     void memoLine(const QString &line) override;
     void progress(const RunProgress &progress) override;
     void fileStarted(const FileTransfer &file) override;
-    void fileEnded(const FileTransfer &file, FileOutcome outcome) override;
+    void fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome) override;
     int box(const QString &text, const QString &caption, int flags) override;
     void runEnded(const RunResult &result) override;
     void showProgress();

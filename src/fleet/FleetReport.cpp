@@ -146,13 +146,16 @@ int fleetExitStatus(const QList<InstrumentState> &states)
         if (state.outcome == Outcome::Declined)
             declined = true;
         else if (state.outcome != Outcome::Succeeded)
-            return 1;
+            return upgrade::ExitFailed;
         else if (state.rebootNotConfirmed())
             notConfirmed = true;
         else if (state.auditNotMatching())
             notMatching = true;
     }
-    return notConfirmed ? 5 : notMatching ? 4 : declined ? 3 : 0;
+    return notConfirmed ? upgrade::ExitNotConfirmed
+           : notMatching ? upgrade::ExitNotMatching
+           : declined    ? upgrade::ExitDeclined
+                         : upgrade::ExitUpgraded;
 }
 
 } // namespace fleet

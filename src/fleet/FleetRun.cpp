@@ -22,26 +22,17 @@ constexpr qsizetype MaxErrorLineBytes = 64 * 1024;
 // The end a record names; Waiting when it names none.
 Outcome outcomeFromName(const QString &name)
 {
-    for (const Outcome outcome : {Outcome::Succeeded, Outcome::Failed, Outcome::Declined, Outcome::Stopped}) {
-        if (outcomeName(outcome) == name)
-            return outcome;
-    }
-    return Outcome::Waiting;
+    const std::optional<RunOutcome> outcome = upgrade::OutcomeNamed(name);
+    return outcome ? outcomeOf(*outcome) : Outcome::Waiting;
 }
 
-// The exit statuses of a single run: 0 succeeded (5 when its restart was
-// awaited and not confirmed, 4 when its audit found files not matching),
-// 3 declined, 1 failed or stopped (Ctrl-C ends a single run with 1).
+// Whether a child's exit status is the one a single run gives for that end
+// (Ctrl-C ends a single run with the status of a failure).
 bool exitAgrees(Outcome outcome, int exitCode, const InstrumentState &state)
 {
-    switch (outcome) {
-    case Outcome::Succeeded:
-        return exitCode == (state.rebootNotConfirmed() ? 5 : state.auditNotMatching() ? 4 : 0);
-    case Outcome::Declined: return exitCode == 3;
-    case Outcome::Failed:
-    case Outcome::Stopped: return exitCode == 1;
-    default: return false;
-    }
+    const std::optional<RunOutcome> ended = runOutcomeOf(outcome);
+    return ended
+           && exitCode == upgrade::ExitStatusOf(*ended, state.rebootNotConfirmed(), state.auditNotMatching());
 }
 
 } // namespace
@@ -371,7 +362,7 @@ void FleetRun::putCrashOnRecord(int index)
     record.files = child.files;
     record.bytes = state.bytesDone;
     record.childExit = state.childExit;
-    record.finish(QStringLiteral("crashed"),
+    record.finish(upgrade::CrashedOutcomeName(),
                   state.stepDetail.isEmpty() ? state.step : state.step + QLatin1Char(' ') + state.stepDetail,
                   state.message);
     if (const std::optional<QString> error = upgrade::RunHistory(settings.historyFile).append(record)) {

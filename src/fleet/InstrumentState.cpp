@@ -22,12 +22,38 @@ QString outcomeName(Outcome outcome)
     switch (outcome) {
     case Outcome::Waiting: return QStringLiteral("waiting");
     case Outcome::Running: return QStringLiteral("running");
-    case Outcome::Succeeded: return QStringLiteral("succeeded");
-    case Outcome::Failed: return QStringLiteral("failed");
-    case Outcome::Declined: return QStringLiteral("declined");
-    case Outcome::Stopped: return QStringLiteral("stopped");
+    case Outcome::Succeeded:
+    case Outcome::Failed:
+    case Outcome::Declined:
+    case Outcome::Stopped:
+        break;
     }
-    return {};
+    return upgrade::OutcomeName(*runOutcomeOf(outcome));
+}
+
+std::optional<RunOutcome> runOutcomeOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Succeeded: return RunOutcome::Succeeded;
+    case Outcome::Failed: return RunOutcome::Failed;
+    case Outcome::Declined: return RunOutcome::Declined;
+    case Outcome::Stopped: return RunOutcome::Stopped;
+    case Outcome::Waiting:
+    case Outcome::Running:
+        break;
+    }
+    return std::nullopt;
+}
+
+Outcome outcomeOf(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Succeeded: return Outcome::Succeeded;
+    case RunOutcome::Declined: return Outcome::Declined;
+    case RunOutcome::Stopped: return Outcome::Stopped;
+    case RunOutcome::Failed: break;
+    }
+    return Outcome::Failed;
 }
 
 bool hasEnded(Outcome outcome)

@@ -3,6 +3,10 @@
 #include <QJsonObject>
 #include <QString>
 
+#include "upgrade/RunVocabulary.h"
+
+#include <optional>
+
 namespace fleet {
 
 // How one instrument's run stands, or how it ended. The end values match
@@ -10,6 +14,9 @@ namespace fleet {
 enum class Outcome { Waiting, Running, Succeeded, Failed, Declined, Stopped };
 
 [[nodiscard]] QString outcomeName(Outcome outcome);
+// The same end as a run's; nothing for Waiting and Running.
+[[nodiscard]] std::optional<RunOutcome> runOutcomeOf(Outcome outcome);
+[[nodiscard]] Outcome outcomeOf(RunOutcome outcome);
 [[nodiscard]] bool hasEnded(Outcome outcome);
 
 // What the fleet knows of one instrument: gathered from its child's events

@@ -1,7 +1,5 @@
 #include "upgrade/DigestCache.h"
 
-#include "upgrade/RunHistory.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -56,9 +54,9 @@ qint64 FileStamp::ageNs() const
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec - std::max(modifiedNs, changedNs);
 }
 
-QString DigestCache::DefaultFile()
+QString DigestCache::BesideHistory(const QString &historyFile)
 {
-    return upgrade::RunHistory::StateFolder() + QStringLiteral("/digests");
+    return QFileInfo(historyFile).dir().filePath(QStringLiteral("digests"));
 }
 
 DigestCache::DigestCache(QString file, qint64 settleNs)

@@ -49,9 +49,9 @@ public:
 
     // `settleNs`: how long ago a file must have been written last for its
     // digest to be kept.
-    explicit DigestCache(QString file = DefaultFile(), qint64 settleNs = DefaultSettleNs);
-    // Beside the run history: RunHistory::StateFolder()/digests.
-    [[nodiscard]] static QString DefaultFile();
+    explicit DigestCache(QString file, qint64 settleNs = DefaultSettleNs);
+    // Where the cache of runs recorded in `historyFile` lies: beside it.
+    [[nodiscard]] static QString BesideHistory(const QString &historyFile);
 
     // Reads the cache file and starts the next run; a missing or damaged
     // file gives an empty cache.

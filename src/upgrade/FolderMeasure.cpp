@@ -16,7 +16,6 @@ qint64 UpgradeRun::MeasureFolder(const QString &folder)
     }, [this](const WalkFailure &failure) {
         // Counting it as empty would let the run report success without its files.
         reportUnlistedFolder(failure);
-        foldersUnlisted = true;
         return WalkStep::Go;
     });
     // Neither handler stops the walk.

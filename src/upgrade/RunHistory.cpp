@@ -28,14 +28,6 @@ namespace {
 
 constexpr int RecordFormat = 1;
 
-constexpr std::array<std::pair<FileOutcome, const char *>, 5> OutcomeNames{{
-    {FileOutcome::NotSent, "not-sent"},
-    {FileOutcome::SentVerified, "sent-verified"},
-    {FileOutcome::SentNotVerifiable, "sent-not-verifiable"},
-    {FileOutcome::Failed, "failed"},
-    {FileOutcome::AlreadyThere, "already-there"},
-}};
-
 QString isoTime(const QDateTime &time)
 {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -54,24 +46,6 @@ QString userName()
 }
 
 } // namespace
-
-QString FileOutcomeName(FileOutcome outcome)
-{
-    for (const auto &[value, text] : OutcomeNames) {
-        if (value == outcome)
-            return QLatin1String(text);
-    }
-    return QString();
-}
-
-std::optional<FileOutcome> FileOutcomeNamed(const QString &name)
-{
-    for (const auto &[outcome, text] : OutcomeNames) {
-        if (name == QLatin1String(text))
-            return outcome;
-    }
-    return std::nullopt;
-}
 
 QString AlreadyThereText(const QDateTime &verifiedOn)
 {

@@ -2,6 +2,7 @@
 
 #include "upgrade/HistoryFile.h"
 #include "upgrade/ModuleEntry.h"
+#include "upgrade/RunVocabulary.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -17,20 +18,6 @@ namespace upgrade {
 
 struct KitPlan;
 struct PlannedFile;
-
-// What became of one file the run meant to send.
-enum class FileOutcome {
-    NotSent,
-    SentVerified,      // the instrument holds as many bytes as were sent
-    SentNotVerifiable, // sent, but the instrument can't tell its size
-    Failed,
-    // Not sent: the instrument already held it at its size, and an earlier
-    // run had sent and verified this very content there (--changed-only).
-    AlreadyThere,
-};
-[[nodiscard]] QString FileOutcomeName(FileOutcome outcome);
-// Nothing for a name that is none of them.
-[[nodiscard]] std::optional<FileOutcome> FileOutcomeNamed(const QString &name);
 
 struct RecordedFile
 {

@@ -1,29 +1,12 @@
 #pragma once
 
+#include "upgrade/RunVocabulary.h"
+
 #include <QByteArray>
 #include <QString>
 
 // What an upgrade run tells its view (the window, the console): memo lines,
 // progress, each file, the boxes it needs answered, and how it ended.
-
-// The run's steps, in the order the run takes them.
-enum class RunStep {
-    Connect,     // the command channel, the FTP log-in and the identity check
-    DriveCheck,  // "/F0:/" entered and the free space read
-    LowSpace,    // the low-space question
-    Measure,     // the whole kit checked and measured, and the space question
-    NameFiles,   // the modules' identification folders and NAME files
-    Modules,     // the module trees copied
-    SystemFiles, // the system files copied
-    Finish,      // the success box and the link closed
-};
-
-enum class RunOutcome {
-    Succeeded, // everything copied, the operator told to reboot
-    Failed,    // a step failed: a box, or an error raised below
-    Declined,  // the operator answered No to the low-space or the space question
-    Stopped,   // the operator (Quit, close, a signal) stopped the run
-};
 
 // How the run ended, as a value.
 struct RunResult
@@ -58,8 +41,6 @@ struct FileTransfer
     qint64 size = 0;
 };
 
-enum class FileOutcome { Copied, Failed };
-
 struct RunProgress
 {
     qint64 copiedBytes = 0; // whole files sent, plus what has gone of the current one
@@ -79,7 +60,8 @@ public:
     virtual void memoLine(const QString &line) = 0;
     virtual void progress(const RunProgress &) {}
     virtual void fileStarted(const FileTransfer &) {}
-    virtual void fileEnded(const FileTransfer &, FileOutcome) {}
+    // SentNotVerifiable when the transfer completed, else Failed.
+    virtual void fileEnded(const FileTransfer &, upgrade::FileOutcome) {}
     // A box of the run or of its link (platform/MessageBox.h flags); the
     // view shows it and returns the answer: IDOK, IDYES or IDNO. The run
     // waits for the answer.

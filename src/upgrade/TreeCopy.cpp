@@ -99,7 +99,10 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
         UpgradeRun &run;
         const FileTransfer &file;
         const bool &copied;
-        ~EndReport() { run.observer.fileEnded(file, copied ? FileOutcome::Copied : FileOutcome::Failed); }
+        ~EndReport()
+        {
+            run.observer.fileEnded(file, copied ? upgrade::FileOutcome::SentNotVerifiable : upgrade::FileOutcome::Failed);
+        }
     } endReport{*this, file, copied};
 
     // Only a measured file's bytes count towards the total.

@@ -24,44 +24,6 @@ struct RunStopped
 {
 };
 
-QString outcomeName(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Succeeded:
-        return QStringLiteral("succeeded");
-    case RunOutcome::Declined:
-        return QStringLiteral("declined");
-    case RunOutcome::Stopped:
-        return QStringLiteral("stopped");
-    case RunOutcome::Failed:
-        break;
-    }
-    return QStringLiteral("failed");
-}
-
-QString stepName(RunStep step)
-{
-    switch (step) {
-    case RunStep::Connect:
-        return QStringLiteral("connect");
-    case RunStep::DriveCheck:
-        return QStringLiteral("drive check");
-    case RunStep::LowSpace:
-        return QStringLiteral("low space");
-    case RunStep::Measure:
-        return QStringLiteral("kit check");
-    case RunStep::NameFiles:
-        return QStringLiteral("name files");
-    case RunStep::Modules:
-        return QStringLiteral("modules");
-    case RunStep::SystemFiles:
-        return QStringLiteral("system files");
-    case RunStep::Finish:
-        break;
-    }
-    return QStringLiteral("finish");
-}
-
 } // namespace
 
 const QString UpgradeRun::NothingSentText =
@@ -330,7 +292,7 @@ bool UpgradeRun::checkKit()
     // can't be read or written costs time, never the run.
     std::unique_ptr<DigestCache> cache;
     if (!historyFile.isEmpty()) {
-        cache = std::make_unique<DigestCache>(QFileInfo(historyFile).dir().filePath(QStringLiteral("digests")));
+        cache = std::make_unique<DigestCache>(DigestCache::BesideHistory(historyFile));
         cache->load();
     }
     kitPlan = upgrade::CheckKit(exeDir, catalogue.entries(), cache.get());
@@ -359,7 +321,7 @@ void UpgradeRun::putOnRecord(const RunResult &result)
 {
     runRecord.identity = QString::fromLatin1(link.IdentityReply).trimmed();
     runRecord.bytes = copiedBytes;
-    runRecord.finish(outcomeName(result.outcome), stepName(result.step), result.message);
+    runRecord.finish(upgrade::OutcomeName(result.outcome), upgrade::StepName(result.step), result.message);
     if (historyFile.isEmpty() || !recordAtEnd)
         return;
     if (const std::optional<QString> error = upgrade::RunHistory(historyFile).append(runRecord))

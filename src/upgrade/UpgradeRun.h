@@ -88,13 +88,12 @@ public:
     // The run's steps, callable on their own for a link that is connected.
     // Adds the files and bytes below `folder` to the counters; returns
     // `fileCount` afterwards. A folder below it that can't be listed gets a
-    // memo line and sets foldersUnlisted; the kit check has already ended
-    // the run for any such folder that holds something to send.
+    // memo line; the kit check has already ended the run for any such
+    // folder that holds something to send.
     qint64 MeasureFolder(const QString &folder);
     // Checks the whole kit before anything is written; false after one memo
     // line for each problem. The copy steps send only files it has read.
     [[nodiscard]] bool checkKit();
-    bool foldersUnlisted = false;
     // Asks whether to go on with little space left; false when the operator
     // answered No. On Yes locks the KRN3 and PRZ53 boxes ticked.
     [[nodiscard]] bool ConfirmLowSpace();

@@ -17,10 +17,10 @@ void RecordingObserver::progress(const RunProgress &progress)
         onProgress(progress);
 }
 
-void RecordingObserver::fileEnded(const FileTransfer &file, FileOutcome outcome)
+void RecordingObserver::fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome)
 {
     files.append(QStringLiteral("%1 %2 %3")
                      .arg(file.instrumentPath)
                      .arg(file.size)
-                     .arg(outcome == FileOutcome::Copied ? QStringLiteral("copied") : QStringLiteral("failed")));
+                     .arg(outcome == upgrade::FileOutcome::Failed ? QStringLiteral("failed") : QStringLiteral("copied")));
 }

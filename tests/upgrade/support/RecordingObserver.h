@@ -33,7 +33,7 @@ public:
     void memoLine(const QString &line) override { memo.append(line); }
     void progress(const RunProgress &progress) override;
     void fileStarted(const FileTransfer &) override { ++filesStarted; }
-    void fileEnded(const FileTransfer &file, FileOutcome outcome) override;
+    void fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome) override;
     int box(const QString &text, const QString &caption, int flags) override
     {
         return boxes.take(text, caption, flags);

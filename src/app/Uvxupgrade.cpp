@@ -6,6 +6,7 @@
 #include "platform/MessageBox.h"
 #include "platform/UserAction.h"
 #include "upgrade/AddressField.h"
+#include "upgrade/RunAssembly.h"
 #include "upgrade/UpgradeRun.h"
 
 #include <QCheckBox>
@@ -81,23 +82,21 @@ TfrmMain::TfrmMain(std::optional<QString> programDir, InstrumentPorts ports, QWi
     ConnectHandlers();
 
     ipAddressText.clear();
-    exeDir.clear();
-    linkForm = new TfrmVX900(this, ports);
-
     exeDir = ProgramFolder(programDir);
-
-    moduleList = std::make_unique<ModuleCatalogue>(exeDir);
-    moduleList->Build();
+    moduleList = upgrade::MakeCatalogue(exeDir);
     for (const QString &name : ModuleCatalogue::BoxNames())
         showModuleBox(name);
     moduleList->OnBoxChanged = [this](const QString &name) { showModuleBox(name); };
 
-    RunObserver &observer = *this;
-    upgradeRun = std::make_unique<UpgradeRun>(*linkForm, *moduleList, exeDir, observer);
+    upgrade::RunSetup setup;
+    setup.exeDir = exeDir;
+    setup.ports = ports;
     // Read once, as the catalogue is: vxupgrade.conf and the trusted keys.
-    upgradeRun->signaturePolicy = upgrade::SignaturePolicy::FromEnvironment();
-    const QString configuredHistory = upgradeRun->signaturePolicy.historyFile;
-    upgradeRun->historyFile = configuredHistory.isEmpty() ? upgrade::RunHistory::DefaultFile() : configuredHistory;
+    setup.signaturePolicy = upgrade::SignaturePolicy::FromEnvironment();
+    setup.linkOwner = this;
+    upgrade::RunParts parts = upgrade::AssembleRun(*moduleList, setup, *this);
+    linkForm = parts.link.release(); // the window's child from here on
+    upgradeRun = std::move(parts.run);
 }
 
 TfrmMain::~TfrmMain()

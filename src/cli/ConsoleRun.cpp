@@ -13,6 +13,7 @@
 #include "upgrade/ModuleCatalogue.h"
 #include "upgrade/PlanPrinter.h"
 #include "upgrade/RebootConfirmation.h"
+#include "upgrade/RunAssembly.h"
 #include "upgrade/RunHistory.h"
 #include "upgrade/UpgradeRun.h"
 
@@ -65,8 +66,7 @@ int ConsoleRun::exec()
         given = QDir::toNativeSeparators(QFileInfo(*options.programDir).absoluteFilePath());
     const QString exeDir = ProgramFolder(given);
 
-    catalogue = std::make_unique<ModuleCatalogue>(exeDir);
-    catalogue->Build();
+    catalogue = upgrade::MakeCatalogue(exeDir);
     // A box is usable only when the catalogue enabled it: its module is
     // catalogued and has a SIGNAL folder. The window would not let the
     // operator tick it either.
@@ -83,23 +83,24 @@ int ConsoleRun::exec()
 
     if (options.fleetChild)
         child = std::make_unique<ChildReport>(stdout, options.lowSpace, options.address, exeDir);
-    link = std::make_unique<TfrmVX900>(nullptr, ports);
-    RunObserver &observer = *this;
-    run = std::make_unique<UpgradeRun>(*link, *catalogue, exeDir, observer);
+    const std::optional<upgrade::SignaturePolicy> policy = signaturePolicy(options, console);
+    if (!policy)
+        return ExitUsage;
+    upgrade::RunSetup setup;
+    setup.exeDir = exeDir;
+    setup.ports = ports;
+    setup.signaturePolicy = *policy;
+    setup.historyFile = options.historyFile;
+    setup.changedOnly = options.changedOnly;
+    setup.trustSize = options.trustSize;
+    setup.strictAudit = options.strict;
+    upgrade::RunParts parts = upgrade::AssembleRun(*catalogue, setup, *this);
+    link = std::move(parts.link);
+    run = std::move(parts.run);
     if (child) {
         child->reportRecordOf(run->record());
         child->reportIdentityOf(link->IdentityReply);
     }
-    const std::optional<upgrade::SignaturePolicy> policy = signaturePolicy(options, console);
-    if (!policy)
-        return ExitUsage;
-    run->signaturePolicy = *policy;
-    run->historyFile = options.historyFile ? *options.historyFile
-                       : policy->historyFile.isEmpty() ? upgrade::RunHistory::DefaultFile()
-                                                       : policy->historyFile;
-    run->changedOnly = options.changedOnly;
-    run->trustSize = options.trustSize;
-    run->strictAudit = options.strict;
     // A dry run sends nothing to restart with.
     if (options.awaitReboot && !options.dryRun) {
         run->recordAtEnd = false;

@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/ConsoleRun.h"
+#include "upgrade/RunAssembly.h"
 #include "upgrade/RunHistory.h"
 #include "upgrade/SignaturePolicy.h"
 
@@ -9,10 +10,7 @@ namespace cli {
 
 QString historyFileOf(const CliOptions &options)
 {
-    if (options.historyFile)
-        return *options.historyFile;
-    const QString configured = upgrade::SignaturePolicy::FromEnvironment().historyFile;
-    return configured.isEmpty() ? upgrade::RunHistory::DefaultFile() : configured;
+    return upgrade::ChosenHistoryFile(options.historyFile, upgrade::SignaturePolicy::FromEnvironment());
 }
 
 int printHistory(const CliOptions &options, Console &console)

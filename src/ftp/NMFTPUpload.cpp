@@ -13,23 +13,23 @@
 #include <utility>
 
 
-void TNMFTP::Upload(const QString &localFile, const QString &remoteFile)
+void TNMFTP::Upload(const QString &localFile, const QString &remoteFile, TBytesSent progress)
 {
-    Upload(localFile, nullptr, remoteFile);
+    Upload(localFile, nullptr, remoteFile, std::move(progress));
 }
 
-void TNMFTP::Upload(QFile &file, const QString &remoteFile)
+void TNMFTP::Upload(QFile &file, const QString &remoteFile, TBytesSent progress)
 {
-    Upload(file.fileName(), &file, remoteFile);
+    Upload(file.fileName(), &file, remoteFile, std::move(progress));
 }
 
-void TNMFTP::Upload(const QString &localFile, QFile *opened, const QString &remoteFile)
+void TNMFTP::Upload(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress)
 {
     Canceled = false;
     bool done = false;
     QPointer<TNMFTP> self(this);
     try {
-        UploadSteps(localFile, opened, remoteFile, done);
+        UploadSteps(localFile, opened, remoteFile, std::move(progress), done);
         if (done && OnSuccess)
             OnSuccess(TCmdType::Upload);
     } catch (...) {
@@ -80,7 +80,8 @@ void TNMFTP::AcceptDataConnection()
     DataSocket->ReplaceSocket(DataSocket->Accept());
 }
 
-void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, bool &done)
+void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress,
+                         bool &done)
 {
     const QString storedName = remoteFile.isEmpty() ? QFileInfo(localFile).fileName() : remoteFile;
     RefuseUnsafeText(storedName);
@@ -104,6 +105,14 @@ void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString 
     BytesTotal = file.size();
     if (OnPacketSent)
         DataSocket->OnPacketSent = OnPacketSent;
+    if (progress) {
+        DataSocket->OnPacketSent = [socket = DataSocket, progress = std::move(progress),
+                                    component = DataSocket->OnPacketSent](QObject *sender) {
+            if (component)
+                component(sender);
+            progress(socket->BytesSent);
+        };
+    }
 
     if (const std::optional<QString> refusal = OpenDataRoute())
         return RefuseUpload(*refusal);

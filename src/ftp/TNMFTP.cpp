@@ -297,19 +297,17 @@ void TNMFTP::DoCommand(const QString &command)
         OnSuccess(kind);
 }
 
-void TNMFTP::SetTransferType(int transferType)
+void TNMFTP::SetTransferType(TTransferType transferType)
 {
     switch (transferType) {
-    case 1:
+    case TTransferType::Ascii:
         DoCommand(QStringLiteral("TYPE A"));
         break;
-    case 2:
+    case TTransferType::Image:
         DoCommand(QStringLiteral("TYPE I"));
         break;
-    case 3:
+    case TTransferType::Local8:
         DoCommand(QStringLiteral("TYPE L 8"));
-        break;
-    default:
         break;
     }
 }

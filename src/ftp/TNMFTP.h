@@ -16,6 +16,14 @@
 // caller's thread, before it returns or raises.
 //
 // Host, user, password and file names are text; they travel as UTF-8.
+// The FTP representation types the client selects, by their historic
+// numbers (a value outside them selects nothing).
+enum class TTransferType : int {
+    Ascii = 1, // "TYPE A": line ends translated, for text such as NAME files
+    Image = 2, // "TYPE I": bytes as they are
+    Local8 = 3, // "TYPE L 8"
+};
+
 class TNMFTP : public TPowersock
 {
     Q_OBJECT
@@ -60,14 +68,17 @@ public:
 
     // Sends one raw command, classifies it and notifies the outcome.
     void DoCommand(const QString &command);
-    // 1 "TYPE A", 2 "TYPE I", 3 "TYPE L 8"; any other value does nothing.
-    void SetTransferType(int transferType);
+    // Sends "TYPE A", "TYPE I" or "TYPE L 8"; any other value does nothing.
+    void SetTransferType(TTransferType transferType);
     // Stores a local file on the server; an empty remote name stores it under
     // the local file's name without its folder.
-    void Upload(const QString &localFile, const QString &remoteFile);
+    // Called with the bytes of the file handed to the data connection so far,
+    // after each piece (besides OnPacketSent).
+    using TBytesSent = std::function<void(qint64 bytesSent)>;
+    void Upload(const QString &localFile, const QString &remoteFile, TBytesSent progress = {});
     // The same for a file the caller holds open: its bytes are sent from the
     // start, whatever lies at its path by now.
-    void Upload(QFile &file, const QString &remoteFile);
+    void Upload(QFile &file, const QString &remoteFile, TBytesSent progress = {});
     // Asks for the size of a stored file (SIZE, RFC 3659). The size is the
     // byte count only in image type: select it first. The answer is the
     // result, never a notification: a server without SIZE is no failure of
@@ -110,7 +121,8 @@ private:
     [[nodiscard]] std::optional<QString> OpenDataRoute();
     void AcceptDataConnection();
     void ReadListing(FtpListing::Listing &listing);
-    void Upload(const QString &localFile, QFile *opened, const QString &remoteFile);
-    void UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, bool &done);
+    void Upload(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress);
+    void UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress,
+                     bool &done);
     void RefuseUpload(const QString &replyLine);
 };

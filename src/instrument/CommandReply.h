@@ -15,6 +15,12 @@ constexpr qsizetype MaxLength = 1024 * 1024;
 // would grow past maxLength bytes.
 [[nodiscard]] bool TakeByte(QByteArray &line, char byte, qsizetype maxLength = MaxLength);
 
+// Moves the bytes of `received` up to and including the first line feed
+// into `line`, by TakeByte's rules, and leaves the rest in `received`
+// for the next line. True when the line is complete; false when `received`
+// ran out first (its bytes are in `line` then).
+[[nodiscard]] bool TakeLine(QByteArray &line, QByteArray &received, qsizetype maxLength = MaxLength);
+
 // True when the error-queue reply says the queue is empty: its first
 // character is "0", whatever follows.
 [[nodiscard]] bool NoError(const QByteArray &reply);

@@ -2,6 +2,7 @@
 
 #include "ftp/ESockError.h"
 #include "ftp/SocketErrorTable.h"
+#include "instrument/CommandReply.h"
 #include "platform/Sockets.h"
 
 #include <cerrno>
@@ -33,6 +34,7 @@ TClientSocket::~TClientSocket()
 
 void TClientSocket::Close()
 {
+    received.clear();
     if (fd >= 0)
         (void)sock::CloseSocket(std::exchange(fd, -1));
 }
@@ -104,7 +106,23 @@ void TClientSocket::Write(const QByteArray &bytes)
     }
 }
 
-bool TClientSocket::ReadByte(char &byte, Deadline deadline)
+bool TClientSocket::ReadLine(QByteArray &line, qsizetype maxLength, Deadline deadline)
+{
+    line.clear();
+    try {
+        while (!CommandReply::TakeLine(line, received, maxLength)) {
+            if (!receiveMore(deadline))
+                return false;
+        }
+    } catch (const ESockError &) {
+        // The rest of an over-long line would be read as the next reply.
+        Close();
+        throw;
+    }
+    return true;
+}
+
+bool TClientSocket::receiveMore(Deadline deadline)
 {
     if (fd < 0)
         return false;
@@ -112,10 +130,13 @@ bool TClientSocket::ReadByte(char &byte, Deadline deadline)
     // deadline is checked before every read, not only in the wait.
     if (std::chrono::steady_clock::now() >= deadline)
         failWith(sock::TimedOut);
+    char chunk[4096];
     for (;;) {
-        const std::ptrdiff_t n = sock::Receive(fd, &byte, 1);
-        if (n == 1)
+        const std::ptrdiff_t n = sock::Receive(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            received.append(chunk, n);
             return true;
+        }
         if (n == 0)
             return false; // the instrument closed its side
         if (sock::LastSocketError() == sock::WouldBlock)

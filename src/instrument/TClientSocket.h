@@ -40,17 +40,25 @@ public:
     // A deadline TimeOut from now, for a read that may span several calls.
     [[nodiscard]] Deadline ReadDeadline() const;
 
-    // Reads one byte. False when nothing can be read: the channel is closed
-    // or the instrument has closed its side. Throws ESockError (and closes)
-    // on a socket error or once the deadline has passed, even while bytes
-    // keep arriving.
-    [[nodiscard]] bool ReadByte(char &byte, Deadline deadline);
+    // Reads one reply line into `line` (cleared first), line feed included,
+    // by CommandReply's rules: what the instrument sent after the line feed
+    // waits here for the next call. False when the line can't be completed:
+    // the channel is closed or the instrument has closed its side (`line`
+    // holds what came). Throws ESockError (and closes) on a socket error, a
+    // line longer than `maxLength`, or once the deadline has passed, even
+    // while bytes keep arriving.
+    [[nodiscard]] bool ReadLine(QByteArray &line, qsizetype maxLength, Deadline deadline);
 
 private:
     // Waits until `events` are ready on the socket or the deadline passes;
     // throws the time-out error (after closing) in the latter case.
     void waitFor(short events, Deadline deadline);
     [[noreturn]] void failWith(int wsaCode);
+    // Appends what the socket holds now (waiting for at least one byte) to
+    // `received`; false when the instrument has closed its side.
+    [[nodiscard]] bool receiveMore(Deadline deadline);
 
+    // Read ahead of the line taken last; emptied when the channel closes.
+    QByteArray received;
     int fd = -1;
 };

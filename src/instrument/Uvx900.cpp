@@ -81,14 +81,14 @@ bool TfrmVX900::Connect(const QString &address)
     sizeUnsupported = false;
     features.reset();
     mlsdDeclined = false;
+    connectFailure.clear();
     IdentityReply.clear();
     ClientSocket->Close();
     ClientSocket->Address = address;
     try {
         ClientSocket->Open();
     } catch (const ESockError &) {
-        showBox(QStringLiteral("Can't connect VX900.\n\nPlease check IP address."), LinkCaption, ErrorBox);
-        return false;
+        return failConnect(QStringLiteral("Can't connect VX900.\n\nPlease check IP address."));
     }
     if (NMFTP->Connected)
         NMFTP->Disconnect();
@@ -101,7 +101,13 @@ bool TfrmVX900::Connect(const QString &address)
     IdentityReply = identity.trimmed();
     if (identity.contains("ALVO/BRECKMOOR,VX900"))
         return true;
-    showBox(QStringLiteral("This instrument is not a VX900.\n\nCan not continue."), LinkCaption, ErrorBox);
+    return failConnect(QStringLiteral("This instrument is not a VX900.\n\nCan not continue."));
+}
+
+bool TfrmVX900::failConnect(const QString &text)
+{
+    connectFailure = text;
+    showBox(text, LinkCaption, ErrorBox);
     return false;
 }
 
@@ -130,19 +136,8 @@ void TfrmVX900::SendCommand(const QByteArray &command)
 
 void TfrmVX900::ReadResponse(QByteArray &reply)
 {
-    reply.clear();
-    const TClientSocket::Deadline deadline = ClientSocket->ReadDeadline();
-    char byte = 0;
-    try {
-        while (ClientSocket->ReadByte(byte, deadline)) {
-            if (CommandReply::TakeByte(reply, byte, MaxReplyLength))
-                break;
-        }
-    } catch (const ESockError &) {
-        // The rest of an over-long line would be read as the next reply.
-        ClientSocket->Close();
-        throw;
-    }
+    // A reply cut short by the instrument closing its side is what came.
+    static_cast<void>(ClientSocket->ReadLine(reply, MaxReplyLength, ClientSocket->ReadDeadline()));
 }
 
 bool TfrmVX900::NoInstrumentError()
@@ -192,15 +187,16 @@ qint64 TfrmVX900::FreeSpace()
     return CatalogueReply::FreeSpace(reply);
 }
 
-bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath)
+bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath,
+                           std::function<void(qint64 bytesSent)> progress)
 {
-    NMFTP->Upload(localPath, remotePath);
+    NMFTP->Upload(localPath, remotePath, std::move(progress));
     return LastTransferOk;
 }
 
-bool TfrmVX900::UploadFile(QFile &file, const QString &remotePath)
+bool TfrmVX900::UploadFile(QFile &file, const QString &remotePath, std::function<void(qint64 bytesSent)> progress)
 {
-    NMFTP->Upload(file, remotePath);
+    NMFTP->Upload(file, remotePath, std::move(progress));
     return LastTransferOk;
 }
 

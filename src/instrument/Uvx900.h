@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -94,6 +95,8 @@ public:
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
     [[nodiscard]] bool Connect(const QString &address);
+    // The text of the box the last Connect showed when it returned false.
+    [[nodiscard]] const QString &ConnectFailure() const { return connectFailure; }
     void Disconnect();
 
     void SendCommand(const QByteArray &command);
@@ -114,9 +117,12 @@ public:
 
     // Uploads one local file; true when it arrived. A failed transfer has
     // shown its box and throws.
-    [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath);
+    // `progress`, when given, is told the bytes sent after every piece.
+    [[nodiscard]] bool UploadFile(const QString &localPath, const QString &remotePath,
+                                  std::function<void(qint64 bytesSent)> progress = {});
     // The same for a file the caller holds open: exactly its bytes are sent.
-    [[nodiscard]] bool UploadFile(QFile &file, const QString &remotePath);
+    [[nodiscard]] bool UploadFile(QFile &file, const QString &remotePath,
+                                  std::function<void(qint64 bytesSent)> progress = {});
 
     // What the FTP server offers (FEAT), asked once per Connect.
     [[nodiscard]] const FtpListing::Features &ServerFeatures();
@@ -151,6 +157,9 @@ public:
 
 private:
     int showBox(const QString &text, const QString &caption, int flags);
+    // Shows the error box of a failed Connect and keeps its text.
+    bool failConnect(const QString &text);
+    QString connectFailure;
 
     bool transfersAborted = false;
     bool sizeUnsupported = false;

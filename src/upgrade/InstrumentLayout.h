@@ -34,8 +34,4 @@ inline const QString DownloadFailedText =
     QStringLiteral("Fail to download F/W !\n\nVX900 file system might be full.");
 inline const QString SuccessText = QStringLiteral("Copy successfully completed !\n\nPlease reboot the VX900.");
 
-// FTP transfer types of the FTP client's SetTransferType.
-inline constexpr int TransferAscii = 1;
-inline constexpr int TransferImage = 2;
-
 } // namespace upgrade

@@ -60,7 +60,7 @@ qint64 ReplacedBytes(TfrmVX900 &link, const QList<PlannedFile> &files, qint64 en
                 continue;
             if (!imageType) {
                 // SIZE counts bytes only in image type; the copies select it again later.
-                link.NMFTP->SetTransferType(TransferImage);
+                link.NMFTP->SetTransferType(TTransferType::Image);
                 imageType = true;
             }
             const TSizeReply answer = link.NMFTP->FileSize(file->instrumentPath);

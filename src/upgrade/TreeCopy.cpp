@@ -1,7 +1,6 @@
 #include "upgrade/UpgradeRun.h"
 
 #include "ftp/TNMFTP.h"
-#include "ftp/TPowersock.h"
 #include "instrument/InstrumentName.h"
 #include "instrument/Uvx900.h"
 #include "platform/Exception.h"
@@ -19,32 +18,6 @@
 #include <stdexcept>
 
 using instrument::PrintablePath;
-
-namespace {
-
-// Hands the FTP client's per-piece notification to `report` for one upload,
-// and takes it back on every way out.
-class PacketReport
-{
-public:
-    PacketReport(TNMFTP &ftp, std::function<void(qint64)> report)
-        : ftp(ftp)
-        , previous(std::exchange(ftp.OnPacketSent, [report = std::move(report)](QObject *sender) {
-            if (const auto *data = qobject_cast<TPowersock *>(sender))
-                report(data->BytesSent);
-        }))
-    {
-    }
-    ~PacketReport() { ftp.OnPacketSent = std::move(previous); }
-    PacketReport(const PacketReport &) = delete;
-    PacketReport &operator=(const PacketReport &) = delete;
-
-private:
-    TNMFTP &ftp;
-    TNotifyEvent previous;
-};
-
-} // namespace
 
 QString UpgradeRun::localFolder(const QString &name) const
 {
@@ -106,9 +79,9 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
     } endReport{*this, file, copied};
 
     // Only a measured file's bytes count towards the total.
-    const PacketReport packets(*link.NMFTP, [this, &file, measured](qint64 sent) {
+    const auto progress = [this, &file, measured](qint64 sent) {
         reportProgress(file.instrumentPath, measured ? sent : 0);
-    });
+    };
     // A kit file goes from a descriptor checked against pre-flight, and is
     // checked again once sent; a NAME file is the run's own.
     std::optional<upgrade::SentKitFile> kitFile;
@@ -119,8 +92,8 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
     }
     bool sent = false;
     try {
-        sent = kitFile ? link.UploadFile(kitFile->file(), file.instrumentPath)
-                       : link.UploadFile(file.localPath, file.instrumentPath);
+        sent = kitFile ? link.UploadFile(kitFile->file(), file.instrumentPath, progress)
+                       : link.UploadFile(file.localPath, file.instrumentPath, progress);
     } catch (const std::exception &) {
         // A file cut short under the send fails it as a read error: the
         // operator is told why.

@@ -79,8 +79,10 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     copiedBytes = 0;
     totalBytes = 0;
     filesCopied = 0;
+    nameFilesSent = 0;
+    freeBytes = 0;
+    lowSpaceAnswered = false;
     barPosition = 0;
-    lastBoxText.clear();
     mode = runMode;
     kitPlan = upgrade::KitPlan();
     auditReport = upgrade::AuditReport();
@@ -124,17 +126,38 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
 
 RunResult UpgradeRun::performRun(const QString &address)
 {
+    // Each step either hands on or ends the run with its result; the run
+    // ends once, in Run.
+    if (StepEnd end = connectStep(address))
+        return *end;
+    if (StepEnd end = driveCheckStep())
+        return *end;
+    if (StepEnd end = measureStep())
+        return *end;
+    if (StepEnd end = nameFilesStep())
+        return *end;
+    if (StepEnd end = copyStep())
+        return *end;
+    return finishStep();
+}
+
+UpgradeRun::StepEnd UpgradeRun::connectStep(const QString &address)
+{
     enter(RunStep::Connect);
     memo(QStringLiteral("Connecting VX900 ..."));
 
     // Connect shows its own box; the operator may correct the address and
     // press Copy again.
     if (!link.Connect(address))
-        return ended(RunOutcome::Failed, lastBoxText, true);
+        return ended(RunOutcome::Failed, link.ConnectFailure(), true);
     // Known from here on, also to a view that outlives a run cut short.
     runRecord.identity = QString::fromLatin1(link.IdentityReply).trimmed();
     throwIfStopRequested();
+    return std::nullopt;
+}
 
+UpgradeRun::StepEnd UpgradeRun::driveCheckStep()
+{
     enter(RunStep::DriveCheck);
     if (!link.ChangeDirectory(upgrade::InstrumentRoot)) {
         showBox(upgrade::DamagedText, upgrade::Caption, platform::MB_ICONERROR);
@@ -144,11 +167,11 @@ RunResult UpgradeRun::performRun(const QString &address)
 
     // A negative reply reads as a huge unsigned number, as the instrument's
     // own 32-bit figure would: no prompt then.
-    const qint64 freeBytes = link.FreeSpace();
+    freeBytes = link.FreeSpace();
     runRecord.freeSpace = freeBytes;
     const bool spaceMatters = std::any_of(upgrade::LowSpaceModules.cbegin(), upgrade::LowSpaceModules.cend(),
                                           [this](const QString &name) { return catalogue.box(name).ticked; });
-    bool lowSpaceAnswered = false;
+    lowSpaceAnswered = false;
     // An audit writes nothing, so the space is no question for it.
     if (static_cast<quint64>(freeBytes) < upgrade::LowSpaceThreshold && spaceMatters && mode != RunMode::Audit) {
         enter(RunStep::LowSpace);
@@ -162,7 +185,11 @@ RunResult UpgradeRun::performRun(const QString &address)
         throwIfStopRequested();
         lowSpaceAnswered = true;
     }
+    return std::nullopt;
+}
 
+UpgradeRun::StepEnd UpgradeRun::measureStep()
+{
     // The whole kit is checked before the first write: a file that can't be
     // read halfway through would otherwise fail the run after the files
     // before it had replaced the instrument's. The view shows the pointer
@@ -189,15 +216,23 @@ RunResult UpgradeRun::performRun(const QString &address)
 
     if (changedOnly && !historyFile.isEmpty())
         unchanged = std::make_unique<upgrade::UnchangedFiles>(link, historyFile, trustSize);
+    return std::nullopt;
+}
 
+UpgradeRun::StepEnd UpgradeRun::nameFilesStep()
+{
     enter(RunStep::NameFiles);
     if (!MakeNameFiles())
         return failAndClose(upgrade::NameFilesFailedText);
-    const qint64 nameFilesSent = filesCopied;
+    nameFilesSent = filesCopied;
 
-    link.NMFTP->SetTransferType(upgrade::TransferImage);
+    link.NMFTP->SetTransferType(TTransferType::Image);
     throwIfStopRequested();
+    return std::nullopt;
+}
 
+UpgradeRun::StepEnd UpgradeRun::copyStep()
+{
     // Each phase is entered by what its trees hold, whatever is sent: the
     // files below target (every module's, SIGNAL folders and uncatalogued
     // folders included), then those of both trees. So a kit whose module
@@ -231,7 +266,11 @@ RunResult UpgradeRun::performRun(const QString &address)
         if (!CopyTree(systemFiles, upgrade::SystemFolder))
             return failAndClose(upgrade::DownloadFailedText);
     }
+    return std::nullopt;
+}
 
+RunResult UpgradeRun::finishStep()
+{
     enter(RunStep::Finish);
     if (filesCopied == nameFilesSent && !(unchanged && unchanged->filesSkipped() > 0))
         memo(NothingSentText);
@@ -360,8 +399,6 @@ void UpgradeRun::memo(const QString &line)
 
 int UpgradeRun::showBox(const QString &text, const QString &caption, int flags)
 {
-    if ((flags & 0xF0) == platform::MB_ICONERROR)
-        lastBoxText = text;
     return observer.box(text, caption, flags);
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class FolderVerifier;
 namespace upgrade {
@@ -133,7 +134,26 @@ public:
 private:
     class Scope;
 
+    // What the drive check learnt, for the steps after it.
+    qint64 freeBytes = 0;
+    bool lowSpaceAnswered = false;
+    qint64 nameFilesSent = 0; // filesCopied once the NAME files are sent
+
     [[nodiscard]] RunResult performRun(const QString &address);
+    // A step's end of the run; nothing when the run goes on to the next.
+    using StepEnd = std::optional<RunResult>;
+    // The command channel, the log-in and the identity.
+    [[nodiscard]] StepEnd connectStep(const QString &address);
+    // "/F0:/" entered, the free space read and the low-space question.
+    [[nodiscard]] StepEnd driveCheckStep();
+    // The kit checked and measured, then the space question; an audit and a
+    // dry run end here.
+    [[nodiscard]] StepEnd measureStep();
+    [[nodiscard]] StepEnd nameFilesStep();
+    // The module trees, then the system files.
+    [[nodiscard]] StepEnd copyStep();
+    // The memo's last lines, the success box and QUIT.
+    [[nodiscard]] RunResult finishStep();
     [[nodiscard]] RunResult ended(RunOutcome outcome, const QString &message, bool mayRetry = false) const;
     [[nodiscard]] RunResult failAndClose(const QString &text);
     // A dry run's end, once the kit and the space are checked.
@@ -196,5 +216,4 @@ private:
     bool inProgress = false;
     bool stopping = false;
     RunStep step = RunStep::Connect;
-    QString lastBoxText;
 };

@@ -24,7 +24,7 @@ private slots:
         ftp.OnFailure = [this](bool &, TCmdType t) { failures << int(t); };
         ftp.Connect();
         QVERIFY(ftp.Connected);
-        ftp.SetTransferType(2);
+        ftp.SetTransferType(TTransferType::Image);
     }
 
     void byteIdenticalUploads_data()

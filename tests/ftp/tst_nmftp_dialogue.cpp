@@ -258,7 +258,7 @@ private slots:
         s.logIn();
         const qsizetype before = s.peer.controlBytes.size();
         s.peer.reply("200 Type set\r\n");
-        s.ftp->SetTransferType(type);
+        s.ftp->SetTransferType(static_cast<TTransferType>(type));
         QCOMPARE(s.peer.controlBytes.mid(before), wire);
         QCOMPARE(s.log, wire.isEmpty() ? QStringList{} : QStringList{"success 14"});
     }
@@ -494,7 +494,7 @@ private slots:
         QTimer::singleShot(0, [&] {
             s.logIn();
             s.peer.reply("200 Type set\r\n");
-            s.ftp->SetTransferType(2);
+            s.ftp->SetTransferType(TTransferType::Image);
             done = true;
         });
         QTRY_VERIFY(done);

@@ -164,7 +164,7 @@ private slots:
         QVERIFY(link->Connect("127.0.0.1"));
         link->LastTransferOk = false; // left by an earlier failure
         BoxRecorder boxes;
-        link->NMFTP->SetTransferType(2);
+        link->NMFTP->SetTransferType(TTransferType::Image);
         const QString local = localFile("module.bin", 65537);
         QVERIFY(link->UploadFile(local, "/F0:/SYSTEM/module.bin"));
         QVERIFY(link->LastTransferOk);
@@ -202,7 +202,7 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         auto link = linkTo(sim);
         QVERIFY(link->Connect("127.0.0.1"));
-        link->NMFTP->SetTransferType(2);
+        link->NMFTP->SetTransferType(TTransferType::Image);
         BoxRecorder boxes;
         QVERIFY(link->UploadFile(localFile("a.bin", 10), "/F0:/SYSTEM/a.bin"));
         const UploadCheck stored = link->VerifyUpload("/F0:/SYSTEM/a.bin", 10);

@@ -50,7 +50,7 @@ int upload(TNMFTP &ftp, const QString &remoteDir, const QStringList &files)
     QElapsedTimer clock;
     clock.start();
     ftp.Connect();
-    ftp.SetTransferType(2);
+    ftp.SetTransferType(TTransferType::Image);
     qint64 bytes = 0;
     const QString prefix = remoteDir.endsWith('/') ? remoteDir : remoteDir + '/';
     for (const QString &file : files) {

@@ -57,6 +57,19 @@ ConsoleRun::~ConsoleRun()
 
 int ConsoleRun::exec()
 {
+    if (const std::optional<int> usage = assemble())
+        return *usage;
+    // A signal that came while the catalogue was read is delivered here.
+    QCoreApplication::processEvents();
+    if (stopRequested) {
+        console.printError(QStringLiteral("vxupgrade-cli: stopped before the run began; nothing was sent"));
+        return ExitFailed;
+    }
+    return conclude(runShowingProgress());
+}
+
+std::optional<int> ConsoleRun::assemble()
+{
     if (options.programDir && !QFileInfo(*options.programDir).isDir()) {
         console.printError(QStringLiteral("vxupgrade-cli: --dir: no folder \"%1\"").arg(*options.programDir));
         return ExitUsage;
@@ -107,14 +120,11 @@ int ConsoleRun::exec()
         if (child)
             child->holdRecord();
     }
+    return std::nullopt;
+}
 
-    // A signal that came while the catalogue was read is delivered here.
-    QCoreApplication::processEvents();
-    if (stopRequested) {
-        console.printError(QStringLiteral("vxupgrade-cli: stopped before the run began; nothing was sent"));
-        return ExitFailed;
-    }
-
+RunResult ConsoleRun::runShowingProgress()
+{
     if (console.showsProgress()) {
         // The FTP client's waits turn the event loop, so the timer ticks
         // while a big file is on its way.
@@ -127,7 +137,11 @@ int ConsoleRun::exec()
     if (progressTimer)
         progressTimer->stop();
     console.clearProgress();
+    return result;
+}
 
+int ConsoleRun::conclude(const RunResult &result)
+{
     if (!result.note.isEmpty()) {
         // The upgrade is complete; what went wrong after it is one line
         // (a fleet child has told it before its record).

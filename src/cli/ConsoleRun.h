@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class ModuleCatalogue;
 namespace upgrade {
@@ -65,6 +66,13 @@ private:
     // Prints the record under --json and, with --await-reboot, first waits
     // for the restart and puts the record with it on file; false when the
     // restart was awaited and not confirmed.
+    // The catalogue, the boxes the options tick, the link and the run; a
+    // usage error's exit status when the options can't be carried out.
+    [[nodiscard]] std::optional<int> assemble();
+    // The run, with the progress line when the console shows one.
+    [[nodiscard]] RunResult runShowingProgress();
+    // What the run's end prints, the restart awaited, and the exit status.
+    [[nodiscard]] int conclude(const RunResult &result);
     [[nodiscard]] bool confirmAndRecord(const RunResult &result);
     // --await-reboot: waits for the restart after a successful upgrade and
     // tells how it went.

@@ -1,5 +1,6 @@
 #include "fleet/FleetRun.h"
 
+#include "fleet/ChildVerdict.h"
 #include "fleet/FleetReport.h"
 #include "upgrade/RunHistory.h"
 
@@ -7,7 +8,6 @@
 #include <QTimer>
 
 #include <csignal>
-#include <cstring>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -18,22 +18,6 @@ namespace {
 // A child's standard error is free text; a line without a break is cut here
 // so that a babbling child cannot fill the memory.
 constexpr qsizetype MaxErrorLineBytes = 64 * 1024;
-
-// The end a record names; Waiting when it names none.
-Outcome outcomeFromName(const QString &name)
-{
-    const std::optional<RunOutcome> outcome = upgrade::OutcomeNamed(name);
-    return outcome ? outcomeOf(*outcome) : Outcome::Waiting;
-}
-
-// Whether a child's exit status is the one a single run gives for that end
-// (Ctrl-C ends a single run with the status of a failure).
-bool exitAgrees(Outcome outcome, int exitCode, const InstrumentState &state)
-{
-    const std::optional<RunOutcome> ended = runOutcomeOf(outcome);
-    return ended
-           && exitCode == upgrade::ExitStatusOf(*ended, state.rebootNotConfirmed(), state.auditNotMatching());
-}
 
 } // namespace
 
@@ -276,59 +260,23 @@ void FleetRun::settle(int index)
     state.elapsedMs = child.clock.isValid() ? child.clock.elapsed() : 0;
 
     const QJsonObject &record = state.record;
-    const Outcome recorded = outcomeFromName(record.value(recordkey::Outcome).toString());
     state.reboot = record.value(recordkey::Reboot).toString();
     state.audit = record.value(recordkey::Audit).toObject();
-    const QString recordedMessage = record.value(recordkey::Message).toString();
-    const QString lastError = child.lastErrorLine;
-    auto withDetail = [](const QString &what, const QString &detail) {
-        return joinDetail(what, detail);
-    };
+    ChildEnd end;
+    end.startError = child.startError;
+    end.crashed = child.crashed;
+    end.exitCode = child.exitCode;
+    end.terminated = child.terminated;
+    end.killed = child.killed;
+    end.sinceTerminateMs = child.sinceTerminate.isValid() ? child.sinceTerminate.elapsed() : 0;
+    end.lastErrorLine = child.lastErrorLine;
+    const ChildVerdict verdict = JudgeChildEnd(end, record, state);
+    state.outcome = verdict.outcome;
+    state.message = verdict.message;
+    state.childExit = verdict.childExit;
 
-    if (!child.startError.isEmpty()) {
-        state.childExit = QStringLiteral("not started");
-        state.outcome = Outcome::Failed;
-        state.message = withDetail(QStringLiteral("could not start"), child.startError);
-    } else if (child.crashed) {
-        const int signal = child.exitCode;
-        state.childExit = QStringLiteral("signal %1").arg(signal);
-        if (child.killed) {
-            state.outcome = Outcome::Stopped;
-            state.message = QStringLiteral("killed: still running %1 s after SIGTERM")
-                                .arg(double(child.sinceTerminate.elapsed()) / 1000.0, 0, 'f', 1);
-        } else if (child.terminated && signal == SIGTERM) {
-            state.outcome = Outcome::Stopped;
-            state.message = QStringLiteral("ended by SIGTERM without its record");
-        } else {
-            state.outcome = Outcome::Failed;
-            state.message = withDetail(QStringLiteral("crashed (signal %1, %2)")
-                                           .arg(signal)
-                                           .arg(QString::fromLocal8Bit(::strsignal(signal))),
-                                       lastError);
-        }
-    } else {
-        state.childExit = QStringLiteral("exit status %1").arg(child.exitCode);
-        if (exitAgrees(recorded, child.exitCode, state)) {
-            state.outcome = recorded;
-            state.message = recordedMessage;
-        } else if (!record.isEmpty()) {
-            // A record that claims more than the exit status is not believed.
-            state.outcome = Outcome::Failed;
-            state.message = withDetail(QStringLiteral("exit status %1 after a record that says %2")
-                                           .arg(child.exitCode)
-                                           .arg(outcomeName(recorded)),
-                                       recordedMessage);
-        } else if (child.terminated) {
-            state.outcome = Outcome::Stopped;
-            state.message = withDetail(QStringLiteral("stopped, without a record"), lastError);
-        } else {
-            state.outcome = Outcome::Failed;
-            state.message = withDetail(QStringLiteral("ended without its record (exit status %1)").arg(child.exitCode),
-                                       lastError);
-        }
-    }
     if (state.outcome == Outcome::Declined && settings.answer == FleetAnswer::Unset)
-        state.message = withDetail(state.message.isEmpty() ? QStringLiteral("answered No") : state.message,
+        state.message = joinDetail(state.message.isEmpty() ? QStringLiteral("answered No") : state.message,
                                    QStringLiteral("no --yes given"));
     const QString recordedIdentity = record.value(recordkey::Identity).toString();
     if (!recordedIdentity.isEmpty())

@@ -103,16 +103,7 @@ void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString 
     if (!opened && !own.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(localFile, own.errorString()));
     BytesTotal = file.size();
-    if (OnPacketSent)
-        DataSocket->OnPacketSent = OnPacketSent;
-    if (progress) {
-        DataSocket->OnPacketSent = [socket = DataSocket, progress = std::move(progress),
-                                    component = DataSocket->OnPacketSent](QObject *sender) {
-            if (component)
-                component(sender);
-            progress(socket->BytesSent);
-        };
-    }
+    WatchPackets(std::move(progress));
 
     if (const std::optional<QString> refusal = OpenDataRoute())
         return RefuseUpload(*refusal);
@@ -125,6 +116,27 @@ void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString 
         return RefuseUpload(storReply);
     }
 
+    SendFileData(file);
+    ReadStoreVerdict(storReply);
+    done = true;
+}
+
+void TNMFTP::WatchPackets(TBytesSent progress)
+{
+    if (OnPacketSent)
+        DataSocket->OnPacketSent = OnPacketSent;
+    if (progress) {
+        DataSocket->OnPacketSent = [socket = DataSocket, progress = std::move(progress),
+                                    component = DataSocket->OnPacketSent](QObject *sender) {
+            if (component)
+                component(sender);
+            progress(socket->BytesSent);
+        };
+    }
+}
+
+void TNMFTP::SendFileData(QFile &file)
+{
     // A data connection that timed out (never opened, or stopped taking
     // data) leaves the server owing its verdict on STOR, which it may send at
     // any time; a late one would be taken for the answer to the next command.
@@ -161,6 +173,10 @@ void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString 
         Canceled = false;
         throw EAbortError(QStringLiteral("Upload aborted"));
     }
+}
+
+void TNMFTP::ReadStoreVerdict(const QString &storReply)
+{
     const QDeadlineTimer deadline = ReplyDeadline();
     const QByteArray verdict = ReadControlLine(deadline);
     const QString verdictLine = QString::fromUtf8(verdict);
@@ -175,5 +191,4 @@ void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString 
     const int code = ParseReplyCode(verdict);
     if (code >= 400 && code <= 599)
         throw FTPException(verdictLine);
-    done = true;
 }

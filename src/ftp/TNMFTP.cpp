@@ -168,59 +168,9 @@ void TNMFTP::Connect()
 
     QPointer<TNMFTP> self(this);
     try {
-        const QDeadlineTimer deadline = ReplyDeadline();
-        const QByteArray greeting = ReadControlLine(deadline);
-        if (greeting.isEmpty())
-            RefuseLogin(closedByServer);
-        const QString first = QString::fromUtf8(greeting);
-        StatusMessage(1, first);
-        ReadReplyRest(greeting, deadline);
-        ReplyCode = ParseReplyCode(greeting);
-        if (ReplyCode > 400)
-            RefuseLogin(first);
-
-        if (FWAuthenticate) {
-            Transaction(QStringLiteral("USER ") + FWUserID);
-            if (isRefusal(ReplyCode))
-                RefuseLogin(LastReply);
-            if (ReplyCode == 331) {
-                StatusMessage(1, QStringLiteral("PASS "));
-                Transaction(QStringLiteral("PASS ") + FWPassword);
-                if (isRefusal(ReplyCode))
-                    RefuseLogin(LastReply);
-            }
-        }
-
-        if ((UserID.isEmpty() || Password.isEmpty()) && OnAuthenticationNeeded) {
-            bool handled = false;
-            OnAuthenticationNeeded(handled);
-        }
-
-        if (!Proxy.isEmpty()) {
-            switch (FirewallType) {
-            case TFirewallType::FTUser:
-                Transaction(QStringLiteral("USER ") + UserID + QLatin1Char('@') + Host);
-                break;
-            case TFirewallType::FtOpen:
-                Transaction(QStringLiteral("OPEN ") + Host);
-                break;
-            case TFirewallType::FtSite:
-                Transaction(QStringLiteral("SITE ") + Host);
-                break;
-            }
-        }
-        if (Proxy.isEmpty() || FirewallType != TFirewallType::FTUser) {
-            StatusMessage(1, QStringLiteral("USER ") + UserID);
-            Transaction(QStringLiteral("USER ") + UserID);
-            if (isRefusal(ReplyCode))
-                RefuseLogin(LastReply);
-        }
-        if (ReplyCode == 331) {
-            StatusMessage(1, QStringLiteral("PASS "));
-            Transaction(QStringLiteral("PASS ") + Password);
-            if (isRefusal(ReplyCode))
-                RefuseLogin(LastReply);
-        }
+        ReadGreeting();
+        FirewallLogIn();
+        LogIn();
         if (OnConnect)
             OnConnect(this);
     } catch (...) {
@@ -233,6 +183,69 @@ void TNMFTP::Connect()
         }
         StatusMessage(1, QStringLiteral("Disconnected"));
         throw;
+    }
+}
+
+void TNMFTP::ReadGreeting()
+{
+    const QDeadlineTimer deadline = ReplyDeadline();
+    const QByteArray greeting = ReadControlLine(deadline);
+    if (greeting.isEmpty())
+        RefuseLogin(closedByServer);
+    const QString first = QString::fromUtf8(greeting);
+    StatusMessage(1, first);
+    ReadReplyRest(greeting, deadline);
+    ReplyCode = ParseReplyCode(greeting);
+    if (ReplyCode > 400)
+        RefuseLogin(first);
+}
+
+void TNMFTP::FirewallLogIn()
+{
+    if (FWAuthenticate) {
+        Transaction(QStringLiteral("USER ") + FWUserID);
+        if (isRefusal(ReplyCode))
+            RefuseLogin(LastReply);
+        if (ReplyCode == 331) {
+            StatusMessage(1, QStringLiteral("PASS "));
+            Transaction(QStringLiteral("PASS ") + FWPassword);
+            if (isRefusal(ReplyCode))
+                RefuseLogin(LastReply);
+        }
+    }
+}
+
+void TNMFTP::LogIn()
+{
+    if ((UserID.isEmpty() || Password.isEmpty()) && OnAuthenticationNeeded) {
+        bool handled = false;
+        OnAuthenticationNeeded(handled);
+    }
+
+    if (!Proxy.isEmpty()) {
+        switch (FirewallType) {
+        case TFirewallType::FTUser:
+            Transaction(QStringLiteral("USER ") + UserID + QLatin1Char('@') + Host);
+            break;
+        case TFirewallType::FtOpen:
+            Transaction(QStringLiteral("OPEN ") + Host);
+            break;
+        case TFirewallType::FtSite:
+            Transaction(QStringLiteral("SITE ") + Host);
+            break;
+        }
+    }
+    if (Proxy.isEmpty() || FirewallType != TFirewallType::FTUser) {
+        StatusMessage(1, QStringLiteral("USER ") + UserID);
+        Transaction(QStringLiteral("USER ") + UserID);
+        if (isRefusal(ReplyCode))
+            RefuseLogin(LastReply);
+    }
+    if (ReplyCode == 331) {
+        StatusMessage(1, QStringLiteral("PASS "));
+        Transaction(QStringLiteral("PASS ") + Password);
+        if (isRefusal(ReplyCode))
+            RefuseLogin(LastReply);
     }
 }
 

@@ -116,6 +116,11 @@ private:
     template <typename Wait>
     auto ClosingOnTimeOut(Wait wait);
     [[noreturn]] void RefuseLogin(const QString &replyLine);
+    // The steps of Connect: the server's greeting, the firewall's own log-in
+    // when FWAuthenticate is set, then USER and PASS (through the proxy).
+    void ReadGreeting();
+    void FirewallLogIn();
+    void LogIn();
     // Announces the data connection (PORT or PASV); the refusing reply line
     // when the server will have none.
     [[nodiscard]] std::optional<QString> OpenDataRoute();
@@ -124,5 +129,12 @@ private:
     void Upload(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress);
     void UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress,
                      bool &done);
+    // Hands the data socket's pieces to OnPacketSent and to `progress`.
+    void WatchPackets(TBytesSent progress);
+    // After STOR was accepted: the data connection, the file's bytes and the
+    // orderly close that tells the server the file is complete.
+    void SendFileData(QFile &file);
+    // The server's verdict on the stored file; throws when it is no success.
+    void ReadStoreVerdict(const QString &storReply);
     void RefuseUpload(const QString &replyLine);
 };

@@ -38,6 +38,7 @@ int runFleet(const CliOptions &options)
     // history, whatever the children would find configured.
     settings.historyFile = historyFileOf(options);
     settings.extraArguments << QStringLiteral("--history-file") << settings.historyFile;
+    settings.audit = options.verify;
     if (options.verify)
         settings.extraArguments << QStringLiteral("--verify");
     if (options.strict)

@@ -75,7 +75,7 @@ void FleetConsole::finish()
         redrawTimer->stop();
         redraw();
     }
-    write(streams.table, fleetTable(run.instruments()));
+    write(streams.table, fleetTable(run.instruments(), run.audits()));
     std::fflush(streams.table);
 }
 

@@ -62,7 +62,7 @@ QString auditTotals(const QList<InstrumentState> &states)
 
 } // namespace
 
-QString fleetTable(const QList<InstrumentState> &states)
+QString fleetTable(const QList<InstrumentState> &states, bool audit)
 {
     constexpr int Columns = 9;
     constexpr int RestartColumn = 6;
@@ -75,7 +75,7 @@ QString fleetTable(const QList<InstrumentState> &states)
     const bool restartAwaited = std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
         return !state.reboot.isEmpty();
     });
-    const bool audited = std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
+    const bool audited = audit || std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
         return !state.audit.isEmpty();
     });
     for (const InstrumentState &state : states) {

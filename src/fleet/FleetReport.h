@@ -39,7 +39,9 @@ inline constexpr QLatin1String ChildExit{"childExit"};
 // seconds, message; with a restart column (before the message) when any
 // instrument's restart was awaited.
 // With audits, an AUDIT column and a last line with the fleet's totals.
-[[nodiscard]] QString fleetTable(const QList<InstrumentState> &states);
+// `audit`: the instruments were audited; the AUDIT column and the totals
+// show also when no audit came back.
+[[nodiscard]] QString fleetTable(const QList<InstrumentState> &states, bool audit = false);
 
 // A message and what more is known of it, as one text: "what: detail", or,
 // when `what` already ends a sentence, "What. Detail." as a second one.

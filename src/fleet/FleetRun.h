@@ -40,6 +40,9 @@ struct FleetSettings
     // record (killed, crashed) is put on record there by the fleet; nowhere
     // when empty.
     QString historyFile;
+    // The children audit (--verify): the table has its AUDIT column and the
+    // fleet's totals, even when no instrument could be audited.
+    bool audit = false;
 };
 
 // Upgrades many instruments side by side: one child process per instrument,
@@ -67,6 +70,8 @@ public:
     void kill();
 
     [[nodiscard]] const QList<InstrumentState> &instruments() const { return states; }
+    // Whether the children audit rather than upgrade.
+    [[nodiscard]] bool audits() const { return settings.audit; }
     [[nodiscard]] bool isFinished() const;
     // Milliseconds since start().
     [[nodiscard]] qint64 elapsedMs() const { return clock.elapsed(); }

@@ -18,8 +18,10 @@
 namespace upgrade {
 namespace {
 
-// "vxupgrade-send-index 1 <device> <inode> <size>": the history file the
-// entries were taken from, and its size then.
+// "vxupgrade-send-index 2 <device> <inode> <size> <entries>": the history
+// file the entries were taken from, its size then, and how many entry lines
+// follow (an index cut at a line's end would otherwise read as whole). An
+// index of the first form, without the count, is rebuilt.
 const QByteArray Magic = QByteArrayLiteral("vxupgrade-send-index");
 constexpr qsizetype MaxLineBytes = 16 * 1024;
 
@@ -42,16 +44,24 @@ std::optional<HistoryStamp> stampAt(const QString &path)
     return stampOf(st);
 }
 
-std::optional<HistoryStamp> parseHeader(const QByteArray &line)
+struct IndexHeader
+{
+    HistoryStamp stamp;
+    qsizetype entries = 0;
+};
+
+std::optional<IndexHeader> parseHeader(const QByteArray &line)
 {
     const QList<QByteArray> fields = line.split(' ');
-    if (fields.size() != 5 || fields[0] != Magic || fields[1] != "1")
+    if (fields.size() != 6 || fields[0] != Magic || fields[1] != "2")
         return std::nullopt;
-    bool ok[3] = {};
-    const HistoryStamp stamp{fields[2].toULongLong(&ok[0]), fields[3].toULongLong(&ok[1]), fields[4].toLongLong(&ok[2])};
-    if (!ok[0] || !ok[1] || !ok[2] || stamp.size < 0)
+    bool ok[4] = {};
+    const IndexHeader header{
+        HistoryStamp{fields[2].toULongLong(&ok[0]), fields[3].toULongLong(&ok[1]), fields[4].toLongLong(&ok[2])},
+        fields[5].toLongLong(&ok[3])};
+    if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || header.stamp.size < 0 || header.entries < 0)
         return std::nullopt;
-    return stamp;
+    return header;
 }
 
 // "<run started, ms since 1970>\t<size>\t<sha256>\t<key>\t<path>", key and
@@ -78,7 +88,11 @@ bool parseEntry(const QByteArray &line, QString &key, QString &path, VerifiedSen
 QString InstrumentKey(const QString &identityReply, const QString &address)
 {
     const InstrumentIdentity identity = InstrumentIdentity::FromReply(identityReply.toUtf8());
-    return identity.manufacturer + u',' + identity.model + u',' + identity.key(address);
+    // A serial holds no comma (the reply's fields are split at commas), so
+    // the address that stands in for a missing one follows an empty field:
+    // no instrument's serial can be taken for it.
+    const QString who = identity.serial.isEmpty() ? u',' + address : identity.serial;
+    return identity.manufacturer + u',' + identity.model + u',' + who;
 }
 
 std::optional<HistoryStamp> HistoryStamp::of(int fd)
@@ -140,8 +154,9 @@ void SendIndex::ensureLoaded() const
         return;
     }
     if (const std::optional<QString> why = readFile(*current)) {
-        // A missing index is only a first use; anything else is worth a line.
-        if (QFile::exists(indexPath))
+        // A missing index beside an empty history is only a first use;
+        // anything else is worth a line.
+        if (QFile::exists(indexPath) || current->size > 0)
             trouble = *why;
         if (const std::optional<QString> unreadable = rebuild(history.descriptor())) {
             trouble = *unreadable;
@@ -166,9 +181,10 @@ std::optional<QString> SendIndex::readFile(const HistoryStamp &current) const
         return damaged(QStringLiteral("can't be read (%1)").arg(file.errorString()));
     if (file.size() > MaxFileBytes)
         return damaged(QStringLiteral("is too large"));
-    const std::optional<HistoryStamp> stamp = parseHeader(file.readLine(MaxLineBytes).trimmed());
-    if (!stamp)
+    const std::optional<IndexHeader> header = parseHeader(file.readLine(MaxLineBytes).trimmed());
+    if (!header)
         return damaged(QStringLiteral("is not an index"));
+    const std::optional<HistoryStamp> stamp = header->stamp;
     // Right after a rotation the current file is new and empty; the index
     // was brought up to date with the file just rotated away.
     const bool rotatedAway = current.size == 0 && stamp == stampAt(RotatedHistoryFile(historyPath, 1));
@@ -188,6 +204,8 @@ std::optional<QString> SendIndex::readFile(const HistoryStamp &current) const
             return damaged(QStringLiteral("holds too many entries"));
         entries[key].insert(path, send);
     }
+    if (count != header->entries)
+        return damaged(QStringLiteral("holds %1 of its %2 entries").arg(count).arg(header->entries));
     return std::nullopt;
 }
 
@@ -281,8 +299,8 @@ void SendIndex::save(const HistoryStamp &stamp) const
             entries[order[i].second.first].remove(order[i].second.second);
         order.resize(MaxEntries);
     }
-    QByteArray text = Magic + " 1 " + QByteArray::number(stamp.device) + ' ' + QByteArray::number(stamp.inode) + ' '
-                      + QByteArray::number(stamp.size) + '\n';
+    QByteArray lines;
+    qsizetype written = 0;
     for (const auto &[started, where] : std::as_const(order)) {
         const VerifiedSend &send = entries[where.first][where.second];
         QByteArray line = QByteArray::number(started.toMSecsSinceEpoch()) + '\t' + QByteArray::number(send.size)
@@ -290,8 +308,11 @@ void SendIndex::save(const HistoryStamp &stamp) const
                           + where.second.toUtf8().toPercentEncoding() + '\n';
         if (line.size() > MaxLineBytes)
             continue; // an absurd path; that file is sent again
-        text += line;
+        lines += line;
+        ++written;
     }
+    const QByteArray text = Magic + " 2 " + QByteArray::number(stamp.device) + ' ' + QByteArray::number(stamp.inode)
+                            + ' ' + QByteArray::number(stamp.size) + ' ' + QByteArray::number(written) + '\n' + lines;
     // Replaced at once: a reader finds the old index or the new one. One that
     // can't be written keeps its old stamp and is rebuilt when next read.
     QSaveFile file(indexPath);

@@ -27,7 +27,10 @@ std::optional<UnchangedFiles::Verdict> UnchangedFiles::check(const QString &iden
     const std::optional<VerifiedSend> send = index.lastVerified(InstrumentKey(identityReply, address), instrumentPath);
     if (send && send->sha256Hex == sha256Hex && send->size == size)
         verdict.verifiedOn = send->runStarted;
-    else if (!trustSize)
+    else if (send || !trustSize)
+        // Other content was verified there last: the file differs, whatever
+        // its size. Only a file no run on record accounts for may be
+        // vouched for by its size.
         return std::nullopt;
     if (sizeOnInstrument(instrumentPath) != size)
         return std::nullopt;
@@ -89,9 +92,7 @@ QString UnchangedFiles::summary() const
         line += QStringLiteral(" as verified by the runs on record since %1 UTC")
                     .arg(since.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     if (bySizeAlone > 0)
-        line += QStringLiteral("%1 %2 of them at the kit's size only (--trust-size)")
-                    .arg(since.isValid() ? QStringLiteral(";") : QString())
-                    .arg(bySizeAlone);
+        line += QStringLiteral("; %1 of them at the kit's size only (--trust-size)").arg(bySizeAlone);
     return line + QLatin1Char('.');
 }
 

@@ -158,6 +158,8 @@ private:
     [[nodiscard]] RunResult failAndClose(const QString &text);
     // A dry run's end, once the kit and the space are checked.
     [[nodiscard]] RunResult endDryRun();
+    // With changedOnly: takes out of the plan what the run would leave alone.
+    void leaveOutUnchanged();
     // An audit's end, once the kit is checked: the drive looked at, the
     // link closed.
     [[nodiscard]] RunResult endAudit();

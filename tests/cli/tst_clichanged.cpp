@@ -159,7 +159,8 @@ private slots:
         QTest::newRow("unknown origin") << "forget" << QStringList{} << KitFiles;
         QTest::newRow("unknown origin, size trusted") << "forget" << QStringList{"--trust-size"} << QStringList{};
         QTest::newRow("changed locally, same size") << "local" << QStringList{} << QStringList{"KRN3/b.bin"};
-        QTest::newRow("changed locally, size trusted") << "local" << QStringList{"--trust-size"} << QStringList{};
+        QTest::newRow("changed locally, size trusted") << "local" << QStringList{"--trust-size"}
+                                                       << QStringList{"KRN3/b.bin"};
         QTest::newRow("other size on the drive") << "drive" << QStringList{} << QStringList{"SYSTEM/d.bin"};
         QTest::newRow("no MLSD: the catalogue") << "no-mlsd" << QStringList{} << QStringList{};
     }
@@ -189,11 +190,17 @@ private slots:
 
         SimInstrument sim(QStringList{"--drive", drive.path()} + (change == "no-mlsd" ? QStringList{"--no-mlsd"} : QStringList{}));
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        // A dry run lists what the run then sends.
+        const Finished preview =
+            runCli(sim, state.path(), QStringList{"--dir", kit.path(), "--changed-only", "--dry-run"} + options);
+        QVERIFY2(preview.status == 0, qPrintable(preview.out));
+        QVERIFY2(preview.out.contains(QStringLiteral("Files to send (%1):").arg(sent.size())), qPrintable(preview.out));
+        for (const QString &file : sent)
+            QVERIFY2(preview.out.contains("/F0:/" + file), qPrintable(preview.out));
         const Finished rerun = runCli(sim, state.path(), QStringList{"--dir", kit.path(), "--changed-only"} + options);
         QVERIFY2(rerun.status == 0, qPrintable(rerun.out));
         QCOMPARE(kitFilesStored(sim), sent);
-        if (options.isEmpty()) // trusting the size leaves a same-size change alone, as it says
-            verifyDrive(sim, kit);
+        verifyDrive(sim, kit);
         // Folders are entered as in a full run.
         QVERIFY(sim.sent("cmd").contains(":MMEM:CDIR \"/F0:/KRN3/sub\""));
     }

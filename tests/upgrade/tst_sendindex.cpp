@@ -58,6 +58,8 @@ private slots:
         QTest::newRow("other model") << Identity << "10.0.0.1" << "ALVO/BRECKMOOR,VX901,SIM0001,1.00" << false;
         QTest::newRow("no serial, same address") << "ALVO,VX900,,1.0" << "127.0.0.1" << "ALVO,VX900,,2.0" << true;
         QTest::newRow("no serial, other address") << "ALVO,VX900,,1.0" << "10.0.0.1" << "ALVO,VX900,,1.0" << false;
+        QTest::newRow("no serial, address is another's serial")
+            << "ALVO,VX900,,1.0" << "SIM9" << "ALVO,VX900,SIM9,1.0" << false;
     }
     void instrumentKey()
     {
@@ -111,7 +113,8 @@ private slots:
         QTest::newRow("not an index") << QByteArray("\x00\xff garbage\n", 11);
         QTest::newRow("line cut short") << QByteArray("STAMP\n1\t1\t" + sha('a'));
         QTest::newRow("hostile size") << QByteArray("STAMP\n1\t-5\t" + sha('9') + "\tk\t%2FF0%3A%2FA%2Fa\n");
-        QTest::newRow("behind the history") << QByteArray("vxupgrade-send-index 1 1 1 1\n");
+        QTest::newRow("behind the history") << QByteArray("vxupgrade-send-index 2 1 1 1 0\n");
+        QTest::newRow("cut at a line's end") << QByteArray("STAMP\n");
         QTest::newRow("huge line") << QByteArray("STAMP\n" + QByteArray(1 << 20, '1'));
         QTest::newRow("too large") << QByteArray("STAMP\n") + QByteArray(SendIndex::MaxFileBytes, '\n');
     }

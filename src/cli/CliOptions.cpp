@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 
+#include <optional>
+
 namespace cli {
 
 QString usageText()
@@ -90,178 +92,290 @@ QString usageText()
         "(~/.local/state/vxupgrade/history.jsonl by default).\n");
 }
 
-ParsedArguments parseArguments(const QStringList &arguments)
+namespace {
+
+// The options read so far, and what the rules between them need to know.
+struct Reading
 {
-    ParsedArguments parsed;
-    CliOptions &options = parsed.options;
+    CliOptions options;
     bool addressGiven = false;
     bool addressFileGiven = false;
+    bool answerGiven = false;
+    bool rebootTimeoutGiven = false;
     // Read into the fleet's list only for a fleet, whose addresses must be
     // real ones: a single run takes what the window's field takes.
     QList<std::pair<bool, QString>> fleetSources; // (a file?, value)
-    bool answerGiven = false;
-    bool rebootTimeoutGiven = false;
+};
 
-    auto fail = [&parsed](const QString &message) {
-        parsed.error = message;
-        return parsed;
-    };
+// Applies one option (with its value, if it takes one); returns the usage
+// error, or an empty text.
+using ApplyOption = QString (*)(Reading &, const QString &value);
 
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString name = arguments[i];
-        std::optional<QString> value;
-        if (name.startsWith(QLatin1String("--"))) {
-            const qsizetype equals = name.indexOf(u'=');
-            if (equals > 0) {
-                value = name.mid(equals + 1);
-                name.truncate(equals);
-            }
-        }
+struct OptionRow
+{
+    const char *name;
+    bool takesValue;
+    ApplyOption apply;
+};
 
-        const bool takesValue = name == QLatin1String("--ip") || name == QLatin1String("--signals")
-                                || name == QLatin1String("--dir") || name == QLatin1String("--last")
-                                || name == QLatin1String("--ip-file") || name == QLatin1String("--jobs")
-                                || name == QLatin1String("--trusted-key")
-                                || name == QLatin1String("--write-checksums")
-                                || name == QLatin1String("--reboot-timeout")
-                                || name == QLatin1String("--history-file");
-        if (takesValue && !value) {
-            if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("%1 needs a value").arg(name));
-            value = arguments[++i];
-        } else if (!takesValue && value) {
-            return fail(QStringLiteral("%1 takes no value").arg(name));
-        }
+template<bool CliOptions::*Flag>
+QString setFlag(Reading &reading, const QString &)
+{
+    reading.options.*Flag = true;
+    return {};
+}
 
-        if (name == QLatin1String("--help")) {
-            options.help = true;
-        } else if (name == QLatin1String("--version")) {
-            options.version = true;
-        } else if (name == QLatin1String("--ip")) {
-            // An address the window's field could not hold is not one its run
-            // could be given.
-            if (!upgrade::FitsAddressField(*value))
-                return fail(QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits")
-                                .arg(*value));
-            if (!addressGiven)
-                options.address = *value;
-            addressGiven = true;
-            fleetSources << std::pair{false, *value};
-        } else if (name == QLatin1String("--ip-file")) {
-            addressFileGiven = true;
-            fleetSources << std::pair{true, *value};
-        } else if (name == QLatin1String("--jobs")) {
-            const std::optional<int> jobs = fleet::FleetRun::parseJobs(*value);
-            if (!jobs)
-                return fail(QStringLiteral("--jobs: \"%1\" is not a whole number from 1 to 256").arg(*value));
-            options.jobs = *jobs;
-        } else if (name == QLatin1String("--fleet-child")) {
-            options.fleetChild = true;
-        } else if (name == QLatin1String("--json")) {
-            options.json = true;
-        } else if (name == QLatin1String("--signals")) {
-            const QStringList names = value->split(u',');
-            for (const QString &module : names) {
-                if (module.isEmpty())
-                    return fail(QStringLiteral("--signals: empty module name in \"%1\"").arg(*value));
-                // Names compare exactly, as the window's catalogue does.
-                if (!ModuleCatalogue::BoxNames().contains(module))
-                    return fail(QStringLiteral("--signals: %1 has no check box (the boxes are %2)")
-                                    .arg(module, ModuleCatalogue::BoxNames().join(QLatin1String(", "))));
-                if (!options.signalModules.contains(module))
-                    options.signalModules << module;
-            }
-        } else if (name == QLatin1String("--yes") || name == QLatin1String("--no")) {
-            if (answerGiven)
-                return fail(QStringLiteral("give one of --yes and --no, once"));
-            options.lowSpace = name == QLatin1String("--yes") ? LowSpaceAnswer::Yes : LowSpaceAnswer::No;
-            answerGiven = true;
-        } else if (name == QLatin1String("--verify") || name == QLatin1String("--strict")) {
-            (name == QLatin1String("--verify") ? options.verify : options.strict) = true;
-        } else if (name == QLatin1String("--dry-run") || name == QLatin1String("--json")
-                   || name == QLatin1String("--history")) {
-            (name == QLatin1String("--json") ? options.json : name == QLatin1String("--history") ? options.history
-                                                                                                 : options.dryRun) = true;
-        } else if (name == QLatin1String("--require-signature")) {
-            options.requireSignature = true;
-        } else if (name == QLatin1String("--trusted-key")) {
-            if (value->isEmpty())
-                return fail(QStringLiteral("--trusted-key needs a file"));
-            options.trustedKeys << *value;
-        } else if (name == QLatin1String("--write-checksums")) {
-            if (value->isEmpty())
-                return fail(QStringLiteral("--write-checksums needs a folder"));
-            options.writeChecksums = *value;
-        } else if (name == QLatin1String("--history-file")) {
-            if (value->isEmpty() || QFileInfo(*value).isDir())
-                return fail(QStringLiteral("--history-file needs a file name"));
-            options.historyFile = QFileInfo(*value).absoluteFilePath();
-        } else if (name == QLatin1String("--changed-only") || name == QLatin1String("--trust-size")) {
-            (name == QLatin1String("--changed-only") ? options.changedOnly : options.trustSize) = true;
-        } else if (name == QLatin1String("--last")) {
-            bool number = false;
-            options.last = value->toInt(&number);
-            if (!number || options.last < 1)
-                return fail(QStringLiteral("--last: \"%1\" is not a count of runs").arg(*value));
-        } else if (name == QLatin1String("--await-reboot")) {
-            options.awaitReboot = true;
-        } else if (name == QLatin1String("--reboot-timeout")) {
-            bool number = false;
-            options.rebootTimeoutSeconds = value->toInt(&number);
-            if (!number || options.rebootTimeoutSeconds < 1 || options.rebootTimeoutSeconds > 86400)
-                return fail(QStringLiteral("--reboot-timeout: \"%1\" is not a whole number of seconds from 1 to 86400")
-                                .arg(*value));
-            rebootTimeoutGiven = true;
-        } else if (name == QLatin1String("--dir")) {
-            if (options.programDir)
-                return fail(QStringLiteral("--dir given twice"));
-            if (value->isEmpty())
-                return fail(QStringLiteral("--dir needs a folder"));
-            options.programDir = *value;
-        } else {
-            return fail(QStringLiteral("unknown argument \"%1\"").arg(arguments[i]));
+template<LowSpaceAnswer Answer>
+QString setAnswer(Reading &reading, const QString &)
+{
+    if (reading.answerGiven)
+        return QStringLiteral("give one of --yes and --no, once");
+    reading.options.lowSpace = Answer;
+    reading.answerGiven = true;
+    return {};
+}
+
+QString readAddress(Reading &reading, const QString &value)
+{
+    // An address the window's field could not hold is not one its run
+    // could be given.
+    if (!upgrade::FitsAddressField(value))
+        return QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits").arg(value);
+    if (!reading.addressGiven)
+        reading.options.address = value;
+    reading.addressGiven = true;
+    reading.fleetSources << std::pair{false, value};
+    return {};
+}
+
+QString readAddressFile(Reading &reading, const QString &value)
+{
+    reading.addressFileGiven = true;
+    reading.fleetSources << std::pair{true, value};
+    return {};
+}
+
+QString readJobs(Reading &reading, const QString &value)
+{
+    const std::optional<int> jobs = fleet::FleetRun::parseJobs(value);
+    if (!jobs)
+        return QStringLiteral("--jobs: \"%1\" is not a whole number from 1 to 256").arg(value);
+    reading.options.jobs = *jobs;
+    return {};
+}
+
+QString readSignals(Reading &reading, const QString &value)
+{
+    const QStringList &boxes = ModuleCatalogue::BoxNames();
+    for (const QString &module : value.split(u',')) {
+        if (module.isEmpty())
+            return QStringLiteral("--signals: empty module name in \"%1\"").arg(value);
+        // Names compare exactly, as the window's catalogue does.
+        if (!boxes.contains(module))
+            return QStringLiteral("--signals: %1 has no check box (the boxes are %2)")
+                .arg(module, boxes.join(QLatin1String(", ")));
+        if (!reading.options.signalModules.contains(module))
+            reading.options.signalModules << module;
+    }
+    return {};
+}
+
+QString readTrustedKey(Reading &reading, const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("--trusted-key needs a file");
+    reading.options.trustedKeys << value;
+    return {};
+}
+
+QString readWriteChecksums(Reading &reading, const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("--write-checksums needs a folder");
+    reading.options.writeChecksums = value;
+    return {};
+}
+
+QString readHistoryFile(Reading &reading, const QString &value)
+{
+    if (value.isEmpty() || QFileInfo(value).isDir())
+        return QStringLiteral("--history-file needs a file name");
+    reading.options.historyFile = QFileInfo(value).absoluteFilePath();
+    return {};
+}
+
+QString readLast(Reading &reading, const QString &value)
+{
+    bool number = false;
+    reading.options.last = value.toInt(&number);
+    if (!number || reading.options.last < 1)
+        return QStringLiteral("--last: \"%1\" is not a count of runs").arg(value);
+    return {};
+}
+
+QString readRebootTimeout(Reading &reading, const QString &value)
+{
+    bool number = false;
+    const int seconds = value.toInt(&number);
+    if (!number || seconds < 1 || seconds > 86400)
+        return QStringLiteral("--reboot-timeout: \"%1\" is not a whole number of seconds from 1 to 86400").arg(value);
+    reading.options.rebootTimeoutSeconds = seconds;
+    reading.rebootTimeoutGiven = true;
+    return {};
+}
+
+QString readDir(Reading &reading, const QString &value)
+{
+    if (reading.options.programDir)
+        return QStringLiteral("--dir given twice");
+    if (value.isEmpty())
+        return QStringLiteral("--dir needs a folder");
+    reading.options.programDir = value;
+    return {};
+}
+
+// Every option the program takes. Repeating a switch changes nothing; a
+// repeated option with a value adds to a list or replaces the value, unless
+// its reader refuses the repeat (--dir, --yes/--no).
+const OptionRow Options[] = {
+    {"--help", false, setFlag<&CliOptions::help>},
+    {"--version", false, setFlag<&CliOptions::version>},
+    {"--ip", true, readAddress},
+    {"--ip-file", true, readAddressFile},
+    {"--jobs", true, readJobs},
+    {"--fleet-child", false, setFlag<&CliOptions::fleetChild>},
+    {"--json", false, setFlag<&CliOptions::json>},
+    {"--signals", true, readSignals},
+    {"--yes", false, setAnswer<LowSpaceAnswer::Yes>},
+    {"--no", false, setAnswer<LowSpaceAnswer::No>},
+    {"--verify", false, setFlag<&CliOptions::verify>},
+    {"--strict", false, setFlag<&CliOptions::strict>},
+    {"--dry-run", false, setFlag<&CliOptions::dryRun>},
+    {"--history", false, setFlag<&CliOptions::history>},
+    {"--require-signature", false, setFlag<&CliOptions::requireSignature>},
+    {"--trusted-key", true, readTrustedKey},
+    {"--write-checksums", true, readWriteChecksums},
+    {"--history-file", true, readHistoryFile},
+    {"--changed-only", false, setFlag<&CliOptions::changedOnly>},
+    {"--trust-size", false, setFlag<&CliOptions::trustSize>},
+    {"--last", true, readLast},
+    {"--await-reboot", false, setFlag<&CliOptions::awaitReboot>},
+    {"--reboot-timeout", true, readRebootTimeout},
+    {"--dir", true, readDir},
+};
+
+const OptionRow *findOption(const QString &name)
+{
+    for (const OptionRow &option : Options) {
+        if (name == QLatin1String(option.name))
+            return &option;
+    }
+    return nullptr;
+}
+
+// Reads the argument at index, and the next one when it is the option's
+// value (whatever it starts with); returns the usage error, or an empty text.
+[[nodiscard]] QString readArgument(Reading &reading, const QStringList &arguments, qsizetype &index)
+{
+    QString name = arguments[index];
+    std::optional<QString> value;
+    if (name.startsWith(QLatin1String("--"))) {
+        const qsizetype equals = name.indexOf(u'=');
+        if (equals > 0) {
+            value = name.mid(equals + 1);
+            name.truncate(equals);
         }
     }
+    const OptionRow *option = findOption(name);
+    const bool takesValue = option && option->takesValue;
+    if (takesValue && !value) {
+        if (index + 1 >= arguments.size())
+            return QStringLiteral("%1 needs a value").arg(name);
+        value = arguments[++index];
+    } else if (!takesValue && value) {
+        return QStringLiteral("%1 takes no value").arg(name);
+    }
+    if (!option)
+        return QStringLiteral("unknown argument \"%1\"").arg(arguments[index]);
+    return option->apply(reading, value.value_or(QString()));
+}
 
+// The rules between the options of what is asked for; the first one broken
+// is the one reported.
+[[nodiscard]] QString checkCombinations(const Reading &reading)
+{
+    const CliOptions &options = reading.options;
     if (options.last > 0 && !options.history)
-        return fail(QStringLiteral("--last goes with --history"));
+        return QStringLiteral("--last goes with --history");
     if (options.history && options.dryRun)
-        return fail(QStringLiteral("--history and --dry-run don't go together"));
+        return QStringLiteral("--history and --dry-run don't go together");
     if (options.strict && !options.verify)
-        return fail(QStringLiteral("--strict goes with --verify"));
+        return QStringLiteral("--strict goes with --verify");
     if (options.verify && (options.dryRun || options.history || options.changedOnly || options.awaitReboot
                            || options.writeChecksums))
-        return fail(QStringLiteral("--verify writes nothing and waits for nothing: it goes with neither --dry-run, "
-                                   "--history, --changed-only, --await-reboot nor --write-checksums"));
+        return QStringLiteral("--verify writes nothing and waits for nothing: it goes with neither --dry-run, "
+                              "--history, --changed-only, --await-reboot nor --write-checksums");
     if (options.trustSize && !options.changedOnly)
-        return fail(QStringLiteral("--trust-size goes with --changed-only"));
+        return QStringLiteral("--trust-size goes with --changed-only");
     if (options.changedOnly && (options.history || options.writeChecksums))
-        return fail(QStringLiteral("--changed-only goes with a run"));
-    if (rebootTimeoutGiven && !options.awaitReboot)
-        return fail(QStringLiteral("--reboot-timeout goes with --await-reboot"));
+        return QStringLiteral("--changed-only goes with a run");
+    if (reading.rebootTimeoutGiven && !options.awaitReboot)
+        return QStringLiteral("--reboot-timeout goes with --await-reboot");
     if (options.awaitReboot && (options.dryRun || options.history))
-        return fail(QStringLiteral("--await-reboot waits after an upgrade: not with %1")
-                        .arg(options.dryRun ? QStringLiteral("--dry-run") : QStringLiteral("--history")));
-    options.fleet = addressFileGiven || fleetSources.size() > 1;
-    if (options.fleet) {
-        fleet::AddressList addresses;
-        for (const auto &[isFile, value] : fleetSources) {
-            const QString error = isFile ? addresses.addFile(value) : addresses.addArgument(value);
-            if (!error.isEmpty())
-                return fail(error);
-        }
-        options.addresses = addresses.addresses();
+        return QStringLiteral("--await-reboot waits after an upgrade: not with %1")
+            .arg(options.dryRun ? QStringLiteral("--dry-run") : QStringLiteral("--history"));
+    return {};
+}
+
+// Several addresses or an address file make a fleet, whose list is read
+// (and its files opened) only once the options themselves are sound.
+[[nodiscard]] QString readFleet(Reading &reading)
+{
+    CliOptions &options = reading.options;
+    options.fleet = reading.addressFileGiven || reading.fleetSources.size() > 1;
+    if (!options.fleet)
+        return {};
+    fleet::AddressList addresses;
+    for (const auto &[isFile, value] : reading.fleetSources) {
+        const QString error = isFile ? addresses.addFile(value) : addresses.addArgument(value);
+        if (!error.isEmpty())
+            return error;
     }
-    if (options.writeChecksums && (addressGiven || addressFileGiven || options.history))
-        return fail(QStringLiteral("--write-checksums runs on its own, without --ip or --history"));
-    if (!options.help && !options.version && !options.history && !options.writeChecksums && !addressGiven
-        && !addressFileGiven)
-        return fail(QStringLiteral("--ip ADDRESS is required"));
+    options.addresses = addresses.addresses();
+    return {};
+}
+
+// Whether there is one thing to do, with the addresses it needs.
+[[nodiscard]] QString checkWhatToRun(const Reading &reading)
+{
+    const CliOptions &options = reading.options;
+    const bool addressed = reading.addressGiven || reading.addressFileGiven;
+    if (options.writeChecksums && (addressed || options.history))
+        return QStringLiteral("--write-checksums runs on its own, without --ip or --history");
+    if (!options.help && !options.version && !options.history && !options.writeChecksums && !addressed)
+        return QStringLiteral("--ip ADDRESS is required");
     if (options.fleetChild && options.fleet)
-        return fail(QStringLiteral("--fleet-child takes one --ip"));
+        return QStringLiteral("--fleet-child takes one --ip");
     if (options.history && options.fleet)
-        return fail(QStringLiteral("--history takes at most one --ip"));
-    return parsed;
+        return QStringLiteral("--history takes at most one --ip");
+    return {};
+}
+
+} // namespace
+
+ParsedArguments parseArguments(const QStringList &arguments)
+{
+    Reading reading;
+    QString error;
+    for (qsizetype index = 0; index < arguments.size() && error.isEmpty(); ++index)
+        error = readArgument(reading, arguments, index);
+    if (error.isEmpty())
+        error = checkCombinations(reading);
+    if (error.isEmpty())
+        error = readFleet(reading);
+    if (error.isEmpty())
+        error = checkWhatToRun(reading);
+    return ParsedArguments{std::move(reading.options), error};
 }
 
 } // namespace cli

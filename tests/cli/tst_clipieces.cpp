@@ -4,6 +4,7 @@
 #include "cli/ProgressText.h"
 #include "platform/MessageBox.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <cstdio>
@@ -119,6 +120,68 @@ private slots:
         const cli::ParsedArguments parsed = cli::parseArguments(arguments);
         QVERIFY(!parsed.ok());
         QVERIFY2(parsed.error.contains(named), qPrintable(parsed.error));
+    }
+
+    // The program's own words for each usage error, with the exit status:
+    // scripts match on these, so they are pinned exactly.
+    void usageErrorTexts_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        const QString ip = QStringLiteral("1.2.3.4");
+        QTest::newRow("value missing at the end") << QStringList{"--ip"} << "--ip needs a value";
+        QTest::newRow("value on a flag") << QStringList{"--ip", ip, "--yes=1"} << "--yes takes no value";
+        QTest::newRow("value on an unknown option") << QStringList{"--ip", ip, "--force=1"} << "--force takes no value";
+        QTest::newRow("single dash") << QStringList{"-ip", ip} << "unknown argument \"-ip\"";
+        QTest::newRow("double dash alone") << QStringList{"--ip", ip, "--"} << "unknown argument \"--\"";
+        QTest::newRow("a value may start with a dash") << QStringList{"--ip", "--yes"}
+                                                       << "--ip: \"--yes\" is not an address of four groups of up to three digits";
+        QTest::newRow("first bad argument wins") << QStringList{"--ip", ip, "--jobs", "0", "--force"}
+                                                 << "--jobs: \"0\" is not a whole number from 1 to 256";
+        QTest::newRow("no such box") << QStringList{"--ip", ip, "--signals", "ABC9"}
+                                     << "--signals: ABC9 has no check box (the boxes are KRN3, LPS3, QMX53, SBX3, PRZ53)";
+        QTest::newRow("empty box name") << QStringList{"--ip", ip, "--signals=KRN3,,"} << "--signals: empty module name in \"KRN3,,\"";
+        QTest::newRow("answer twice") << QStringList{"--ip", ip, "--no", "--no"} << "give one of --yes and --no, once";
+        QTest::newRow("empty key") << QStringList{"--ip", ip, "--trusted-key="} << "--trusted-key needs a file";
+        QTest::newRow("empty checksum folder") << QStringList{"--write-checksums", ""} << "--write-checksums needs a folder";
+        QTest::newRow("history file is a folder") << QStringList{"--history", "--history-file", "/"} << "--history-file needs a file name";
+        QTest::newRow("count of runs") << QStringList{"--history", "--last", "0"} << "--last: \"0\" is not a count of runs";
+        QTest::newRow("reboot timeout") << QStringList{"--ip", ip, "--await-reboot", "--reboot-timeout", "86401"}
+                                        << "--reboot-timeout: \"86401\" is not a whole number of seconds from 1 to 86400";
+        QTest::newRow("folder twice") << QStringList{"--dir", "a", "--dir="} << "--dir given twice";
+        QTest::newRow("empty folder") << QStringList{"--dir=", "--dir", "a"} << "--dir needs a folder";
+        QTest::newRow("--last alone") << QStringList{"--ip", ip, "--last", "3"} << "--last goes with --history";
+        QTest::newRow("history dry run") << QStringList{"--history", "--dry-run"} << "--history and --dry-run don't go together";
+        QTest::newRow("flags parse; --strict alone") << QStringList{"--json", "--require-signature", "--version", "--strict"}
+                                                     << "--strict goes with --verify";
+        QTest::newRow("verify dry run") << QStringList{"--ip", ip, "--verify", "--dry-run"}
+                                        << "--verify writes nothing and waits for nothing: it goes with neither --dry-run, "
+                                           "--history, --changed-only, --await-reboot nor --write-checksums";
+        QTest::newRow("--trust-size alone") << QStringList{"--ip", ip, "--trust-size"} << "--trust-size goes with --changed-only";
+        QTest::newRow("changed-only history") << QStringList{"--history", "--changed-only"} << "--changed-only goes with a run";
+        QTest::newRow("timeout alone") << QStringList{"--ip", ip, "--reboot-timeout", "10"} << "--reboot-timeout goes with --await-reboot";
+        QTest::newRow("await dry run") << QStringList{"--ip", ip, "--await-reboot", "--dry-run"}
+                                       << "--await-reboot waits after an upgrade: not with --dry-run";
+        QTest::newRow("await history") << QStringList{"--history", "--await-reboot"}
+                                       << "--await-reboot waits after an upgrade: not with --history";
+        QTest::newRow("checksums with --ip") << QStringList{"--write-checksums", "d", "--ip", ip}
+                                             << "--write-checksums runs on its own, without --ip or --history";
+        QTest::newRow("nothing") << QStringList{} << "--ip ADDRESS is required";
+        QTest::newRow("child of a fleet") << QStringList{"--fleet-child", "--ip", ip, "--ip", "1.2.3.5"} << "--fleet-child takes one --ip";
+        QTest::newRow("history of a fleet") << QStringList{"--history", "--ip", ip, "--ip", "1.2.3.5"} << "--history takes at most one --ip";
+    }
+
+    void usageErrorTexts()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QProcess process;
+        process.start(QStringLiteral(VX_CLI_PROGRAM), arguments);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+                 QStringLiteral("vxupgrade-cli: %1\nTry vxupgrade-cli --help\n").arg(message));
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
     }
 
     void progressLine_data()

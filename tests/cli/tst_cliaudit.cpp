@@ -188,6 +188,8 @@ private slots:
         QCOMPARE(found["method"].toString().contains("Checked content by the server's HASH (SHA-256)."), hashed);
         if (status == 1) {
             QVERIFY(!found["problem"].toString().isEmpty());
+            QVERIFY2(found["problem"].toString().contains("HASH") == simOptions.contains("--hash"),
+                     qPrintable(found["problem"].toString()));
             QCOMPARE(record["outcome"].toString(), QStringLiteral("failed"));
         } else {
             QCOMPARE(notMatching(found), verdicts);

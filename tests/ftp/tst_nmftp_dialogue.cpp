@@ -523,6 +523,29 @@ private slots:
         QCOMPARE(s.log, QStringList{});
     }
 
+    // FEAT names HASH with its algorithms, the selected one starred: SHA-256
+    // must be among them, and is selected only with its star.
+    void hashInFeatures_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("offered");
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("selected") << QByteArray(" HASH SHA-256*;SHA-1;MD5") << true << true;
+        QTest::newRow("offered") << QByteArray(" hash SHA-1*;sha-256") << true << false;
+        QTest::newRow("not SHA-256") << QByteArray(" HASH SHA-1*;SHA-2567;MD5") << false << false;
+        QTest::newRow("no algorithms") << QByteArray(" HASH") << false << false;
+    }
+
+    void hashInFeatures()
+    {
+        QFETCH(QByteArray, line);
+        const FtpListing::Features features =
+            FtpListing::ParseFeatures({"211-Features:\r\n", line + "\r\n", " SIZE\r\n", "211 End\r\n"});
+        QTEST(features.hashSha256, "offered");
+        QTEST(features.hashSha256Selected, "selected");
+        QVERIFY(features.size);
+    }
+
     void operationsRunInsideAnEventHandler()
     {
         // The upgrade runs inside a click handler: every wait is a nested

@@ -129,7 +129,9 @@ void KitAudit::auditFile(const PlannedFile &file, AuditReport &report)
         // An empty file at size 0 needs no hash; any other at the kit's
         // size is proven, or disproven, by the server's own digest.
         const std::optional<bool> same =
-            drive->size == file.size && file.size > 0 && hashOffered() ? sameByHash(file, report) : std::nullopt;
+            drive->size == file.size && file.size > 0 && file.sha256.size() == 32 && hashOffered()
+                ? sameByHash(file, report)
+                : std::nullopt;
         if (!report.problem.isEmpty())
             return;
         if (same) {

@@ -13,10 +13,14 @@ What differs from a stock pyftpdlib server, and why:
 - The faults of the command line are played here: refused or failed STORs,
   files stored short under a 226, no SIZE, a dropped control connection, a
   data connection that never comes, and delayed replies.
+- With --hash the server offers HASH (SHA-256 only, computed from the
+  stored file), as newer instrument firmware does; its faults lie about
+  the digest, garble it, or refuse every HASH.
 - With --latency every reply, and the opening of an active data connection,
   is held back as a lab network would hold it.
 """
 
+import hashlib
 import logging
 import os
 import socket
@@ -146,6 +150,7 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
     instrument = None
     journal = None
     counter = None
+    hash_feats = []
 
     proto_cmds = _COMMANDS
     dtp_handler = SimDTPHandler
@@ -159,6 +164,7 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         self.counter[0] += 1
         self.number = self.counter[0]
         super().__init__(conn, server, ioloop)
+        self._extra_feats = list(self.hash_feats)
 
     # --- transcript and delayed replies ----------------------------------
 
@@ -332,6 +338,43 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         self._after_transfer_command()
         return result
 
+    def ftp_OPTS(self, line):
+        cmd, _, arg = line.partition(" ")
+        if cmd.upper() != "HASH" or "HASH" not in self.proto_cmds:
+            return super().ftp_OPTS(line)
+        # SHA-256 is the only algorithm, and always the selected one.
+        if arg.strip().upper() in ("", "SHA-256"):
+            self.respond("200 SHA-256")
+        else:
+            self.respond("501 Unknown algorithm, current selection not changed.")
+        return None
+
+    def ftp_HASH(self, path):
+        kind = self.instrument.faults.hash
+        line = self.fs.fs2ftp(path)
+        if kind == "refuse":
+            self.respond("550 HASH not available for %s." % line)
+            return None
+        if not self.fs.isfile(self.fs.realpath(path)):
+            self.respond("550 %s is not retrievable." % line)
+            return None
+        digest = hashlib.sha256()
+        try:
+            with open(path, "rb") as stored:
+                for block in iter(lambda: stored.read(1 << 20), b""):
+                    digest.update(block)
+                size = stored.tell()
+        except OSError as err:
+            self.respond("550 %s." % err.strerror)
+            return None
+        if kind == "lie":
+            digest.update(b"\0")
+        hex_digest = digest.hexdigest()
+        if kind == "garbled":
+            hex_digest = hex_digest[:-1] + "g"
+        self.respond("213 SHA-256 0-%d %s %s" % (max(size - 1, 0), hex_digest, line))
+        return None
+
     def ftp_QUIT(self, line):
         if self.instrument.restart is not None:
             self.instrument.restart.quit_seen()
@@ -482,8 +525,15 @@ def make_ftp_server(host, port, instrument, journal, precise_timers=False):
     if instrument.faults.no_mlsd:
         # An older server: no machine listings, and FEAT says so.
         commands = {k: v for k, v in _COMMANDS.items() if k not in ("MLSD", "MLST")}
+    extra_feats = []
+    if instrument.faults.hash is not None:
+        commands = dict(commands, HASH=dict(
+            perm="r", auth=True, arg=True,
+            help="Syntax: HASH <SP> file-name (get the file's SHA-256)."))
+        extra_feats = ["HASH SHA-256*"]
     handler = type("VX900FTPHandler", (SimFTPHandler,), {
         "proto_cmds": commands,
+        "hash_feats": extra_feats,
         "authorizer": authorizer,
         # The refusal comes at once: tests must not wait for it.
         "auth_failed_timeout": 0,

@@ -38,6 +38,7 @@ class Faults:
     mlsd_fault: Optional[Tuple[str, Optional[str]]] = None  # (kind, name)
     quit_reply: Optional[int] = None      # QUIT answered with this code
     catalogue_form: str = "plain"         # plain, scpi or names
+    hash: Optional[str] = None            # HASH offered: "honest", "lie", "garbled" or "refuse"
     # Not a fault: the network between tool and instrument (--latency), in
     # seconds. Every reply, and the opening of an active data connection,
     # is held back this long.

@@ -47,6 +47,14 @@ Features ParseFeatures(const QList<QByteArray> &replyLines)
             features.mlsdSize = blank > 0 && facts.contains("size*");
         } else if (name == "SIZE") {
             features.size = true;
+        } else if (name == "HASH" && blank > 0) {
+            // "HASH SHA-256*;SHA-1;MD5": the star marks the selected one.
+            for (const QByteArray &algorithm : line.mid(blank + 1).toUpper().split(';')) {
+                if (algorithm == "SHA-256" || algorithm == "SHA-256*") {
+                    features.hashSha256 = true;
+                    features.hashSha256Selected = algorithm.endsWith('*');
+                }
+            }
         }
     }
     return features;

@@ -17,6 +17,8 @@ struct Features
     bool mlsd = false;     // MLST/MLSD are offered
     bool mlsdSize = false; // and their entries carry the size fact by default
     bool size = false;     // SIZE is named (servers that lack FEAT may still have it)
+    bool hashSha256 = false;         // HASH is offered with SHA-256 among its algorithms
+    bool hashSha256Selected = false; // and SHA-256 is the one selected
 };
 
 // The features named by the lines of a FEAT reply (first and last line

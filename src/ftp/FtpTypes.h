@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -44,6 +45,23 @@ struct TSizeReply
     Kind kind = Kind::Failed;
     qint64 size = -1;  // with Kind::Size
     QString replyLine; // the reply's first line, line end included
+};
+
+// The server's answer to HASH (the FTP extension for content hashes): the
+// SHA-256 of a stored file as the server computed it, or why there is none.
+struct THashReply
+{
+    enum class Kind {
+        Hash,      // 213 with a SHA-256 of the file from its first byte
+        Refused,   // 4xx or 5xx: no hash of this file (or no HASH at all)
+        Malformed, // a 213 that is no SHA-256 of the file: problem says why
+        Failed,    // any other reply
+    };
+    Kind kind = Kind::Failed;
+    QByteArray sha256;    // 32 bytes with Kind::Hash
+    qint64 lastByte = -1; // with Kind::Hash: the hashed range is 0..lastByte
+    QString replyLine;    // the reply's first line, line end included
+    QString problem;
 };
 
 using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;

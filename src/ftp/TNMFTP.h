@@ -84,6 +84,15 @@ public:
     // result, never a notification: a server without SIZE is no failure of
     // the caller's. Socket errors and time-outs raise as for any command.
     [[nodiscard]] TSizeReply FileSize(const QString &remoteFile);
+    // Selects SHA-256 for HASH (OPTS HASH SHA-256); whether the server
+    // took it (200). Socket errors and time-outs raise.
+    [[nodiscard]] bool SelectHashSha256();
+    // Asks the server for the SHA-256 of a stored file (HASH). Select the
+    // algorithm first. Whatever the server answers is the result, read
+    // strictly: another algorithm, a digest that is no 64 hex digits, or a
+    // range not from the first byte is Malformed, never a hash. Socket
+    // errors and time-outs raise as for any command.
+    [[nodiscard]] THashReply FileHash(const QString &remoteFile);
     // Asks what the server offers (FEAT, RFC 2389). A server without FEAT
     // offers nothing beyond the basic commands; the answer is the result,
     // never a notification. Socket errors and time-outs raise.

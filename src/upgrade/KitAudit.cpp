@@ -126,7 +126,21 @@ void KitAudit::auditFile(const PlannedFile &file, AuditReport &report)
         audited.driveSize = drive->size;
         const std::optional<VerifiedSend> send =
             index ? index->lastVerified(instrumentKey, file.instrumentPath) : std::nullopt;
-        if (drive->size >= 0 && drive->size != file.size) {
+        // An empty file at size 0 needs no hash; any other at the kit's
+        // size is proven, or disproven, by the server's own digest.
+        const std::optional<bool> same =
+            drive->size == file.size && file.size > 0 && file.sha256.size() == 32 && hashOffered()
+                ? sameByHash(file, report)
+                : std::nullopt;
+        if (!report.problem.isEmpty())
+            return;
+        if (same) {
+            audited.verdict = *same ? AuditVerdict::Matches : AuditVerdict::Differs;
+            if (!*same)
+                audited.why = QStringLiteral("the drive's SHA-256 differs from the kit's");
+            else if (send && send->sha256Hex == file.sha256.toHex())
+                audited.verifiedOn = send->runStarted;
+        } else if (drive->size >= 0 && drive->size != file.size) {
             audited.verdict = AuditVerdict::Differs;
         } else if (send && (send->sha256Hex != file.sha256.toHex() || send->size != file.size)) {
             audited.verdict = AuditVerdict::Differs;
@@ -143,6 +157,40 @@ void KitAudit::auditFile(const PlannedFile &file, AuditReport &report)
         }
     }
     report.files.append(audited);
+}
+
+bool KitAudit::hashOffered()
+{
+    if (!byHash) {
+        const FtpListing::Features &features = link.ServerFeatures();
+        byHash = features.hashSha256 && (features.hashSha256Selected || link.NMFTP->SelectHashSha256());
+    }
+    return *byHash;
+}
+
+std::optional<bool> KitAudit::sameByHash(const PlannedFile &file, AuditReport &report)
+{
+    const THashReply answer = link.NMFTP->FileHash(file.instrumentPath);
+    const QString path = instrument::PrintablePath(file.instrumentPath);
+    switch (answer.kind) {
+    case THashReply::Kind::Hash:
+        // A digest of less (or more) than the file proves nothing of it.
+        if (answer.lastByte != file.size - 1)
+            break;
+        used(QStringLiteral("Checked content by the server's HASH (SHA-256)."));
+        return answer.sha256 == file.sha256;
+    case THashReply::Kind::Refused:
+        return std::nullopt;
+    case THashReply::Kind::Malformed:
+        report.problem = QStringLiteral("the FTP server's HASH of %1 can't be trusted: %2").arg(path, answer.problem);
+        return std::nullopt;
+    case THashReply::Kind::Failed:
+        report.problem = QStringLiteral("the FTP server answered \"%1\" to HASH %2")
+                             .arg(instrument::PrintablePath(answer.replyLine.trimmed()), path);
+        return std::nullopt;
+    }
+    report.problem = QStringLiteral("the FTP server's HASH of %1 covers other bytes than the file").arg(path);
+    return std::nullopt;
 }
 
 std::optional<KitAudit::DriveFile> KitAudit::onDrive(const QString &instrumentPath, AuditReport &report,

@@ -58,8 +58,9 @@ struct AuditReport
 // Looks at what the instrument holds where the kit would write, without
 // writing: one listing per folder (the FTP server's MLSD, else the
 // instrument's catalogue), SIZE for a file no listing can size. Whether a
-// file of the right size is the kit's content comes from the history: only
-// a verified send of this content to this instrument vouches for it. A
+// file of the right size is the kit's content comes from the server's own
+// SHA-256 (HASH) where it offers one; else from the history: only a
+// verified send of this content to this instrument vouches for it, and a
 // same-size change made on the drive by someone else can't be seen.
 class KitAudit
 {
@@ -76,6 +77,12 @@ private:
         qint64 size = -1; // -1: present, size not known
     };
     void auditFile(const PlannedFile &file, AuditReport &report);
+    // Whether the server offers SHA-256 by HASH, and has it selected.
+    [[nodiscard]] bool hashOffered();
+    // The server's HASH of a file at the kit's size against the kit's
+    // SHA-256: nothing when the server would not hash it (the history then
+    // decides), or when the reply can't be trusted (report.problem says why).
+    [[nodiscard]] std::optional<bool> sameByHash(const PlannedFile &file, AuditReport &report);
     void addExtras(const QString &folder, const KitPlan &plan, AuditReport &report);
     // Whether the file (or folder) is there, and its size; nothing when the
     // drive could not be read (report.problem then says why).
@@ -86,6 +93,7 @@ private:
     const SendIndex *index;
     QString instrumentKey;
     QHash<QString, FolderListing> listings; // per folder, once
+    std::optional<bool> byHash;             // asked once
     QStringList ways;
 };
 

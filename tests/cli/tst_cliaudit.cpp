@@ -116,6 +116,15 @@ private slots:
             << "by hand" << QStringList() << QStringList{"--strict"} << 4
             << Verdicts{{"KRN3/a.bin", "unknown-origin"}, {"KRN3/b.bin", "unknown-origin"},
                         {"KRN3/sub/c.bin", "unknown-origin"}, {"SYSTEM/d.bin", "unknown-origin"}};
+        // A server that hashes: content is proven, or disproven, without the history.
+        QTest::newRow("copied by hand, HASH offered") << "by hand" << QStringList{"--hash"} << QStringList() << 0 << Verdicts();
+        QTest::newRow("drive file changed at the same size, HASH offered")
+            << "run, change drive" << QStringList{"--hash"} << QStringList() << 4 << Verdicts{{"KRN3/a.bin", "differs"}};
+        QTest::newRow("HASH refused: the history decides")
+            << "by hand" << QStringList{"--hash", "refuse"} << QStringList() << 0
+            << Verdicts{{"KRN3/a.bin", "unknown-origin"}, {"KRN3/b.bin", "unknown-origin"},
+                        {"KRN3/sub/c.bin", "unknown-origin"}, {"SYSTEM/d.bin", "unknown-origin"}};
+        QTest::newRow("HASH not to be trusted: no hex") << "run" << QStringList{"--hash", "garbled"} << QStringList() << 1 << Verdicts();
         QTest::newRow("listing lies: one byte more")
             << "run" << QStringList{"--mlsd-fault", "resize:c.bin"} << QStringList() << 4
             << Verdicts{{"KRN3/sub/c.bin", "differs"}};
@@ -146,6 +155,8 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         if (before.endsWith("change kit")) // same size, other bytes
             kit.write("target/KRN3/a.bin", sampleBytes(7000, 9));
+        if (before.endsWith("change drive"))
+            writeDrive(sim, "KRN3/a.bin", sampleBytes(7000, 9));
         if (before.endsWith("resize drive"))
             writeDrive(sim, "KRN3/b.bin", sampleBytes(2999, 2));
         if (before.endsWith("extras")) {
@@ -173,12 +184,20 @@ private slots:
         QVERIFY2(!record.isEmpty(), audit.out.constData());
         const QJsonObject found = record["audit"].toObject();
         QCOMPARE(found["clean"].toBool(), status == 0);
+        const bool hashed = simOptions == QStringList{"--hash"};
+        QCOMPARE(found["method"].toString().contains("Checked content by the server's HASH (SHA-256)."), hashed);
         if (status == 1) {
             QVERIFY(!found["problem"].toString().isEmpty());
+            QVERIFY2(found["problem"].toString().contains("HASH") == simOptions.contains("--hash"),
+                     qPrintable(found["problem"].toString()));
             QCOMPARE(record["outcome"].toString(), QStringLiteral("failed"));
         } else {
             QCOMPARE(notMatching(found), verdicts);
-            const int matches = before.startsWith("run") ? 4 - int(verdicts.size()) + int(verdicts.values().count("extra")) : 0;
+            const int matches = before.startsWith("run") || hashed
+                                    ? 4 - int(verdicts.size()) + int(verdicts.values().count("extra")) : 0;
+            if (hashed && verdicts.values().contains("differs"))
+                QCOMPARE(found["notMatching"].toArray().first()["why"].toString(),
+                         QStringLiteral("the drive's SHA-256 differs from the kit's"));
             QCOMPARE(found["counts"].toObject()["matches"].toInt(), matches);
         }
         const QJsonObject stored = QJsonDocument::fromJson(

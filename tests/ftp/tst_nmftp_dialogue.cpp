@@ -485,6 +485,67 @@ private slots:
         QCOMPARE(s.log, QStringList{}); // no notification of any kind
     }
 
+    // HASH is read strictly: only a SHA-256 of the file from its first byte
+    // is a hash; a refusal is a value too, never a notification.
+    void fileHashIsAValue_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<qint64>("lastByte");
+        using K = THashReply::Kind;
+        const QByteArray hex(64, 'a');
+        QTest::newRow("213") << "213 SHA-256 0-6999 " + hex + " /F0:/KRN3/a b.bin\r\n" << int(K::Hash) << qint64(6999);
+        QTest::newRow("550") << QByteArray("550 Not available\r\n") << int(K::Refused) << qint64(-1);
+        QTest::newRow("450") << QByteArray("450 Busy\r\n") << int(K::Refused) << qint64(-1);
+        QTest::newRow("250") << QByteArray("250 Done\r\n") << int(K::Failed) << qint64(-1);
+        QTest::newRow("another algorithm") << "213 SHA-1 0-6999 " + hex + " f\r\n" << int(K::Malformed) << qint64(-1);
+        QTest::newRow("digest too short") << "213 SHA-256 0-6999 " + hex.left(63) + " f\r\n" << int(K::Malformed) << qint64(-1);
+        QTest::newRow("digest not hex") << "213 SHA-256 0-6999 " + hex.left(63) + "g f\r\n" << int(K::Malformed) << qint64(-1);
+        QTest::newRow("range not from 0") << "213 SHA-256 1-6999 " + hex + " f\r\n" << int(K::Malformed) << qint64(-1);
+        QTest::newRow("range end no number") << "213 SHA-256 0-x " + hex + " f\r\n" << int(K::Malformed) << qint64(-1);
+        QTest::newRow("range end huge") << "213 SHA-256 0-1234567890123456789 " + hex + " f\r\n" << int(K::Malformed) << qint64(-1);
+        QTest::newRow("two lines") << "213-SHA-256 0-6999 " + hex + " f\r\n213 End\r\n" << int(K::Malformed) << qint64(-1);
+        QTest::newRow("no digest") << QByteArray("213 SHA-256 0-6999\r\n") << int(K::Malformed) << qint64(-1);
+    }
+
+    void fileHashIsAValue()
+    {
+        QFETCH(QByteArray, reply);
+        FtpSession s;
+        s.logIn();
+        s.peer.reply(reply);
+        const THashReply answer = s.ftp->FileHash(QStringLiteral("/F0:/KRN3/a b.bin"));
+        QCOMPARE(s.peer.commands.last(), QByteArray("HASH /F0:/KRN3/a b.bin"));
+        QTEST(int(answer.kind), "kind");
+        QTEST(answer.lastByte, "lastByte");
+        QCOMPARE(answer.sha256, answer.kind == THashReply::Kind::Hash ? QByteArray(32, char(0xaa)) : QByteArray());
+        QCOMPARE(answer.problem.isEmpty(), answer.kind != THashReply::Kind::Malformed);
+        QCOMPARE(s.log, QStringList{});
+    }
+
+    // FEAT names HASH with its algorithms, the selected one starred: SHA-256
+    // must be among them, and is selected only with its star.
+    void hashInFeatures_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("offered");
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("selected") << QByteArray(" HASH SHA-256*;SHA-1;MD5") << true << true;
+        QTest::newRow("offered") << QByteArray(" hash SHA-1*;sha-256") << true << false;
+        QTest::newRow("not SHA-256") << QByteArray(" HASH SHA-1*;SHA-2567;MD5") << false << false;
+        QTest::newRow("no algorithms") << QByteArray(" HASH") << false << false;
+    }
+
+    void hashInFeatures()
+    {
+        QFETCH(QByteArray, line);
+        const FtpListing::Features features =
+            FtpListing::ParseFeatures({"211-Features:\r\n", line + "\r\n", " SIZE\r\n", "211 End\r\n"});
+        QTEST(features.hashSha256, "offered");
+        QTEST(features.hashSha256Selected, "selected");
+        QVERIFY(features.size);
+    }
+
     void operationsRunInsideAnEventHandler()
     {
         // The upgrade runs inside a click handler: every wait is a nested

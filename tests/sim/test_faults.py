@@ -1,5 +1,6 @@
 """Each fault option does what it says, and nothing else breaks with it."""
 
+import hashlib
 import os
 import select
 import socket
@@ -208,6 +209,26 @@ class FtpFaultsTest(unittest.TestCase):
         with Simulator("--no-size") as sim:
             self.store_all(sim, 1)
             self.assertEqual([r[:3] for r in self.sizes(sim, 2)], ["502", "502"])
+
+    def test_hash_offered_honest_lying_garbled_or_refused(self):
+        data = b"kit bytes"
+        honest = hashlib.sha256(data).hexdigest()
+        expected = {
+            None: "500",
+            "honest": "213 SHA-256 0-8 %s /F0:/SYSTEM/H" % honest,
+            "lie": "213 SHA-256 0-8 %s /F0:/SYSTEM/H" % hashlib.sha256(data + b"\0").hexdigest(),
+            "garbled": "213 SHA-256 0-8 %sg /F0:/SYSTEM/H" % honest[:-1],
+            "refuse": "550",
+        }
+        for kind, reply in expected.items():
+            options = [] if kind is None else ["--hash"] if kind == "honest" else ["--hash", kind]
+            with self.subTest(kind=kind), Simulator(*options) as sim, sim.ftp_client() as f:
+                f.command("TYPE I")
+                self.assertEqual(f.store("/F0:/SYSTEM/H", data)[1][:3], "226")
+                self.assertEqual(f.command("OPTS HASH SHA-256")[:3], "501" if kind is None else "200")
+                self.assertTrue(f.command("HASH /F0:/SYSTEM/H").startswith(reply))
+                if kind is not None:
+                    self.assertTrue(f.command("HASH /F0:/SYSTEM/none").startswith("550"))
 
     def test_drop_after_files(self):
         with Simulator("--drop-after-files", "2") as sim:

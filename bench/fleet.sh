@@ -29,11 +29,13 @@ addresses=(127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.5 127.0.0.6 127.0.0.7 127.0.0.8
 
 "$repo/scripts/setup.sh" "$repo/build" >/dev/null
 cli="$repo/build/src/cli/vxupgrade-cli"
-if ! "$cli" --help 2>&1 | grep -q -- '--ip-file'; then
+# Read whole first: grep -q stops at the first match, and the program's
+# next write would then fail the pipeline (pipefail).
+if ! grep -q -- '--ip-file' <<<"$("$cli" --help 2>&1)"; then
   echo "error: $cli has no fleet run yet (no --ip-file in its --help)" >&2
   exit 1
 fi
-if ! "$python" "$repo/sim/vx900sim" --help 2>&1 | grep -q -- '--latency'; then
+if ! grep -q -- '--latency' <<<"$("$python" "$repo/sim/vx900sim" --help 2>&1)"; then
   echo "error: the simulator has no --latency option yet" >&2
   exit 1
 fi

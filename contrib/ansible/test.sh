@@ -27,7 +27,10 @@ if ! command -v ansible-playbook >/dev/null 2>&1; then
 fi
 "$repo/scripts/setup.sh" "$repo/build" >/dev/null
 cli="$repo/build/src/cli/vxupgrade-cli"
-if ! "$cli" --help 2>&1 | grep -q -- '--ip-file'; then
+# Read whole first: grep -q stops at the first match, and the program's
+# next write would then fail the pipeline (pipefail).
+help_text="$("$cli" --help 2>&1)"
+if ! grep -q -- '--ip-file' <<<"$help_text"; then
   echo "error: $cli has no fleet run yet (no --ip-file in its --help); this test waits for it" >&2
   exit 1
 fi

@@ -77,6 +77,32 @@ void TPowersock::Connect()
     if (Connected)
         throw ESockError(QStringLiteral("Already connected"));
 
+    ResolveRemoteHost();
+
+    remotePort = std::uint16_t(Proxy.isEmpty() ? Port : ProxyPort);
+    AsyncDone = false;
+    LastEventOk = true;
+    // A socket that has already tried a connect cannot try again.
+    if (socketHandle == sock::InvalidSocket || connectAttempted) {
+        events->Detach();
+        if (socketHandle != sock::InvalidSocket)
+            (void)sock::CloseSocket(socketHandle);
+        socketHandle = sock::InvalidSocket;
+        OpenFreshSocket(false);
+    }
+    connectAttempted = true;
+    // A command is one small write answered by the peer; with Nagle on, one
+    // written before the last is acknowledged waits for a delayed ACK.
+    (void)sock::SetNoDelay(socketHandle);
+    if (!sock::StartConnect(socketHandle, remoteAddress, remotePort)) {
+        CheckSocketError(sock::WouldBlock);
+        throw ESockError(ErrorMessage(std::uint16_t(sock::LastSocketError())));
+    }
+    AwaitConnection();
+}
+
+void TPowersock::ResolveRemoteHost()
+{
     const auto resolve = [this] {
         try {
             ResolveHost();
@@ -101,26 +127,10 @@ void TPowersock::Connect()
         ++retries;
         resolve();
     }
+}
 
-    remotePort = std::uint16_t(Proxy.isEmpty() ? Port : ProxyPort);
-    AsyncDone = false;
-    LastEventOk = true;
-    // A socket that has already tried a connect cannot try again.
-    if (socketHandle == sock::InvalidSocket || connectAttempted) {
-        events->Detach();
-        if (socketHandle != sock::InvalidSocket)
-            (void)sock::CloseSocket(socketHandle);
-        socketHandle = sock::InvalidSocket;
-        OpenFreshSocket(false);
-    }
-    connectAttempted = true;
-    // A command is one small write answered by the peer; with Nagle on, one
-    // written before the last is acknowledged waits for a delayed ACK.
-    (void)sock::SetNoDelay(socketHandle);
-    if (!sock::StartConnect(socketHandle, remoteAddress, remotePort)) {
-        CheckSocketError(sock::WouldBlock);
-        throw ESockError(ErrorMessage(std::uint16_t(sock::LastSocketError())));
-    }
+void TPowersock::AwaitConnection()
+{
     events->WatchConnect();
     TimerOn();
     {

@@ -131,6 +131,11 @@ protected:
 
 private:
     void InitSockets();
+    // The steps of Connect: the remote address (OnInvalidHost may supply
+    // another host once), then the wait for the connect to complete, which
+    // throws when it timed out, was cancelled or failed.
+    void ResolveRemoteHost();
+    void AwaitConnection();
     void OpenFreshSocket(bool abortiveClose);
     void CloseCurrentSocket();
     void HandleSocketMessage(int code, std::uint32_t param);

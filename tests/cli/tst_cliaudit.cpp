@@ -232,11 +232,11 @@ private slots:
         ProgramFolder kit;
         writeKit(kit);
         QTemporaryDir state;
-        SimInstrument upgraded({"--host", "127.0.0.2"});
-        QVERIFY2(upgraded.start(), qPrintable(upgraded.errorString()));
-        SimInstrument fresh({"--host", "127.0.0.3", "--cmd-port", QString::number(upgraded.cmdPort()), "--ftp-port",
-                             QString::number(upgraded.ftpPort()), "--idn", "ALVO/BRECKMOOR,VX900,SIM0002,1.00"});
-        QVERIFY2(fresh.start(), qPrintable(fresh.errorString()));
+        QString error;
+        const SimFleet sims = StartSharingPorts({{}, {"--idn", "ALVO/BRECKMOOR,VX900,SIM0002,1.00"}}, error);
+        QVERIFY2(!sims.empty(), qPrintable(error));
+        const SimInstrument &upgraded = *sims[0];
+        const SimInstrument &fresh = *sims[1];
         const quint16 cmd = upgraded.cmdPort();
         const quint16 ftp = upgraded.ftpPort();
         QCOMPARE(runCli(cmd, ftp, state.path(), {"--ip", "127.0.0.2", "--yes", "--dir", kit.path()}).status, 0);

@@ -31,19 +31,14 @@ struct Fleet
     // the others share them, as real instruments all answer on 5000 and 21.
     [[nodiscard]] bool start(const QList<QStringList> &options)
     {
-        for (qsizetype i = 0; i < options.size(); ++i) {
-            const QString address = QStringLiteral("127.0.0.%1").arg(i + 2);
-            QStringList arguments{"--host", address};
-            if (!sims.empty())
-                arguments << "--cmd-port" << QString::number(sims[0]->cmdPort()) << "--ftp-port"
-                          << QString::number(sims[0]->ftpPort());
-            sims.push_back(std::make_unique<SimInstrument>(arguments + options[i]));
-            if (!sims.back()->start()) {
-                qWarning("%s", qPrintable(sims.back()->errorString()));
-                return false;
-            }
-            addresses << "--ip" << address;
+        QString error;
+        sims = StartSharingPorts(options, error);
+        if (sims.empty()) {
+            qWarning("%s", qPrintable(error));
+            return false;
         }
+        for (qsizetype i = 0; i < options.size(); ++i)
+            addresses << "--ip" << QStringLiteral("127.0.0.%1").arg(i + 2);
         return true;
     }
 

@@ -147,11 +147,10 @@ private slots:
     // restarts makes the fleet exit 5 and shows in the table's column.
     void fleetConfirmsEachInstrument()
     {
-        SimInstrument restarts({"--host", "127.0.0.2", "--restart-after-quit", "0.3", "--restart-down", "0.5"});
-        QVERIFY2(restarts.start(), qPrintable(restarts.errorString()));
-        SimInstrument staysUp({"--host", "127.0.0.3", "--cmd-port", QString::number(restarts.cmdPort()), "--ftp-port",
-                               QString::number(restarts.ftpPort())});
-        QVERIFY2(staysUp.start(), qPrintable(staysUp.errorString()));
+        QString error;
+        const SimFleet sims = StartSharingPorts({{"--restart-after-quit", "0.3", "--restart-down", "0.5"}, {}}, error);
+        QVERIFY2(!sims.empty(), qPrintable(error));
+        const SimInstrument &restarts = *sims[0]; // the second one stays up
         ProgramFolder folder;
         writeKit(folder);
         QTemporaryDir state;

@@ -90,28 +90,7 @@ leave_namespace() {
   if [[ -n "$namespace" ]]; then ip netns del "$namespace"; namespace=""; fi
 }
 
-start_simulator() { # drive [extra options...]
-  local ready="$work/ready" drive="$1"
-  shift
-  : >"$ready"
-  "${in_ns[@]}" "$python" "$repo/sim/vx900sim" --host 127.0.0.1 --cmd-port 0 --ftp-port 0 --drive "$drive" \
-    --capacity unlimited --max-seconds 1800 "$@" >"$ready" 2>"$work/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 300); do
-    grep -q '^ready ' "$ready" && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  grep -q '^ready ' "$ready" || { echo "error: the simulator did not start:" >&2; cat "$work/sim.err" >&2; exit 1; }
-  cmd_port="$(sed -E 's/.* cmd=([0-9]+).*/\1/' "$ready")"
-  ftp_port="$(sed -E 's/.* ftp=([0-9]+).*/\1/' "$ready")"
-}
-
-stop_simulator() {
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-}
+source "$repo/bench/simulator.sh"
 
 # run KIND TREE DRIVE EXPECT TIMED [simulator options...] [-- tool options...]
 # One tool run in its own namespace against a simulator on DRIVE; EXPECT is

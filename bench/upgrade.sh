@@ -142,28 +142,13 @@ wait_for_time_wait_to_drain() {
   done
 }
 
-start_simulator() { # drive folder, profile[, transcript]; sets sim_pid, cmd_port, ftp_port
-  local ready="$work/ready" profile=()
+source "$repo/bench/simulator.sh"
+
+start_profiled_simulator() { # drive folder, profile[, transcript]
+  local profile=()
   [[ $2 == lan ]] && profile=(--latency 1)
   [[ -n ${3:-} ]] && profile+=(--log "$3")
-  : >"$ready"
-  "${in_ns[@]}" "$python" "$repo/sim/vx900sim" --host 127.0.0.1 --cmd-port 0 --ftp-port 0 --drive "$1" \
-    --capacity unlimited --max-seconds 1800 "${profile[@]}" >"$ready" 2>"$work/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 300); do
-    grep -q '^ready ' "$ready" && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  grep -q '^ready ' "$ready" || { echo "error: the simulator did not start:" >&2; cat "$work/sim.err" >&2; exit 1; }
-  cmd_port="$(sed -E 's/.* cmd=([0-9]+).*/\1/' "$ready")"
-  ftp_port="$(sed -E 's/.* ftp=([0-9]+).*/\1/' "$ready")"
-}
-
-stop_simulator() {
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
+  start_simulator "$1" "${profile[@]}"
 }
 
 verify_drive() { # tree tool drive
@@ -215,7 +200,7 @@ timed_run() { # profile tree tool round
   mkdir -p "$drive"
   local transcript=""
   [[ $4 == counted ]] && transcript="$work/transcript-$profile-$tree.jsonl"
-  start_simulator "$drive" "$profile" "$transcript"
+  start_profiled_simulator "$drive" "$profile" "$transcript"
 
   local command=()
   case "$tool" in

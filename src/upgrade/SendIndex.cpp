@@ -311,12 +311,14 @@ void SendIndex::save(const HistoryStamp &stamp) const
         lines += line;
         ++written;
     }
-    const QByteArray text = Magic + " 2 " + QByteArray::number(stamp.device) + ' ' + QByteArray::number(stamp.inode)
-                            + ' ' + QByteArray::number(stamp.size) + ' ' + QByteArray::number(written) + '\n' + lines;
+    const QByteArray header = Magic + " 2 " + QByteArray::number(stamp.device) + ' ' + QByteArray::number(stamp.inode)
+                              + ' ' + QByteArray::number(stamp.size) + ' ' + QByteArray::number(written) + '\n';
     // Replaced at once: a reader finds the old index or the new one. One that
-    // can't be written keeps its old stamp and is rebuilt when next read.
+    // can't be written keeps its old stamp and is rebuilt when next read. The
+    // header goes first on its own, so that the entries are not copied again
+    // behind it (megabytes for a kit of many thousand files).
     QSaveFile file(indexPath);
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size())
+    if (file.open(QIODevice::WriteOnly) && file.write(header) == header.size() && file.write(lines) == lines.size())
         static_cast<void>(file.commit());
 }
 

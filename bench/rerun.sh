@@ -30,24 +30,8 @@ command -v lftp >/dev/null 2>&1 || { echo "error: lftp is needed (bench/upgrade.
 "$repo/scripts/setup.sh" "$repo/build" >/dev/null
 cli="$repo/build/src/cli/vxupgrade-cli"
 
-scratch=/tmp
-[[ -d /dev/shm ]] && (( $(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > 1024 * 1024 )) && scratch=/dev/shm
-work="$(mktemp -d "$scratch/vxrerun.XXXXXX")"
-sim_pid=""
-namespace=""
-cleanup() {
-  if [[ -n "$sim_pid" ]]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  if [[ -n "$namespace" ]]; then ip netns del "$namespace" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-use_namespaces=0
-if [[ $(id -u) -eq 0 ]] && ip netns add "vxrerun-probe-$$" 2>/dev/null; then
-  ip netns del "vxrerun-probe-$$"
-  use_namespaces=1
-fi
+source "$repo/bench/simulator.sh"
+make_workspace vxrerun
 
 for tree in mixed many; do
   "$python" "$repo/scripts/make_tree.py" "$tree" "$work/$tree/program" --upload-view "$work/$tree/upload" >/dev/null
@@ -90,7 +74,6 @@ leave_namespace() {
   if [[ -n "$namespace" ]]; then ip netns del "$namespace"; namespace=""; fi
 }
 
-source "$repo/bench/simulator.sh"
 
 # run KIND TREE DRIVE EXPECT TIMED [simulator options...] [-- tool options...]
 # One tool run in its own namespace against a simulator on DRIVE; EXPECT is

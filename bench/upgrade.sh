@@ -81,25 +81,9 @@ cli="$repo/build/src/cli/vxupgrade-cli"
 
 # Trees and drive live in memory (tmpfs) when there is room: otherwise the
 # write-back of one run's 150 MiB to disk slows whichever run comes next.
-scratch=/tmp
-if [[ -d /dev/shm ]] && (( $(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > 1024 * 1024 )); then
-  scratch=/dev/shm
-fi
-work="$(mktemp -d "$scratch/vxbench.XXXXXX")"
-sim_pid=""
-namespace=""
-cleanup() {
-  if [[ -n "$sim_pid" ]]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  if [[ -n "$namespace" ]]; then ip netns del "$namespace" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-use_namespaces=0
-if [[ $(id -u) -eq 0 ]] && ip netns add "vxbench-probe-$$" 2>/dev/null; then
-  ip netns del "vxbench-probe-$$"
-  use_namespaces=1
+source "$repo/bench/simulator.sh"
+make_workspace vxbench
+if ((use_namespaces)); then
   echo "Runs kept apart by a fresh network namespace each."
 else
   echo "No network namespaces (not root?): each run waits for the loopback's TIME_WAIT sockets to drain."
@@ -141,8 +125,6 @@ wait_for_time_wait_to_drain() {
     sleep 1
   done
 }
-
-source "$repo/bench/simulator.sh"
 
 start_profiled_simulator() { # drive folder, profile[, transcript]
   local profile=()

@@ -28,12 +28,25 @@ class DelayedOutput:
         due = max(now + delay, getattr(self, "_last_due", 0.0))
         self._last_due = due
         deferred.append((due, action))
-        self.call_later(due - now, self._run_due)
+        self._schedule(now)
+
+    def _schedule(self, now):
+        # One timer per connection, for the earliest action: a second one
+        # due at the same moment would be cancelled by a close that the
+        # first one ran, after the loop had taken both to run.
+        deferred = self.__dict__["_deferred"]
+        if deferred and getattr(self, "_due_timer", None) is None and not self._closed:
+            self._due_timer = self.call_later(max(0.0, deferred[0][0] - now), self._run_due)
 
     def _run_due(self):
+        self._due_timer = None
         deferred = self.__dict__.setdefault("_deferred", [])
         now = timer()
-        while deferred and deferred[0][0] <= now + self._SLACK:
-            _due, action = deferred.pop(0)
-            if not self._closed:
+        try:
+            while deferred and deferred[0][0] <= now + self._SLACK and not self._closed:
+                _due, action = deferred.pop(0)
                 action()
+        finally:
+            if self._closed:
+                deferred.clear()
+            self._schedule(timer())

@@ -38,6 +38,23 @@ class ProcessTest(unittest.TestCase):
                 finally:
                     sim.close()
 
+    def test_stops_after_a_connection_closed_by_a_held_reply(self):
+        # The close after a held QUIT reply once left the loop waiting for
+        # ever, deaf to every signal.
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig.name), Simulator("--reply-delay", "0.05") as sim:
+                ftp = sim.ftp_client()
+                self.assertTrue(ftp.command("QUIT").startswith("221"))
+                self.assertEqual(ftp._file.read(), b"")  # closed by the simulator
+                sim.process.send_signal(sig)
+                try:
+                    _, err = sim.process.communicate(timeout=IO_TIMEOUT)
+                except subprocess.TimeoutExpired:
+                    self.fail("%s ignored" % sig.name)
+                self.assertEqual(sim.process.returncode, 0)
+                self.assertNotIn("Traceback", err)
+                ftp.close()
+
     def test_ready_line_format(self):
         result = subprocess.run([PYTHON, SIM, "--cmd-port", "0", "--ftp-port", "0",
                                  "--max-seconds", "0.2"],

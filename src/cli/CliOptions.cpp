@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace cli {
@@ -15,10 +16,12 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
-        "                     [--dry-run] [--json] [--require-signature] [--trusted-key FILE]\n"
-        "       vxupgrade-cli --verify --ip ADDRESS... [--strict] [--signals ...] [--dir DIR] [--json]\n"
-        "                     [--await-reboot [--reboot-timeout S]]\n"
+        "                     [--json] [--require-signature] [--trusted-key FILE]\n"
         "                     [--changed-only [--trust-size]] [--history-file FILE]\n"
+        "                     [--await-reboot [--reboot-timeout S]]\n"
+        "       vxupgrade-cli --dry-run --ip ADDRESS [options]\n"
+        "       vxupgrade-cli --verify --ip ADDRESS... [--strict] [--signals ...] [--dir DIR] [--json]\n"
+        "                     [--require-signature] [--trusted-key FILE] [--history-file FILE]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json] [--history-file FILE]\n"
         "       vxupgrade-cli --write-checksums DIR\n"
         "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
@@ -30,11 +33,12 @@ QString usageText()
         "  --ip ADDRESS       the instrument's IPv4 address, as typed in the window\n"
         "                     (four groups of up to three digits); may be repeated\n"
         "  --ip-file FILE     the addresses of a fleet run, one a line; blank lines\n"
-        "                     and \"#\" comments are skipped\n"
+        "                     and \"#\" comments are skipped; may be repeated\n"
         "  --jobs N           fleet runs at most N at once (default: one per\n"
         "                     instrument, at most 8)\n"
         "  --signals NAMES    tick these modules' boxes, so that their SIGNAL folders\n"
-        "                     are copied too: KRN3, LPS3, QMX53, SBX3, PRZ53\n"
+        "                     are copied too: KRN3, LPS3, QMX53, SBX3, PRZ53; may be\n"
+        "                     repeated\n"
         "  --yes, --no        the answer to the low-space and the space question;\n"
         "                     without either they are asked on the terminal, and\n"
         "                     answered No without one\n"
@@ -76,23 +80,30 @@ QString usageText()
         "  --await-reboot     after a successful upgrade, wait for the instrument to\n"
         "                     restart, then check it is the same instrument, its free\n"
         "                     space can be read and every module's NAME file is there\n"
+        "                     (not with --dry-run)\n"
         "  --reboot-timeout S with --await-reboot: wait at most S seconds (default 300)\n"
         "                     for the instrument to go away and come back\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
         "Memo lines go to standard output, message boxes to standard error.\n"
-        "Exit status: 0 upgraded (a dry run: would go ahead), 1 failed, 2 usage\n"
-        "error, 3 declined at the low-space or the space question; a fleet: 0 all\n"
-        "upgraded, 1 any failed or stopped, 3 none failed but some declined.\n"
-        "With --await-reboot: 5 upgraded, but the restart was not confirmed (a\n"
-        "fleet: none failed, some not confirmed).\n"
+        "An option a mode does not use is a usage error, and so is an option given\n"
+        "twice, except --ip, --ip-file, --signals and --trusted-key, which add up.\n"
+        "Exit status: 0 upgraded (a dry run: would go ahead; an audit: all match),\n"
+        "1 failed, 2 usage error, 3 declined at the low-space or the space question,\n"
+        "4 an audit (--verify) found files that differ or are missing, 5 upgraded,\n"
+        "but the restart was not confirmed (--await-reboot). A fleet: 0 all\n"
+        "upgraded, 1 any failed or stopped, 5 none failed but some restart not\n"
+        "confirmed, 4 none of that but an audit found differences, 3 none failed\n"
+        "but some declined.\n"
         "Every run is put on record in $XDG_STATE_HOME/vxupgrade/history.jsonl\n"
         "(or --history-file, or \"history-file\" in vxupgrade.conf)\n"
         "(~/.local/state/vxupgrade/history.jsonl by default).\n");
 }
 
 namespace {
+
+struct OptionRow;
 
 // The options read so far, and what the rules between them need to know.
 struct Reading
@@ -101,21 +112,41 @@ struct Reading
     bool addressGiven = false;
     bool addressFileGiven = false;
     bool answerGiven = false;
-    bool rebootTimeoutGiven = false;
     // Read into the fleet's list only for a fleet, whose addresses must be
     // real ones: a single run takes what the window's field takes.
     QList<std::pair<bool, QString>> fleetSources; // (a file?, value)
+    QList<const OptionRow *> given; // each option once, in the order first given
 };
 
 // Applies one option (with its value, if it takes one); returns the usage
 // error, or an empty text.
 using ApplyOption = QString (*)(Reading &, const QString &value);
 
+// What the program is asked to do. Each option names the modes that use
+// it; given in any other, it is refused rather than silently ignored, so
+// that nobody believes an option took effect when it did not.
+enum Mode : unsigned {
+    Run = 1,          // an upgrade, of one instrument or a fleet
+    DryRun = 2,       // --dry-run
+    Audit = 4,        // --verify
+    History = 8,      // --history
+    Checksums = 16,   // --write-checksums
+};
+constexpr unsigned Runs = Run | DryRun;
+constexpr unsigned OnInstrument = Run | DryRun | Audit;
+constexpr unsigned AnyMode = Run | DryRun | Audit | History | Checksums;
+
 struct OptionRow
 {
     const char *name;
     bool takesValue;
     ApplyOption apply;
+    unsigned modes;             // the modes that take it
+    Mode selects = Mode(0);     // the mode it asks for, if any
+    // Only an option that adds to a list may be given more than once; any
+    // other given twice would leave one of its values unused.
+    bool repeatable = false;
+    const char *needs = nullptr; // another option it only refines
 };
 
 template<bool CliOptions::*Flag>
@@ -220,48 +251,44 @@ QString readRebootTimeout(Reading &reading, const QString &value)
     if (!number || seconds < 1 || seconds > 86400)
         return QStringLiteral("--reboot-timeout: \"%1\" is not a whole number of seconds from 1 to 86400").arg(value);
     reading.options.rebootTimeoutSeconds = seconds;
-    reading.rebootTimeoutGiven = true;
     return {};
 }
 
 QString readDir(Reading &reading, const QString &value)
 {
-    if (reading.options.programDir)
-        return QStringLiteral("--dir given twice");
     if (value.isEmpty())
         return QStringLiteral("--dir needs a folder");
     reading.options.programDir = value;
     return {};
 }
 
-// Every option the program takes. Repeating a switch changes nothing; a
-// repeated option with a value adds to a list or replaces the value, unless
-// its reader refuses the repeat (--dir, --yes/--no).
+// Every option the program takes, and the modes that use it.
 const OptionRow Options[] = {
-    {"--help", false, setFlag<&CliOptions::help>},
-    {"--version", false, setFlag<&CliOptions::version>},
-    {"--ip", true, readAddress},
-    {"--ip-file", true, readAddressFile},
-    {"--jobs", true, readJobs},
-    {"--fleet-child", false, setFlag<&CliOptions::fleetChild>},
-    {"--json", false, setFlag<&CliOptions::json>},
-    {"--signals", true, readSignals},
-    {"--yes", false, setAnswer<LowSpaceAnswer::Yes>},
-    {"--no", false, setAnswer<LowSpaceAnswer::No>},
-    {"--verify", false, setFlag<&CliOptions::verify>},
-    {"--strict", false, setFlag<&CliOptions::strict>},
-    {"--dry-run", false, setFlag<&CliOptions::dryRun>},
-    {"--history", false, setFlag<&CliOptions::history>},
-    {"--require-signature", false, setFlag<&CliOptions::requireSignature>},
-    {"--trusted-key", true, readTrustedKey},
-    {"--write-checksums", true, readWriteChecksums},
-    {"--history-file", true, readHistoryFile},
-    {"--changed-only", false, setFlag<&CliOptions::changedOnly>},
-    {"--trust-size", false, setFlag<&CliOptions::trustSize>},
-    {"--last", true, readLast},
-    {"--await-reboot", false, setFlag<&CliOptions::awaitReboot>},
-    {"--reboot-timeout", true, readRebootTimeout},
-    {"--dir", true, readDir},
+    {"--help", false, setFlag<&CliOptions::help>, AnyMode},
+    {"--version", false, setFlag<&CliOptions::version>, AnyMode},
+    {"--ip", true, readAddress, OnInstrument | History, Mode(0), true},
+    {"--ip-file", true, readAddressFile, OnInstrument, Mode(0), true},
+    {"--jobs", true, readJobs, OnInstrument},
+    {"--fleet-child", false, setFlag<&CliOptions::fleetChild>, OnInstrument},
+    {"--json", false, setFlag<&CliOptions::json>, OnInstrument | History},
+    {"--signals", true, readSignals, OnInstrument, Mode(0), true},
+    // An audit writes nothing, so it asks no question to answer.
+    {"--yes", false, setAnswer<LowSpaceAnswer::Yes>, Runs},
+    {"--no", false, setAnswer<LowSpaceAnswer::No>, Runs},
+    {"--verify", false, setFlag<&CliOptions::verify>, Audit, Audit},
+    {"--strict", false, setFlag<&CliOptions::strict>, Audit},
+    {"--dry-run", false, setFlag<&CliOptions::dryRun>, DryRun, DryRun},
+    {"--history", false, setFlag<&CliOptions::history>, History, History},
+    {"--require-signature", false, setFlag<&CliOptions::requireSignature>, OnInstrument},
+    {"--trusted-key", true, readTrustedKey, OnInstrument, Mode(0), true},
+    {"--write-checksums", true, readWriteChecksums, Checksums, Checksums},
+    {"--history-file", true, readHistoryFile, OnInstrument | History},
+    {"--changed-only", false, setFlag<&CliOptions::changedOnly>, Runs},
+    {"--trust-size", false, setFlag<&CliOptions::trustSize>, Runs, Mode(0), false, "--changed-only"},
+    {"--last", true, readLast, History},
+    {"--await-reboot", false, setFlag<&CliOptions::awaitReboot>, Run},
+    {"--reboot-timeout", true, readRebootTimeout, Run, Mode(0), false, "--await-reboot"},
+    {"--dir", true, readDir, OnInstrument},
 };
 
 const OptionRow *findOption(const QString &name)
@@ -297,33 +324,53 @@ const OptionRow *findOption(const QString &name)
     }
     if (!option)
         return QStringLiteral("unknown argument \"%1\"").arg(arguments[index]);
+    if (reading.given.contains(option)) {
+        if (!option->repeatable)
+            return QStringLiteral("%1 given twice").arg(name);
+    } else {
+        reading.given << option;
+    }
     return option->apply(reading, value.value_or(QString()));
 }
 
-// The rules between the options of what is asked for; the first one broken
-// is the one reported.
+bool wasGiven(const Reading &reading, const char *name)
+{
+    return std::any_of(reading.given.cbegin(), reading.given.cend(),
+                       [name](const OptionRow *option) { return qstrcmp(option->name, name) == 0; });
+}
+
+// The options that ask for the modes in `modes`, for a message.
+QString modeOptions(unsigned modes)
+{
+    QStringList names;
+    for (const OptionRow &option : Options) {
+        if (option.selects & modes)
+            names << QLatin1String(option.name);
+    }
+    if (names.size() < 2)
+        return names.join(QString());
+    const QString last = names.takeLast();
+    return names.join(QLatin1String(", ")) + QLatin1String(" or ") + last;
+}
+
+// Every option given must be one the mode uses (the first option that asks
+// for a mode sets it), and one that refines another needs that other; the
+// first one broken, in the order given, is the one reported.
 [[nodiscard]] QString checkCombinations(const Reading &reading)
 {
-    const CliOptions &options = reading.options;
-    if (options.last > 0 && !options.history)
-        return QStringLiteral("--last goes with --history");
-    if (options.history && options.dryRun)
-        return QStringLiteral("--history and --dry-run don't go together");
-    if (options.strict && !options.verify)
-        return QStringLiteral("--strict goes with --verify");
-    if (options.verify && (options.dryRun || options.history || options.changedOnly || options.awaitReboot
-                           || options.writeChecksums))
-        return QStringLiteral("--verify writes nothing and waits for nothing: it goes with neither --dry-run, "
-                              "--history, --changed-only, --await-reboot nor --write-checksums");
-    if (options.trustSize && !options.changedOnly)
-        return QStringLiteral("--trust-size goes with --changed-only");
-    if (options.changedOnly && (options.history || options.writeChecksums))
-        return QStringLiteral("--changed-only goes with a run");
-    if (reading.rebootTimeoutGiven && !options.awaitReboot)
-        return QStringLiteral("--reboot-timeout goes with --await-reboot");
-    if (options.awaitReboot && (options.dryRun || options.history))
-        return QStringLiteral("--await-reboot waits after an upgrade: not with %1")
-            .arg(options.dryRun ? QStringLiteral("--dry-run") : QStringLiteral("--history"));
+    const auto selector = std::find_if(reading.given.cbegin(), reading.given.cend(),
+                                       [](const OptionRow *option) { return option->selects != 0; });
+    const unsigned mode = selector == reading.given.cend() ? unsigned(Run) : unsigned((*selector)->selects);
+    for (const OptionRow *option : reading.given) {
+        if (!(option->modes & mode)) {
+            if (mode == Run)
+                return QStringLiteral("%1 goes with %2").arg(QLatin1String(option->name), modeOptions(option->modes));
+            return QStringLiteral("%1 and %2 don't go together")
+                .arg(QLatin1String((*selector)->name), QLatin1String(option->name));
+        }
+        if (option->needs && !wasGiven(reading, option->needs))
+            return QStringLiteral("%1 goes with %2").arg(QLatin1String(option->name), QLatin1String(option->needs));
+    }
     return {};
 }
 
@@ -350,14 +397,15 @@ const OptionRow *findOption(const QString &name)
 {
     const CliOptions &options = reading.options;
     const bool addressed = reading.addressGiven || reading.addressFileGiven;
-    if (options.writeChecksums && (addressed || options.history))
-        return QStringLiteral("--write-checksums runs on its own, without --ip or --history");
     if (!options.help && !options.version && !options.history && !options.writeChecksums && !addressed)
         return QStringLiteral("--ip ADDRESS is required");
     if (options.fleetChild && options.fleet)
         return QStringLiteral("--fleet-child takes one --ip");
     if (options.history && options.fleet)
         return QStringLiteral("--history takes at most one --ip");
+    // A fleet's children are not told to stay dry: they would upgrade.
+    if (options.dryRun && options.fleet)
+        return QStringLiteral("--dry-run takes one --ip");
     return {};
 }
 

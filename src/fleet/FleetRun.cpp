@@ -90,7 +90,9 @@ QStringList FleetRun::childArguments(const QString &address) const
     arguments << QStringLiteral("--fleet-child") << QStringLiteral("--ip") << address;
     if (!settings.kitDir.isEmpty())
         arguments << QStringLiteral("--dir") << settings.kitDir;
-    arguments << (settings.answer == FleetAnswer::Yes ? QStringLiteral("--yes") : QStringLiteral("--no"));
+    // An audit asks nothing, and takes no answer.
+    if (!settings.audit)
+        arguments << (settings.answer == FleetAnswer::Yes ? QStringLiteral("--yes") : QStringLiteral("--no"));
     arguments << settings.extraArguments;
     return arguments;
 }

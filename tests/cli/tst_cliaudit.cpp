@@ -60,7 +60,9 @@ Finished runCli(quint16 cmdPort, quint16 ftpPort, const QString &state, const QS
 
 Finished runOn(const SimInstrument &sim, const QString &state, const QStringList &arguments)
 {
-    return runCli(sim.cmdPort(), sim.ftpPort(), state, QStringList{"--ip", "127.0.0.1", "--yes"} + arguments);
+    // An audit asks nothing, so it takes no answer.
+    const QStringList answer = arguments.contains("--verify") ? QStringList{} : QStringList{"--yes"};
+    return runCli(sim.cmdPort(), sim.ftpPort(), state, QStringList{"--ip", "127.0.0.1"} + answer + arguments);
 }
 
 Verdicts notMatching(const QJsonObject &audit)

@@ -3,6 +3,7 @@
 #include "cli/ConsoleBoxes.h"
 #include "cli/ProgressText.h"
 #include "platform/MessageBox.h"
+#include "upgrade/RunVocabulary.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -68,6 +69,8 @@ private slots:
             << QStringList{"PRZ53", "KRN3", "LPS3"} << A::AskOnTerminal << "" << false;
         QTest::newRow("--yes") << QStringList{"--yes", "--ip", "1.2.3.4"} << "1.2.3.4" << QStringList{} << A::Yes << "" << false;
         QTest::newRow("--no") << QStringList{"--ip", "1.2.3.4", "--no"} << "1.2.3.4" << QStringList{} << A::No << "" << false;
+        QTest::newRow("keys add up") << QStringList{"--trusted-key", "a", "--ip", "1.2.3.4", "--trusted-key", "b"} << "1.2.3.4"
+                                     << QStringList{} << A::AskOnTerminal << "" << false;
         QTest::newRow("--help needs no address") << QStringList{"--help"} << "" << QStringList{} << A::AskOnTerminal << "" << true;
     }
 
@@ -141,31 +144,45 @@ private slots:
         QTest::newRow("no such box") << QStringList{"--ip", ip, "--signals", "ABC9"}
                                      << "--signals: ABC9 has no check box (the boxes are KRN3, LPS3, QMX53, SBX3, PRZ53)";
         QTest::newRow("empty box name") << QStringList{"--ip", ip, "--signals=KRN3,,"} << "--signals: empty module name in \"KRN3,,\"";
-        QTest::newRow("answer twice") << QStringList{"--ip", ip, "--no", "--no"} << "give one of --yes and --no, once";
+        QTest::newRow("both answers") << QStringList{"--ip", ip, "--no", "--yes"} << "give one of --yes and --no, once";
         QTest::newRow("empty key") << QStringList{"--ip", ip, "--trusted-key="} << "--trusted-key needs a file";
         QTest::newRow("empty checksum folder") << QStringList{"--write-checksums", ""} << "--write-checksums needs a folder";
         QTest::newRow("history file is a folder") << QStringList{"--history", "--history-file", "/"} << "--history-file needs a file name";
         QTest::newRow("count of runs") << QStringList{"--history", "--last", "0"} << "--last: \"0\" is not a count of runs";
         QTest::newRow("reboot timeout") << QStringList{"--ip", ip, "--await-reboot", "--reboot-timeout", "86401"}
                                         << "--reboot-timeout: \"86401\" is not a whole number of seconds from 1 to 86400";
-        QTest::newRow("folder twice") << QStringList{"--dir", "a", "--dir="} << "--dir given twice";
         QTest::newRow("empty folder") << QStringList{"--dir=", "--dir", "a"} << "--dir needs a folder";
         QTest::newRow("--last alone") << QStringList{"--ip", ip, "--last", "3"} << "--last goes with --history";
         QTest::newRow("history dry run") << QStringList{"--history", "--dry-run"} << "--history and --dry-run don't go together";
         QTest::newRow("flags parse; --strict alone") << QStringList{"--json", "--require-signature", "--version", "--strict"}
                                                      << "--strict goes with --verify";
-        QTest::newRow("verify dry run") << QStringList{"--ip", ip, "--verify", "--dry-run"}
-                                        << "--verify writes nothing and waits for nothing: it goes with neither --dry-run, "
-                                           "--history, --changed-only, --await-reboot nor --write-checksums";
+        QTest::newRow("verify dry run") << QStringList{"--ip", ip, "--verify", "--dry-run"} << "--verify and --dry-run don't go together";
         QTest::newRow("--trust-size alone") << QStringList{"--ip", ip, "--trust-size"} << "--trust-size goes with --changed-only";
-        QTest::newRow("changed-only history") << QStringList{"--history", "--changed-only"} << "--changed-only goes with a run";
+        QTest::newRow("changed-only history") << QStringList{"--history", "--changed-only"} << "--history and --changed-only don't go together";
         QTest::newRow("timeout alone") << QStringList{"--ip", ip, "--reboot-timeout", "10"} << "--reboot-timeout goes with --await-reboot";
         QTest::newRow("await dry run") << QStringList{"--ip", ip, "--await-reboot", "--dry-run"}
-                                       << "--await-reboot waits after an upgrade: not with --dry-run";
+                                       << "--dry-run and --await-reboot don't go together";
         QTest::newRow("await history") << QStringList{"--history", "--await-reboot"}
-                                       << "--await-reboot waits after an upgrade: not with --history";
+                                       << "--history and --await-reboot don't go together";
         QTest::newRow("checksums with --ip") << QStringList{"--write-checksums", "d", "--ip", ip}
-                                             << "--write-checksums runs on its own, without --ip or --history";
+                                             << "--write-checksums and --ip don't go together";
+        // Any option given twice, but those that add to a list.
+        QTest::newRow("folder twice") << QStringList{"--dir", "a", "--dir="} << "--dir given twice";
+        QTest::newRow("answer twice") << QStringList{"--ip", ip, "--no", "--no"} << "--no given twice";
+        QTest::newRow("count twice") << QStringList{"--history", "--last", "3", "--last=4"} << "--last given twice";
+        // Loopback where a broken rule would let the run start.
+        const QString here = QStringLiteral("127.0.0.1");
+        QTest::newRow("switch twice") << QStringList{"--ip", here, "--json", "--json"} << "--json given twice";
+        QTest::newRow("history file twice") << QStringList{"--history", "--history-file", "a", "--history-file", "a"}
+                                            << "--history-file given twice";
+        // Every option a mode does not use.
+        QTest::newRow("history with a kit") << QStringList{"--history", "--dir", "d"} << "--history and --dir don't go together";
+        QTest::newRow("checksums as JSON") << QStringList{"--write-checksums", "d", "--json"}
+                                           << "--write-checksums and --json don't go together";
+        QTest::newRow("audit with an answer") << QStringList{"--verify", "--ip", here, "--yes"} << "--verify and --yes don't go together";
+        QTest::newRow("history of a file") << QStringList{"--ip-file", "f", "--history"} << "--history and --ip-file don't go together";
+        QTest::newRow("--strict on a dry run") << QStringList{"--dry-run", "--strict", "--ip", ip} << "--dry-run and --strict don't go together";
+        QTest::newRow("dry run of a fleet") << QStringList{"--dry-run", "--ip", here, "--ip", "127.0.0.2"} << "--dry-run takes one --ip";
         QTest::newRow("nothing") << QStringList{} << "--ip ADDRESS is required";
         QTest::newRow("child of a fleet") << QStringList{"--fleet-child", "--ip", ip, "--ip", "1.2.3.5"} << "--fleet-child takes one --ip";
         QTest::newRow("history of a fleet") << QStringList{"--history", "--ip", ip, "--ip", "1.2.3.5"} << "--history takes at most one --ip";
@@ -182,6 +199,35 @@ private slots:
         QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
                  QStringLiteral("vxupgrade-cli: %1\nTry vxupgrade-cli --help\n").arg(message));
         QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    }
+
+    // Every form the help's synopsis shows, with all its options (the first
+    // of each alternative), is a command line the parser takes; and the
+    // exit statuses it lists are all the program's.
+    void helpTellsTheTruth()
+    {
+        const QString help = cli::usageText();
+        const QString synopsis = help.left(help.indexOf(QLatin1String("\n\n")));
+        const QStringList forms = synopsis.split(QRegularExpression(QStringLiteral("\n\\s*(?:Usage: )?vxupgrade-cli ")));
+        QCOMPARE(forms.size(), 6);
+        const QHash<QString, QString> values{{"ADDRESS", "1.2.3.4"}, {"NAME", "KRN3"}, {"...", "KRN3"}, {"DIR", "d"},
+                                             {"FILE", "f"}, {"N", "3"}, {"S", "10"}};
+        const QRegularExpression alternative(QStringLiteral("\\s*\\|\\s*--[a-z-]+( [A-Z]+)?(\\.\\.\\.)?"));
+        const QRegularExpression option(QStringLiteral("(--[a-z-]+)(?: (\\.\\.\\.|[A-Z]+))?"));
+        for (QString form : forms) {
+            form.remove(alternative);
+            QStringList arguments;
+            for (const QRegularExpressionMatch &match : option.globalMatch(form)) {
+                arguments << match.captured(1);
+                if (match.hasCaptured(2))
+                    arguments << values.value(match.captured(2));
+            }
+            const cli::ParsedArguments parsed = cli::parseArguments(arguments);
+            QVERIFY2(parsed.ok(), qPrintable(arguments.join(u' ') + QLatin1String(": ") + parsed.error));
+        }
+        const QString exits = help.mid(help.indexOf(QLatin1String("Exit status:"))).simplified();
+        for (int status = upgrade::ExitUpgraded; status <= upgrade::ExitNotConfirmed; ++status)
+            QVERIFY2(exits.contains(QStringLiteral(" %1 ").arg(status)), qPrintable(QString::number(status)));
     }
 
     void progressLine_data()

@@ -74,8 +74,11 @@ ChecksumList ParseChecksumList(const QByteArray &bytes)
         if (end < 0)
             end = bytes.size();
         ++number;
+        // A list written on Windows ends its lines in CR LF, and signify
+        // takes it so; a CR anywhere else stays a control character.
+        const qsizetype length = end > start && bytes[end - 1] == '\r' ? end - start - 1 : end - start;
         ChecksumEntry entry;
-        const QString problem = parseLine(bytes.mid(start, end - start), entry);
+        const QString problem = parseLine(bytes.mid(start, length), entry);
         start = end + 1;
         if (!problem.isEmpty()) {
             list.problems.append(ChecksumLineProblem{number, problem});

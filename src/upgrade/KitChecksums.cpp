@@ -1,11 +1,11 @@
 #include "upgrade/KitChecksums.h"
 
 #include "instrument/InstrumentName.h"
+#include "platform/Sha256.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/KitSignature.h"
 #include "upgrade/LocalTreeWalker.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
@@ -26,9 +26,13 @@ void addFile(KitChecksums &sums, const QDir &kit, const QString &localPath)
         return;
     }
     QFile file(localPath);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file) || file.error() != QFileDevice::NoError) {
+    if (!file.open(QIODevice::ReadOnly)) {
         sums.problems << QStringLiteral("File can't be read: %1 (%2)").arg(shown, file.errorString());
+        return;
+    }
+    platform::Sha256 hash;
+    if (const platform::Sha256::FileRead read = hash.addFile(file); !read.ok()) {
+        sums.problems << QStringLiteral("File can't be read: %1 (%2)").arg(shown, read.error);
         return;
     }
     sums.entries.append(ChecksumEntry{relative, hash.result()});
@@ -77,6 +81,10 @@ QStringList WriteKitChecksums(const QString &kitFolder, int &written)
     const KitChecksums sums = ComputeKitChecksums(kitFolder);
     if (!sums.problems.isEmpty())
         return sums.problems;
+    // A list of nothing signs nothing; most likely the folder is not the kit.
+    if (sums.entries.isEmpty())
+        return {QStringLiteral("No kit files in %1: no file under target or MainFrame, and no %2")
+                    .arg(instrument::PrintablePath(QDir::toNativeSeparators(kitFolder)), KitIniName)};
     QSaveFile file(platform::JoinLocalPath(kitFolder, ChecksumFileName));
     if (!file.open(QIODevice::WriteOnly) || file.write(FormatChecksumList(sums.entries)) < 0 || !file.commit())
         return {QStringLiteral("Can't write %1: %2").arg(instrument::PrintablePath(file.fileName()), file.errorString())};

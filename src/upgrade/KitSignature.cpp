@@ -1,10 +1,10 @@
 #include "upgrade/KitSignature.h"
 
 #include "platform/LocalFolder.h"
+#include "platform/Sha256.h"
 #include "upgrade/ChecksumList.h"
 #include "upgrade/KitPreflight.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -145,9 +145,11 @@ private:
             compareFile(list, file.localPath, file.sha256, seen);
         const QString ini = platform::JoinLocalPath(kit.path(), KitIniName);
         if (QFile iniFile(ini); iniFile.open(QIODevice::ReadOnly)) {
-            QCryptographicHash hash(QCryptographicHash::Sha256);
-            hash.addData(&iniFile);
-            compareFile(list, ini, hash.result(), seen);
+            platform::Sha256 hash;
+            if (const platform::Sha256::FileRead read = hash.addFile(iniFile); read.ok())
+                compareFile(list, ini, hash.result(), seen);
+            else
+                refuse(QStringLiteral("File can't be read"), ini, read.error);
         }
         for (const ChecksumEntry &entry : list.entries) {
             if (seen.contains(entry.path))

@@ -5,6 +5,7 @@
 #include "support/SignifyTool.h"
 #include "support/SimInstrument.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -136,6 +137,23 @@ private slots:
                 QVERIFY2(sim.sent("ftp").filter("STOR ").isEmpty(), c.name);
                 QVERIFY2(sim.sent("cmd").filter("MDIR").isEmpty(), c.name);
             }
+        }
+    }
+
+    // A folder without a kit file gets no list: an empty one would sign nothing.
+    void noChecksumsOfNoKit()
+    {
+        for (const char *hidden : {"", "target/KRN3/.hidden"}) {
+            ProgramFolder kit;
+            QVERIFY(QDir().mkpath(kit.path() + "MainFrame"));
+            if (*hidden)
+                kit.write(hidden, "x");
+            const Finished written = runCli({"--write-checksums", kit.path()}, environment);
+            QCOMPARE(written.status, 1);
+            QCOMPARE(written.err, QStringLiteral("vxupgrade-cli: No kit files in %1: no file under target or MainFrame, "
+                                                 "and no vxUpgrade.ini\nvxupgrade-cli: SHA256 not written\n")
+                                      .arg(kit.path()));
+            QVERIFY(!QFile::exists(kit.path() + "SHA256"));
         }
     }
 

@@ -73,6 +73,8 @@ private slots:
             {line("/etc/passwd"), 0, "absolute path"},
             {line("target/a\x01\x62"), 0, "control character"},
             {line("target/a\r"), 0, "control character"},
+            {"SHA256 (target/a) = " + Digest + "\r\n" + line("target/b").chopped(1) + "\r", 2, {}}, // as signify takes it
+            {"SHA256 (target/a) = " + Digest + "\r\r\n", 0, "not \"SHA256"},
             {line("target//a"), 0, "empty or"},
             {"SHA256 (target/a) = abc\n", 0, "not \"SHA256"},
             {"SHA256 (target/a) = " + QByteArray(64, 'g') + "\n", 0, "not 64 hexadecimal"},

@@ -87,7 +87,7 @@ void UpgradeRun::leaveOutUnchanged()
     if (const QString problem = preview.indexProblem(); !problem.isEmpty())
         memo(problem);
     kitPlan.files = toSend;
-    memo(preview.summary());
+    memo(preview.summary(true));
 }
 
 bool UpgradeRun::checkKit()

@@ -79,13 +79,19 @@ void UnchangedFiles::skipped(qint64 size, const Verdict &verdict)
         since = verdict.verifiedOn;
 }
 
-QString UnchangedFiles::summary() const
+QString UnchangedFiles::summary(bool dryRun) const
 {
+    // A dry run sent nothing: it tells what the run would leave out.
     if (files == 0)
-        return QStringLiteral("Changed files only: every file was sent; the instrument held none of them as "
-                              "a run on record had verified.");
+        return dryRun ? QStringLiteral("Changed files only: a run would send every file; the instrument holds none of "
+                                       "them as a run on record verified.")
+                      : QStringLiteral("Changed files only: every file was sent; the instrument held none of them as "
+                                       "a run on record had verified.");
     const QLocale c = QLocale::c();
-    QString line = QStringLiteral("Changed files only: %1 file(s) (%2 bytes) not sent again, the instrument holds them")
+    QString line = (dryRun ? QStringLiteral("Changed files only: a run would not send %1 file(s) (%2 bytes) again, "
+                                            "the instrument holds them")
+                           : QStringLiteral("Changed files only: %1 file(s) (%2 bytes) not sent again, the instrument "
+                                            "holds them"))
                        .arg(files)
                        .arg(c.toString(bytes));
     if (since.isValid())

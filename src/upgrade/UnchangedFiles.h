@@ -43,8 +43,8 @@ public:
     void skipped(qint64 size, const Verdict &verdict);
 
     // The memo line: how many files and bytes were left alone, since which
-    // recorded run.
-    [[nodiscard]] QString summary() const;
+    // recorded run; of a dry run, how many a run would leave alone.
+    [[nodiscard]] QString summary(bool dryRun = false) const;
     // Why the index could not be used as it was; empty when it was sound.
     [[nodiscard]] QString indexProblem() const { return index.problem(); }
     [[nodiscard]] qint64 filesSkipped() const { return files; }

@@ -197,6 +197,10 @@ private slots:
         QVERIFY2(preview.out.contains(QStringLiteral("Files to send (%1):").arg(sent.size())), qPrintable(preview.out));
         for (const QString &file : sent)
             QVERIFY2(preview.out.contains("/F0:/" + file), qPrintable(preview.out));
+        // It tells what a run would do: it sent nothing itself.
+        QVERIFY2(preview.out.contains("Changed files only: a run would ") && !preview.out.contains(" sent again")
+                     && !preview.out.contains(" was sent"),
+                 qPrintable(preview.out));
         const Finished rerun = runCli(sim, state.path(), QStringList{"--dir", kit.path(), "--changed-only"} + options);
         QVERIFY2(rerun.status == 0, qPrintable(rerun.out));
         QCOMPARE(kitFilesStored(sim), sent);

@@ -91,6 +91,10 @@ void ChildReport::fileEnded(const FileTransfer &file, upgrade::FileOutcome outco
         sinceProgress.start();
         write(fleet::childline::progress(latest.copiedBytes, latest.totalBytes, latest.file));
     }
+    // The fleet counts and records these as the record's files: a NAME
+    // file among them would count a file the history does not.
+    if (!file.ofKit)
+        return;
     write(fleet::childline::file(file.instrumentPath, file.size, upgrade::FileOutcomeName(outcome)));
 }
 

@@ -30,7 +30,8 @@
 //        bytes sent and bytes to send in all, and the file being sent; a
 //        few a second at most, and one when a file ends.
 //   {"file":{"path":"/F0:/KRN3/a.bin","size":4096,"outcome":"sent-verified"}}
-//        a file's transfer ended, its outcome named as in the run's record:
+//        a kit file's transfer ended (not a NAME file, which the record
+//        does not list either), its outcome named as in the run's record:
 //        "sent-verified", "sent-not-verifiable", "failed" or "not-sent".
 //   {"identity":"ROHDE,VX900,..."}
 //        the instrument's *IDN? reply, once read.

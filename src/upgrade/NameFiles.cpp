@@ -62,7 +62,7 @@ bool UpgradeRun::MakeNameFiles()
         }
         // A failed upload has shown its box and throws; a false result would
         // only follow a failure someone marked handled, so the next module goes on.
-        static_cast<void>(uploadFile({file.fileName(), folder + QStringLiteral("/NAME"), file.size()}, false));
+        static_cast<void>(uploadFile({file.fileName(), folder + QStringLiteral("/NAME"), file.size(), false}, false));
         throwIfStopRequested();
     }
     return true;

@@ -39,6 +39,9 @@ struct FileTransfer
     QString localPath;
     QString instrumentPath;
     qint64 size = 0;
+    // One of the kit's files, which the run's record lists; a NAME file is
+    // the run's own and is not.
+    bool ofKit = true;
 };
 
 struct RunProgress

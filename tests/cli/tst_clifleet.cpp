@@ -126,6 +126,15 @@ private slots:
                                              + expected[address] + "\\b",
                                          QRegularExpression::MultilineOption);
             QVERIFY2(row.match(err).hasMatch(), qPrintable(address + " has no row in:\n" + err));
+            // FILES counts the record's files sent, as --history does: no NAME file.
+            const QJsonArray files = records[address]["files"].toArray();
+            const auto sent = std::count_if(files.begin(), files.end(), [](const QJsonValue &file) {
+                return file["outcome"].toString().startsWith("sent-");
+            });
+            const QRegularExpression filesColumn("^" + QRegularExpression::escape(address) + "\\s+\\S+\\s+"
+                                                     + expected[address] + "\\s+" + QString::number(sent) + "\\s",
+                                                 QRegularExpression::MultilineOption);
+            QVERIFY2(filesColumn.match(err).hasMatch(), qPrintable(address + ": not " + QString::number(sent) + " in:\n" + err));
         }
         QVERIFY(records["127.0.0.2"]["identity"].toString().contains("VX900"));
         QCOMPARE(records["127.0.0.2"]["bytes"].toInteger(), 70000 + 3000 + 120000);

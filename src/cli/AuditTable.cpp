@@ -1,6 +1,7 @@
 #include "cli/AuditTable.h"
 
 #include "instrument/InstrumentName.h"
+#include "platform/OutsideText.h"
 
 #include <QLocale>
 
@@ -24,6 +25,11 @@ QStringList FormatAudit(const upgrade::AuditReport &report, bool strict)
         // Paths of extras come from the drive: shown with control characters escaped.
         rows.append({upgrade::AuditVerdictText(file.verdict), instrument::PrintablePath(file.instrumentPath),
                      sizeText(file.kitSize), sizeText(file.driveSize), file.why});
+    }
+    // The reasons quote the history and the server's replies.
+    for (QStringList &row : rows) {
+        for (QString &cell : row)
+            cell = platform::PrintableText(cell);
     }
     QStringList lines;
     if (rows.size() > 1) {

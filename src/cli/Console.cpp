@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "platform/OutsideText.h"
+
 namespace cli {
 
 namespace {
@@ -25,7 +27,9 @@ Console::~Console()
 void Console::printLine(const QString &line)
 {
     wipe();
-    const QByteArray bytes = line.toUtf8();
+    // Memo lines and boxes quote the instrument's identity and its servers'
+    // replies; the progress line's own controls are written apart.
+    const QByteArray bytes = platform::PrintableLines(line).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
     std::fputc('\n', out);
     // Lines are read as they come, by a person or by a script on a pipe.
@@ -36,7 +40,7 @@ void Console::printLine(const QString &line)
 void Console::printError(const QString &text)
 {
     wipe();
-    QByteArray bytes = text.toUtf8();
+    QByteArray bytes = platform::PrintableLines(text).toUtf8();
     if (!bytes.endsWith('\n'))
         bytes += '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), err);

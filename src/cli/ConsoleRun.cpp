@@ -151,8 +151,13 @@ int ConsoleRun::conclude(const RunResult &result)
         // As the window shows it: the application's error box.
         platform::ShowErrorMessage(result.message);
     }
-    if (result.outcome == RunOutcome::Stopped)
-        console.printError(QStringLiteral("vxupgrade-cli: stopped; the instrument may hold part of the upgrade"));
+    if (result.outcome == RunOutcome::Stopped) {
+        // An audit and a dry run never write: the instrument is as it was.
+        console.printError(options.verify ? QStringLiteral("vxupgrade-cli: stopped; nothing was written (audit)")
+                           : options.dryRun
+                               ? QStringLiteral("vxupgrade-cli: stopped; nothing was written (dry run)")
+                               : QStringLiteral("vxupgrade-cli: stopped; the instrument may hold part of the upgrade"));
+    }
     if (options.dryRun && result.outcome == RunOutcome::Succeeded) {
         for (const QString &line : upgrade::FormatPlan(run->plan()))
             memoLine(line);
@@ -218,8 +223,11 @@ upgrade::RebootResult ConsoleRun::awaitReboot()
 void ConsoleRun::putOnRecord(const upgrade::RunRecord &record)
 {
     if (!run->historyFile.isEmpty()) {
-        if (const std::optional<QString> error = upgrade::RunHistory(run->historyFile).append(record))
-            memoLine(QStringLiteral("The run could not be put on record: ") + *error);
+        if (const std::optional<QString> error = upgrade::RunHistory(run->historyFile).append(record)) {
+            const QString line = QStringLiteral("The run could not be put on record: ") + *error;
+            memoLine(line);
+            recordNotWritten(line);
+        }
     }
     if (child)
         child->sendRecord(record);
@@ -258,6 +266,16 @@ void ConsoleRun::memoLine(const QString &line)
         console.printError(line);
     else
         console.printLine(line);
+}
+
+void ConsoleRun::recordNotWritten(const QString &line)
+{
+    // The exit status stays the instrument's: a run that upgraded it still
+    // ends 0, and scripts see the lost record here. Under --json the memo
+    // is on standard error already, and a fleet child's memo reaches the
+    // fleet's output.
+    if (!child && !options.json)
+        console.printError(QStringLiteral("vxupgrade-cli: ") + line);
 }
 
 void ConsoleRun::fileStarted(const FileTransfer &file)

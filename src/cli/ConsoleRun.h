@@ -62,6 +62,7 @@ private:
     void fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome) override;
     int box(const QString &text, const QString &caption, int flags) override;
     void runEnded(const RunResult &result) override;
+    void recordNotWritten(const QString &line) override;
     void showProgress();
     // Prints the record under --json and, with --await-reboot, first waits
     // for the restart and puts the record with it on file; false when the

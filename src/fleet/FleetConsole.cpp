@@ -2,6 +2,7 @@
 
 #include "fleet/FleetReport.h"
 #include "fleet/FleetRun.h"
+#include "platform/OutsideText.h"
 
 #include <QSize>
 #include <QTimer>
@@ -82,10 +83,12 @@ void FleetConsole::finish()
 QString FleetConsole::liveLine(int index, int width) const
 {
     const InstrumentState &state = run.instruments()[index];
+    // The step's text may quote what the child or its instrument said.
+    const QString step = platform::PrintableText(state.stepText());
     QString line = state.address.leftJustified(16);
     if (state.outcome != Outcome::Running)
-        return (line + state.stepText()).left(width);
-    line += state.stepText().left(24).leftJustified(26);
+        return (line + step).left(width);
+    line += step.left(24).leftJustified(26);
     const int percent = state.percent();
     line += percent < 0 ? QStringLiteral("   --") : QStringLiteral("%1%").arg(percent, 4);
     const double rate = state.rate(run.elapsedMs());
@@ -142,10 +145,12 @@ QSize FleetConsole::terminalSize() const
 
 void FleetConsole::printPrefixed(std::FILE *stream, int index, const QString &text)
 {
+    // A child's lines quote its instrument and may come from a child that
+    // is not this program at all.
     const QString prefix = QStringLiteral("[%1] ").arg(run.instruments()[index].address);
     QString lines;
     for (const QString &line : text.split(u'\n'))
-        lines += prefix + line + u'\n';
+        lines += prefix + platform::PrintableText(line) + u'\n';
     write(stream, lines);
     std::fflush(stream);
 }

@@ -1,5 +1,7 @@
 #include "fleet/FleetReport.h"
 
+#include "platform/OutsideText.h"
+
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -25,7 +27,7 @@ QJsonObject reportRecord(const InstrumentState &state)
 
 QByteArray reportRecordLine(const InstrumentState &state)
 {
-    return QJsonDocument(reportRecord(state)).toJson(QJsonDocument::Compact) + '\n';
+    return platform::JsonWithoutControls(QJsonDocument(reportRecord(state)).toJson(QJsonDocument::Compact)) + '\n';
 }
 
 namespace {
@@ -93,6 +95,12 @@ QString fleetTable(const QList<InstrumentState> &states, bool audit)
                     state.audit.isEmpty() ? QStringLiteral("-") : state.auditText(),
                     // A box text spans lines; the row must not.
                     message.isEmpty() ? QStringLiteral("-") : message.simplified()};
+    }
+    // Identities, messages and restart verdicts come from the instruments
+    // and their children: none may steer the terminal.
+    for (Row &row : rows) {
+        for (QString &cell : row)
+            cell = platform::PrintableText(cell);
     }
     std::array<qsizetype, Columns> widths{};
     for (const Row &row : rows) {

@@ -78,7 +78,9 @@ std::optional<QString> HistoryFile::open(const QString &path, Mode mode)
     // write; the bound guards against a file swapped under us for ever.
     constexpr int Rounds = 100;
     for (int round = 0; round < Rounds; ++round) {
-        fd = ::open(name.constData(), flags, 0600);
+        // The process's umask decides who else may read and append: a
+        // history in a folder the lab's PCs share is everyone's record.
+        fd = ::open(name.constData(), flags, 0666);
         if (fd < 0)
             return mode == Mode::Read && errno == ENOENT ? std::nullopt : std::optional(systemError(errno));
         if (const std::optional<QString> why = lock(fd, mode == Mode::Read ? LOCK_SH : LOCK_EX)) {

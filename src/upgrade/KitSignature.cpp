@@ -1,6 +1,7 @@
 #include "upgrade/KitSignature.h"
 
 #include "platform/LocalFolder.h"
+#include "platform/OutsideText.h"
 #include "platform/Sha256.h"
 #include "upgrade/ChecksumList.h"
 #include "upgrade/KitPreflight.h"
@@ -91,7 +92,7 @@ private:
             cannotCheck(QStringLiteral("not a signify signature: ") + parsed.error);
             return std::nullopt;
         }
-        check.comment = PrintableComment(parsed.value->comment);
+        check.comment = platform::PrintableText(parsed.value->comment);
         return parsed.value;
     }
 

@@ -9,6 +9,7 @@
 #include "upgrade/DigestCache.h"
 #include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
+#include "upgrade/KitRefusal.h"
 #include "upgrade/ModuleCatalogue.h"
 #include "upgrade/UnchangedFiles.h"
 
@@ -23,7 +24,7 @@ UpgradeRun::StepEnd UpgradeRun::measureStep()
     // busy from here on.
     enter(RunStep::Measure);
     if (!checkKit())
-        return failAndClose(upgrade::DownloadFailedText);
+        return failAndClose(upgrade::KitRefusedText(refusalReasons()));
     throwIfStopRequested();
     {
         QStringList planned;
@@ -88,6 +89,16 @@ void UpgradeRun::leaveOutUnchanged()
         memo(problem);
     kitPlan.files = toSend;
     memo(preview.summary(true));
+}
+
+QStringList UpgradeRun::refusalReasons() const
+{
+    QStringList reasons;
+    for (const upgrade::KitProblem &problem : std::as_const(kitPlan.problems))
+        reasons.append(problem.text());
+    if (signature.refused())
+        reasons.append(signature.lines);
+    return reasons;
 }
 
 bool UpgradeRun::checkKit()

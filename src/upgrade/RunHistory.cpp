@@ -1,5 +1,6 @@
 #include "upgrade/RunHistory.h"
 
+#include "platform/OutsideText.h"
 #include "upgrade/BackwardLineReader.h"
 #include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
@@ -174,7 +175,7 @@ QJsonObject RunRecord::toJson() const
 
 QByteArray RunRecord::toJsonLine() const
 {
-    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+    return platform::JsonWithoutControls(QJsonDocument(toJson()).toJson(QJsonDocument::Compact));
 }
 
 std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
@@ -325,6 +326,12 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.dryRun ? r.outcome + " (dry run)" : !r.audit.isEmpty() ? r.outcome + " (audit)" : r.outcome,
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
                      QString::number(r.seconds, 'f', 1) + " s"});
+    }
+    // Every field was written by some run, on some host, from what an
+    // instrument answered: none may steer the terminal.
+    for (QStringList &row : rows) {
+        for (QString &cell : row)
+            cell = platform::PrintableText(cell);
     }
     QList<qsizetype> widths(rows.first().size(), 0);
     for (const QStringList &row : std::as_const(rows)) {

@@ -70,4 +70,8 @@ public:
     // waits for the answer.
     virtual int box(const QString &text, const QString &caption, int flags) = 0;
     virtual void runEnded(const RunResult &) {}
+    // The run's record could not be written: `line` names the file and the
+    // reason, and the memo has had it too. A console says it on standard
+    // error as well, where a script that reads only the status looks.
+    virtual void recordNotWritten(const QString &) {}
 };

@@ -124,15 +124,4 @@ bool VerifySignify(const SignifySignature &signature, const SignifyPublicKey &ke
         == 1;
 }
 
-QString PrintableComment(const QString &comment)
-{
-    QString shown;
-    shown.reserve(comment.size());
-    for (const QChar c : comment) {
-        if (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format)
-            shown += c;
-    }
-    return shown;
-}
-
 } // namespace upgrade

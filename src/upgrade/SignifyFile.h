@@ -45,7 +45,4 @@ inline constexpr qsizetype MaxCommentBytes = 1024;
 // not compared here: they only tell which key to try.
 [[nodiscard]] bool VerifySignify(const SignifySignature &signature, const SignifyPublicKey &key);
 
-// The comment for one line of text: control characters removed.
-[[nodiscard]] QString PrintableComment(const QString &comment);
-
 } // namespace upgrade

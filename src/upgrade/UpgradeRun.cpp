@@ -25,6 +25,9 @@ struct RunStopped
 
 } // namespace
 
+const QString UpgradeRun::StoppedAuditText = QStringLiteral("Audit stopped by the operator; nothing was written.");
+const QString UpgradeRun::StoppedDryRunText = QStringLiteral("Dry run stopped by the operator; nothing was written.");
+
 const QString UpgradeRun::NothingSentText =
     QStringLiteral("Nothing from the kit was sent: it holds no file to copy "
                    "(a module's SIGNAL folder goes only when its box is ticked).");
@@ -112,7 +115,9 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     // caused by the stop's own abort is the stop, not a failure to show.
     if (stopping) {
         disconnectAfterStop();
-        result = ended(RunOutcome::Stopped, QStringLiteral("Stopped by the operator."));
+        result = ended(RunOutcome::Stopped, mode == RunMode::Audit    ? StoppedAuditText
+                                            : mode == RunMode::DryRun ? StoppedDryRunText
+                                                                      : QStringLiteral("Stopped by the operator."));
     }
     result.identity = link.IdentityReply;
     result.filesCopied = filesCopied;
@@ -280,11 +285,21 @@ void UpgradeRun::putOnRecord(const RunResult &result)
 {
     runRecord.identity = QString::fromLatin1(link.IdentityReply).trimmed();
     runRecord.bytes = copiedBytes;
+    // An audit stays an audit on record, also one that never read the drive
+    // (no connection, a stop): its findings say why there are none.
+    if (mode == RunMode::Audit && runRecord.audit.isEmpty()) {
+        upgrade::AuditReport unmade;
+        unmade.problem = result.message;
+        runRecord.audit = unmade.toJson(strictAudit);
+    }
     runRecord.finish(upgrade::OutcomeName(result.outcome), upgrade::StepName(result.step), result.message);
     if (historyFile.isEmpty() || !recordAtEnd)
         return;
-    if (const std::optional<QString> error = upgrade::RunHistory(historyFile).append(runRecord))
-        memo(QStringLiteral("The run could not be put on record: ") + *error);
+    if (const std::optional<QString> error = upgrade::RunHistory(historyFile).append(runRecord)) {
+        const QString line = QStringLiteral("The run could not be put on record: ") + *error;
+        memo(line);
+        observer.recordNotWritten(line);
+    }
 }
 
 RunResult UpgradeRun::ended(RunOutcome outcome, const QString &message, bool mayRetry) const

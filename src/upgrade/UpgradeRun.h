@@ -109,6 +109,10 @@ public:
     [[nodiscard]] bool SpaceAllowsCopy(qint64 freeBytes, bool lowSpaceAnswered);
     // The memo line of a run that sent no file of the kit.
     static const QString NothingSentText;
+    // How a stopped audit and a stopped dry run end: neither writes, so
+    // nothing can be half-written.
+    static const QString StoppedAuditText;
+    static const QString StoppedDryRunText;
     // Copies one module's tree to "/F0:/" + its name.
     [[nodiscard]] bool CopyModule(ModuleEntry &entry);
     // Copies everything below `localFolder` into the existing instrument folder.
@@ -163,6 +167,8 @@ private:
     // An audit's end, once the kit is checked: the drive looked at, the
     // link closed.
     [[nodiscard]] RunResult endAudit();
+    // Why the kit check refused the kit: its memo lines, in order.
+    [[nodiscard]] QStringList refusalReasons() const;
     void enter(RunStep step);
     void memo(const QString &line);
     int showBox(const QString &text, const QString &caption, int flags);

@@ -54,6 +54,14 @@ private slots:
             const QStringList memo = memoLines(controls(window).mmStatus);
             if (spoiled) {
                 QVERIFY2(memo.filter("File differs from its signed digest: ").size() == 1, qPrintable(memo.join('\n')));
+                // The end says why, not that a copy failed.
+                QVERIFY(!boxes.shown.isEmpty());
+                const RecordedBox &end = boxes.shown.last();
+                QVERIFY2(end.text.startsWith("The kit was refused: nothing was written to VX900.\n\n"
+                                             "File differs from its signed digest: "),
+                         qPrintable(end.text));
+                QCOMPARE(end.caption, QStringLiteral("VX900 Upgrade"));
+                QCOMPARE(end.flags, int(platform::MB_ICONERROR));
                 QVERIFY(sim.sent("ftp").filter("STOR ").isEmpty());
                 QVERIFY(sim.sent("cmd").filter("MDIR").isEmpty());
             } else {

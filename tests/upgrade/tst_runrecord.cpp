@@ -129,7 +129,14 @@ private slots:
         if (badKit) {
             QVERIFY(memo.filter("locked.bin").size() == 1);
             QCOMPARE(memo.filter("bad\"name.bin").size(), badKit == 1 ? 1 : 0);
-            QCOMPARE(rig.observer.boxes.texts().last(), DownloadFailedText);
+            // Nothing was written: the end says why the kit was refused.
+            const RecordedBox &end = rig.observer.boxes.shown.last();
+            QVERIFY2(end.text.startsWith("The kit was refused: nothing was written to VX900.\n\n"), qPrintable(end.text));
+            QCOMPARE(end.text.count("locked.bin"), 1);
+            QCOMPARE(end.text.contains("bad\"name.bin"), badKit == 1);
+            QCOMPARE(end.caption, Caption);
+            QCOMPARE(end.flags, int(platform::MB_ICONERROR));
+            QCOMPARE(result.message, end.text);
         }
         if (simOptions.contains("--stor-short")) {
             QVERIFY(result.raised);

@@ -21,6 +21,16 @@ namespace {
 const QString SuccessText = QStringLiteral("Copy successfully completed !\n\nPlease reboot the VX900.");
 const QString DownloadFailed = QStringLiteral("Fail to download F/W !\n\nVX900 file system might be full.");
 
+// The one box of a run whose kit check refused the kit: it says so, not
+// that a copy failed.
+bool endedRefused(const QStringList &boxes)
+{
+    if (boxes.size() == 1 && boxes.first().startsWith("The kit was refused: nothing was written to VX900.\n\n"))
+        return true;
+    qWarning("boxes: %s", qPrintable(boxes.join(" | ")));
+    return false;
+}
+
 int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
@@ -219,7 +229,7 @@ private slots:
         RunRig rig(folder.path(), sim.ports());
         const RunResult result = rig.run.Run("127.0.0.1");
 
-        QCOMPARE(rig.observer.boxes.texts(), QStringList{DownloadFailed});
+        QVERIFY(endedRefused(rig.observer.boxes.texts()));
         QCOMPARE(rig.observer.memo.last(),
                  "Name not accepted by VX900 (double quote or control character): " + folder.path() + shownPath);
         QVERIFY(!sim.sent("cmd").filter(QRegularExpression("CDIR|MDIR")).join('\n').contains(fragment));
@@ -254,7 +264,7 @@ private slots:
         RunRig rig(folder.path(), sim.ports());
         const RunResult result = rig.run.Run("127.0.0.1");
 
-        QCOMPARE(rig.observer.boxes.texts(), QStringList{DownloadFailed});
+        QVERIFY(endedRefused(rig.observer.boxes.texts()));
         QFETCH(QString, memoLine);
         QVERIFY2(rig.observer.memo.contains(memoLine.arg(folder.path())), qPrintable(rig.observer.memo.join(QLatin1Char('\n'))));
         QVERIFY(endedForGood(result));
@@ -297,7 +307,7 @@ private slots:
         }
         const QString line = "Folder can't be listed: " + locked + " (Permission denied)";
         if (wholeRun) {
-            QCOMPARE(rig.observer.boxes.texts(), QStringList{DownloadFailed});
+            QVERIFY(endedRefused(rig.observer.boxes.texts()));
             QCOMPARE(rig.observer.memo.last(), line);
             QVERIFY(endedForGood(result));
             QVERIFY(!sim.sent("ftp").join('\n').contains("KRN3")); // nothing of the module was sent

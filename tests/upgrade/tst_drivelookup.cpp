@@ -6,6 +6,7 @@
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DriveSource.h"
+#include "upgrade/drive/SendCheck.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -38,6 +39,28 @@ QStringList listedFolders(const SimInstrument &sim)
             folders.append(m.captured(1));
     return folders;
 }
+
+// A server whose MLSD lists the given sizes of one folder (-1: no size
+// fact) and which declines SIZE.
+class ListingOnly final : public DriveSource
+{
+public:
+    explicit ListingOnly(QList<FtpListing::Entry> entries)
+        : entries(std::move(entries))
+    {
+    }
+    bool offersSizedListing() override { return true; }
+    FolderListing list(const QString &) override
+    {
+        ++listings;
+        return {FolderListing::Status::Listed, FolderListing::Source::FtpListing, entries, QString()};
+    }
+    TSizeReply size(const QString &) override { return {TSizeReply::Kind::NotImplemented, -1, "502 No.\r\n"}; }
+    std::optional<THashReply> sha256(const QString &) override { return std::nullopt; }
+
+    QList<FtpListing::Entry> entries;
+    int listings = 0;
+};
 
 } // namespace
 
@@ -106,6 +129,35 @@ private slots:
         listed.sort();
         QCOMPARE(listed, (QStringList{"/F0:/", "/F0:/KRN3", "/F0:/KRN3", "/F0:/KRN3/sub"}));
         QTEST(int(sim.sent("ftp").filter(QRegularExpression("^SIZE ")).size()), "sizeCommands");
+    }
+
+    // The memo line after the sends says how many files could be verified.
+    void sendCheckSummary_data()
+    {
+        QTest::addColumn<QList<qint64>>("listedSizes"); // of a.bin and b.bin, both sent with 10 bytes
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("all") << QList<qint64>{10, 10} << SendCheck::methodText(SendCheck::Method::FtpListing);
+        QTest::newRow("one") << QList<qint64>{10, -1}
+                             << "Verified 1 of the 2 file(s) sent (1 by the FTP server's listing (MLSD)); for the "
+                                "other 1 nothing on the instrument told their size: sent, not verifiable.";
+        QTest::newRow("none") << QList<qint64>{-1, -1}
+                              << "None of the 2 file(s) sent could be verified: neither the FTP server nor the "
+                                 "instrument's catalogue could tell their sizes, so they were sent, not verifiable.";
+    }
+
+    void sendCheckSummary()
+    {
+        QFETCH(QList<qint64>, listedSizes);
+        ListingOnly server({{"a.bin", false, listedSizes[0]}, {"b.bin", false, listedSizes[1]}});
+        DriveLookup lookup(server);
+        SendCheck check(lookup);
+        check.begin({"/F0:/KRN3/a.bin", "/F0:/KRN3/b.bin"});
+        QVERIFY(check.sent("/F0:/KRN3/a.bin", 10, false).isEmpty()); // the folder waits for its last file
+        const QList<UploadCheck> checks = check.sent("/F0:/KRN3/b.bin", 10, false);
+        QCOMPARE(checks.size(), 2);
+        QVERIFY(std::none_of(checks.cbegin(), checks.cend(), [](const UploadCheck &c) { return c.failed(); }));
+        QTEST(check.summary(), "summary");
+        QCOMPARE(server.listings, 1);
     }
 
     // The space check of the low-space case on an empty drive: the kit

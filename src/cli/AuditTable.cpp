@@ -52,6 +52,9 @@ QStringList FormatAudit(const upgrade::AuditReport &report, bool strict)
                      .arg(report.count(AuditVerdict::Differs))
                      .arg(report.count(AuditVerdict::Missing))
                      .arg(report.count(AuditVerdict::Extra)));
+    // Only a drive that hides sizes has these; other audits read as before.
+    if (const int unknown = report.count(AuditVerdict::SizeUnknown); unknown > 0)
+        lines.last() += QStringLiteral(", size unknown %1").arg(unknown);
     return lines;
 }
 

@@ -78,7 +78,7 @@ TfrmVX900::~TfrmVX900()
 bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
-    sizeUnsupported = false;
+    transferType.reset();
     features.reset();
     mlsdDeclined = false;
     connectFailure.clear();
@@ -200,9 +200,6 @@ bool TfrmVX900::UploadFile(QFile &file, const QString &remotePath, std::function
     return LastTransferOk;
 }
 
-const QString TfrmVX900::SizeNotImplementedText =
-    QStringLiteral("The instrument's FTP server has no SIZE: the files of this run are not verified.");
-
 QString UploadCheck::message() const
 {
     const QString path = instrument::PrintablePath(remotePath);
@@ -227,37 +224,6 @@ QString UploadCheck::message() const
         .arg(path)
         .arg(localSize)
         .arg(reply);
-}
-
-UploadCheck TfrmVX900::VerifyUpload(const QString &remotePath, qint64 localSize)
-{
-    UploadCheck check{UploadCheck::Verdict::NotVerifiable, remotePath, localSize, -1, QString()};
-    if (sizeUnsupported)
-        return check;
-    const TSizeReply answer = NMFTP->FileSize(remotePath);
-    check.reply = QStringLiteral("the FTP server answered \"%1\" to SIZE")
-                      .arg(instrument::PrintablePath(answer.replyLine.trimmed()));
-    switch (answer.kind) {
-    case TSizeReply::Kind::NotImplemented:
-        sizeUnsupported = true;
-        return check;
-    case TSizeReply::Kind::Size:
-        check.remoteSize = answer.size;
-        check.verdict = answer.size == localSize ? UploadCheck::Verdict::Verified : UploadCheck::Verdict::Mismatch;
-        break;
-    case TSizeReply::Kind::NotFound:
-        check.verdict = UploadCheck::Verdict::Missing;
-        break;
-    case TSizeReply::Kind::Failed:
-        // A check that could not be made is no proof the file arrived.
-        check.verdict = UploadCheck::Verdict::Failed;
-        break;
-    }
-    if (check.failed()) {
-        bool handled = false;
-        NMFTPFailure(handled, TCmdType::Upload);
-    }
-    return check;
 }
 
 void TfrmVX900::NMFTPSuccess(TCmdType)

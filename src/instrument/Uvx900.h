@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/FtpListing.h"
+#include "ftp/FtpTypes.h"
 #include "instrument/CommandReply.h"
 #include "instrument/InstrumentPorts.h"
 #include "platform/MessageBox.h"
@@ -18,6 +19,7 @@ class QFile;
 class TClientSocket;
 class TNMFTP;
 enum class TCmdType : int;
+enum class TTransferType : int;
 
 // What the instrument holds after an upload, compared with what was sent.
 struct UploadCheck
@@ -134,15 +136,13 @@ public:
     [[nodiscard]] FolderListing FtpFolderListing(const QString &folder);
     [[nodiscard]] FolderListing CatalogueListing(const QString &folder);
 
-    // Asks the FTP server for the size of the file just stored at
-    // `remotePath` and compares it with `localSize`, the bytes meant to
-    // arrive. The transfer type must be image. A failed check is notified
-    // like a failed transfer ("Upload failed") before it is returned. A
-    // server without SIZE is told once, quietly: from then on, until the next
-    // Connect, every check is NotVerifiable without asking.
-    [[nodiscard]] UploadCheck VerifyUpload(const QString &remotePath, qint64 localSize);
-    // The memo line for the first NotVerifiable check of a run.
-    static const QString SizeNotImplementedText;
+    // The FTP commands behind the drive lookup and the copy's transfer
+    // type, passed to the FTP client as they are. The type is sent only when
+    // it differs from the one this connection last selected.
+    void SetTransferType(TTransferType type);
+    [[nodiscard]] TSizeReply FileSize(const QString &remotePath);
+    [[nodiscard]] bool SelectHashSha256();
+    [[nodiscard]] THashReply FileHash(const QString &remotePath);
 
     // Ends the FTP wait under way (a running transfer first) because the
     // operator asked to stop. The failure that follows is the stop itself,
@@ -162,7 +162,7 @@ private:
     QString connectFailure;
 
     bool transfersAborted = false;
-    bool sizeUnsupported = false;
+    std::optional<TTransferType> transferType; // the last one selected since Connect
     std::optional<FtpListing::Features> features;
     bool mlsdDeclined = false;
 

@@ -1,10 +1,10 @@
 #include "upgrade/UpgradeRun.h"
 
-#include "ftp/TNMFTP.h"
 #include "instrument/Uvx900.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/KitAudit.h"
 #include "upgrade/SendIndex.h"
+#include "upgrade/drive/DriveLookup.h"
 
 #include <memory>
 
@@ -13,10 +13,8 @@ RunResult UpgradeRun::endAudit()
     std::unique_ptr<upgrade::SendIndex> index;
     if (!historyFile.isEmpty())
         index = std::make_unique<upgrade::SendIndex>(historyFile);
-    upgrade::KitAudit audit(link, index.get(),
+    upgrade::KitAudit audit(*drive, index.get(),
                             upgrade::InstrumentKey(QString::fromLatin1(link.IdentityReply), runAddress));
-    // SIZE answers in the image type only; the type writes nothing.
-    link.NMFTP->SetTransferType(TTransferType::Image);
     auditReport = audit.run(kitPlan);
     throwIfStopRequested();
     if (index && !index->problem().isEmpty())
@@ -31,10 +29,22 @@ RunResult UpgradeRun::endAudit()
         link.Disconnect();
         return ended(RunOutcome::Failed, text);
     }
+    if (auditReport.toldNothing()) {
+        // Every file "size unknown": calling that a clean audit would vouch
+        // for a drive nobody looked into.
+        const QString text = QStringLiteral("Audit: nothing on the instrument could tell the size of any of the "
+                                            "kit's %1 file(s): the audit could not be made; nothing was written.")
+                                 .arg(auditReport.files.size() - auditReport.count(upgrade::AuditVerdict::Extra));
+        memo(text);
+        link.Disconnect();
+        return ended(RunOutcome::Failed, text);
+    }
     link.Disconnect();
     const int notMatching = auditReport.count(upgrade::AuditVerdict::Differs)
                             + auditReport.count(upgrade::AuditVerdict::Missing)
-                            + (strictAudit ? auditReport.count(upgrade::AuditVerdict::UnknownOrigin) : 0);
+                            + (strictAudit ? auditReport.count(upgrade::AuditVerdict::UnknownOrigin)
+                                                 + auditReport.count(upgrade::AuditVerdict::SizeUnknown)
+                                           : 0);
     return ended(RunOutcome::Succeeded,
                  notMatching == 0
                      ? QStringLiteral("Audit: the instrument holds the kit; nothing was written.")

@@ -1,37 +1,14 @@
 #include "upgrade/KitAudit.h"
 
-#include "ftp/FtpTypes.h"
-#include "ftp/TNMFTP.h"
 #include "instrument/InstrumentName.h"
-#include "instrument/Uvx900.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/SendIndex.h"
+#include "upgrade/drive/DrivePath.h"
 
 #include <QJsonArray>
 #include <QSet>
 
 namespace upgrade {
-namespace {
-
-QString folderOf(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    // The drive root keeps its slash: "/F0:/KRN3" lies in "/F0:/".
-    return slash > 0 && path.at(slash - 1) == QLatin1Char(':') ? path.left(slash + 1) : path.left(std::max<qsizetype>(0, slash));
-}
-
-QString nameOf(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString joinPath(const QString &folder, const QString &name)
-{
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
-} // namespace
-
 QString AuditVerdictText(AuditVerdict verdict)
 {
     switch (verdict) {
@@ -39,6 +16,7 @@ QString AuditVerdictText(AuditVerdict verdict)
     case AuditVerdict::UnknownOrigin: return QStringLiteral("same size, origin unknown");
     case AuditVerdict::Differs: return QStringLiteral("differs");
     case AuditVerdict::Missing: return QStringLiteral("missing");
+    case AuditVerdict::SizeUnknown: return QStringLiteral("size unknown");
     case AuditVerdict::Extra: break;
     }
     return QStringLiteral("extra");
@@ -46,7 +24,12 @@ QString AuditVerdictText(AuditVerdict verdict)
 
 QString AuditVerdictKey(AuditVerdict verdict)
 {
-    return verdict == AuditVerdict::UnknownOrigin ? QStringLiteral("unknown-origin") : AuditVerdictText(verdict);
+    switch (verdict) {
+    case AuditVerdict::UnknownOrigin: return QStringLiteral("unknown-origin");
+    case AuditVerdict::SizeUnknown: return QStringLiteral("size-unknown");
+    default: break;
+    }
+    return AuditVerdictText(verdict);
 }
 
 int AuditReport::count(AuditVerdict verdict) const
@@ -57,14 +40,20 @@ int AuditReport::count(AuditVerdict verdict) const
 bool AuditReport::clean(bool strict) const
 {
     return count(AuditVerdict::Differs) == 0 && count(AuditVerdict::Missing) == 0
-           && (!strict || count(AuditVerdict::UnknownOrigin) == 0);
+           && (!strict || count(AuditVerdict::UnknownOrigin) + count(AuditVerdict::SizeUnknown) == 0);
+}
+
+bool AuditReport::toldNothing() const
+{
+    const int kitFiles = int(files.size()) - count(AuditVerdict::Extra);
+    return kitFiles > 0 && count(AuditVerdict::SizeUnknown) == kitFiles;
 }
 
 QJsonObject AuditReport::toJson(bool strict) const
 {
     QJsonObject counts;
     for (const AuditVerdict v : {AuditVerdict::Matches, AuditVerdict::UnknownOrigin, AuditVerdict::Differs,
-                                 AuditVerdict::Missing, AuditVerdict::Extra})
+                                 AuditVerdict::Missing, AuditVerdict::Extra, AuditVerdict::SizeUnknown})
         counts.insert(AuditVerdictKey(v), count(v));
     QJsonArray others;
     for (const AuditedFile &f : files) {
@@ -79,15 +68,19 @@ QJsonObject AuditReport::toJson(bool strict) const
             one.insert("why", f.why);
         others.append(one);
     }
-    QJsonObject object{{"counts", counts}, {"strict", strict}, {"clean", problem.isEmpty() && clean(strict)},
+    QJsonObject object{{"counts", counts}, {"strict", strict},
+                       {"clean", problem.isEmpty() && !toldNothing() && clean(strict)},
                        {"method", method}, {"notMatching", others}};
     if (!problem.isEmpty())
         object.insert("problem", problem);
+    else if (toldNothing())
+        object.insert("problem", QStringLiteral("the audit could not be made: nothing on the instrument could tell "
+                                                "the size of any of the kit's files"));
     return object;
 }
 
-KitAudit::KitAudit(TfrmVX900 &link, const SendIndex *index, QString instrumentKey)
-    : link(link)
+KitAudit::KitAudit(DriveLookup &drive, const SendIndex *index, QString instrumentKey)
+    : drive(drive)
     , index(index)
     , instrumentKey(std::move(instrumentKey))
 {
@@ -104,8 +97,8 @@ AuditReport KitAudit::run(const KitPlan &plan)
         auditFile(file, report);
         if (!report.problem.isEmpty())
             return report;
-        if (!folders.contains(folderOf(file.instrumentPath)))
-            folders.append(folderOf(file.instrumentPath));
+        if (!folders.contains(DriveFolderOf(file.instrumentPath)))
+            folders.append(DriveFolderOf(file.instrumentPath));
     }
     for (const QString &folder : std::as_const(folders)) {
         addExtras(folder, plan, report);
@@ -119,19 +112,20 @@ AuditReport KitAudit::run(const KitPlan &plan)
 void KitAudit::auditFile(const PlannedFile &file, AuditReport &report)
 {
     AuditedFile audited{file.instrumentPath, AuditVerdict::Missing, file.size, -1, QString(), QDateTime()};
-    const std::optional<DriveFile> drive = onDrive(file.instrumentPath, report, false);
-    if (!drive)
+    const std::optional<DriveAnswer> there = onDrive(file.instrumentPath, report);
+    if (!there)
         return; // the drive could not be read: report.problem says why
-    if (drive->present) {
-        audited.driveSize = drive->size;
+    if (there->state != DriveAnswer::State::Absent) {
+        const bool sized = there->state == DriveAnswer::State::Present;
+        audited.driveSize = sized ? there->size : -1;
         const std::optional<VerifiedSend> send =
             index ? index->lastVerified(instrumentKey, file.instrumentPath) : std::nullopt;
         // An empty file at size 0 needs no hash; any other at the kit's
         // size is proven, or disproven, by the server's own digest.
-        const std::optional<bool> same =
-            drive->size == file.size && file.size > 0 && file.sha256.size() == 32 && hashOffered()
-                ? sameByHash(file, report)
-                : std::nullopt;
+        const std::optional<bool> same = sized && there->size == file.size && file.size > 0
+                                                 && file.sha256.size() == 32
+                                             ? sameByHash(file, report)
+                                             : std::nullopt;
         if (!report.problem.isEmpty())
             return;
         if (same) {
@@ -140,15 +134,18 @@ void KitAudit::auditFile(const PlannedFile &file, AuditReport &report)
                 audited.why = QStringLiteral("the drive's SHA-256 differs from the kit's");
             else if (send && send->sha256Hex == file.sha256.toHex())
                 audited.verifiedOn = send->runStarted;
-        } else if (drive->size >= 0 && drive->size != file.size) {
+        } else if (sized && there->size != file.size) {
             audited.verdict = AuditVerdict::Differs;
         } else if (send && (send->sha256Hex != file.sha256.toHex() || send->size != file.size)) {
             audited.verdict = AuditVerdict::Differs;
             audited.why = QStringLiteral("the last verified send here (%1 UTC) carried other content")
                               .arg(send->runStarted.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        } else if (drive->size < 0) {
-            audited.verdict = AuditVerdict::UnknownOrigin;
-            audited.why = QStringLiteral("on the drive, but nothing tells its size");
+        } else if (!sized) {
+            // Never "same size": nobody could tell the size.
+            audited.verdict = AuditVerdict::SizeUnknown;
+            audited.why = there->state == DriveAnswer::State::SizeUnknown
+                              ? QStringLiteral("on the drive, but nothing tells its size")
+                              : QStringLiteral("nothing on the instrument tells whether it is there: ") + there->why;
         } else if (send) {
             audited.verdict = AuditVerdict::Matches;
             audited.verifiedOn = send->runStarted;
@@ -159,18 +156,12 @@ void KitAudit::auditFile(const PlannedFile &file, AuditReport &report)
     report.files.append(audited);
 }
 
-bool KitAudit::hashOffered()
-{
-    if (!byHash) {
-        const FtpListing::Features &features = link.ServerFeatures();
-        byHash = features.hashSha256 && (features.hashSha256Selected || link.NMFTP->SelectHashSha256());
-    }
-    return *byHash;
-}
-
 std::optional<bool> KitAudit::sameByHash(const PlannedFile &file, AuditReport &report)
 {
-    const THashReply answer = link.NMFTP->FileHash(file.instrumentPath);
+    const std::optional<THashReply> reply = drive.sha256(file.instrumentPath);
+    if (!reply)
+        return std::nullopt; // no HASH: the history decides
+    const THashReply &answer = *reply;
     const QString path = instrument::PrintablePath(file.instrumentPath);
     switch (answer.kind) {
     case THashReply::Kind::Hash:
@@ -193,64 +184,15 @@ std::optional<bool> KitAudit::sameByHash(const PlannedFile &file, AuditReport &r
     return std::nullopt;
 }
 
-std::optional<KitAudit::DriveFile> KitAudit::onDrive(const QString &instrumentPath, AuditReport &report,
-                                                    bool isFolder)
+std::optional<DriveAnswer> KitAudit::onDrive(const QString &instrumentPath, AuditReport &report)
 {
-    const QString folder = folderOf(instrumentPath);
-    // A folder is looked for in its parent's listing first: listing a folder
-    // that is not there fails, and that must not fail the audit.
-    if (folder != InstrumentRoot) {
-        const std::optional<DriveFile> parent = onDrive(folder, report, true);
-        if (!parent)
-            return std::nullopt;
-        if (!parent->present)
-            return DriveFile{};
-    }
-    auto cached = listings.find(folder);
-    if (cached == listings.end())
-        cached = listings.insert(folder, link.ListFolder(folder));
-    const FolderListing &listing = cached.value();
-    switch (listing.status) {
-    case FolderListing::Status::Failed:
-        report.problem = listing.problem;
-        return std::nullopt;
-    case FolderListing::Status::Listed:
-        used(listing.source == FolderListing::Source::FtpListing
-                 ? QStringLiteral("Listed each folder by the FTP server's listing (MLSD).")
-                 : QStringLiteral("Listed each folder by the instrument's catalogue (MMEM:CAT?)."));
-        if (const FtpListing::Entry *entry = listing.find(nameOf(instrumentPath))) {
-            // A catalogue that gives names only says nothing of the type
-            // either: an entry without a size may be the folder.
-            const bool maybeFolder = entry->folder || entry->size < 0;
-            if (isFolder ? !maybeFolder : entry->folder)
-                return DriveFile{}; // a file where a folder belongs, or the other way round
-            if (isFolder || entry->size >= 0)
-                return DriveFile{true, entry->size};
-            break; // listed without its size: SIZE may tell
-        }
-        return DriveFile{};
-    case FolderListing::Status::Unavailable:
-        // Nothing lists the folder: a folder is taken to be there, and
-        // each file is asked for by SIZE.
-        if (isFolder)
-            return DriveFile{true, -1};
-        break;
-    }
-    const TSizeReply answer = link.NMFTP->FileSize(instrumentPath);
-    switch (answer.kind) {
-    case TSizeReply::Kind::Size:
-        used(QStringLiteral("Sized files by the FTP server's SIZE."));
-        return DriveFile{true, answer.size};
-    case TSizeReply::Kind::NotFound:
-        return DriveFile{};
-    case TSizeReply::Kind::NotImplemented:
-        return DriveFile{listing.status == FolderListing::Status::Listed, -1};
-    case TSizeReply::Kind::Failed:
-        break;
-    }
-    report.problem = QStringLiteral("the FTP server answered \"%1\" to SIZE %2")
-                         .arg(instrument::PrintablePath(answer.replyLine.trimmed()),
-                              instrument::PrintablePath(instrumentPath));
+    const DriveAnswer answer = drive.file(instrumentPath);
+    used(answer);
+    if (answer.state != DriveAnswer::State::Failed)
+        return answer;
+    report.problem = answer.why;
+    if (answer.way == DriveAnswer::Way::FtpSize)
+        report.problem += QLatin1Char(' ') + instrument::PrintablePath(instrumentPath);
     return std::nullopt;
 }
 
@@ -260,16 +202,11 @@ void KitAudit::addExtras(const QString &folder, const KitPlan &plan, AuditReport
     // folder: none of them is the kit's to judge.
     if (folder == SystemFolder)
         return;
-    if (!listings.contains(folder)) {
-        const std::optional<DriveFile> self = onDrive(folder, report, true);
-        if (!self || !self->present)
-            return;
-        listings.insert(folder, link.ListFolder(folder));
-    }
-    const auto cached = listings.constFind(folder);
-    if (cached->status != FolderListing::Status::Listed) {
-        if (cached->status == FolderListing::Status::Failed)
-            report.problem = cached->problem;
+    DriveAnswer found;
+    const FolderListing *listing = drive.contents(folder, found);
+    if (!listing) {
+        if (found.state == DriveAnswer::State::Failed)
+            report.problem = found.why;
         return;
     }
     QSet<QString> kitPaths;
@@ -277,9 +214,9 @@ void KitAudit::addExtras(const QString &folder, const KitPlan &plan, AuditReport
         kitPaths.insert(file.instrumentPath);
     for (const PlannedFolder &planned : plan.folders)
         kitPaths.insert(planned.instrumentPath());
-    const bool moduleRoot = folderOf(folder) == InstrumentRoot;
-    for (const FtpListing::Entry &entry : cached->entries) {
-        const QString path = joinPath(folder, entry.name);
+    const bool moduleRoot = DriveFolderOf(folder) == InstrumentRoot;
+    for (const FtpListing::Entry &entry : listing->entries) {
+        const QString path = JoinDrivePath(folder, entry.name);
         if (kitPaths.contains(path))
             continue;
         // A SIGNAL folder goes only with its module's box ticked: left
@@ -288,6 +225,23 @@ void KitAudit::addExtras(const QString &folder, const KitPlan &plan, AuditReport
             continue;
         report.files.append({entry.folder ? path + QLatin1Char('/') : path, AuditVerdict::Extra, -1,
                              entry.folder ? -1 : entry.size, QString(), QDateTime()});
+    }
+}
+
+void KitAudit::used(const DriveAnswer &answer)
+{
+    switch (answer.way) {
+    case DriveAnswer::Way::FtpListing:
+        used(QStringLiteral("Listed each folder by the FTP server's listing (MLSD)."));
+        break;
+    case DriveAnswer::Way::Catalogue:
+        used(QStringLiteral("Listed each folder by the instrument's catalogue (MMEM:CAT?)."));
+        break;
+    case DriveAnswer::Way::FtpSize:
+        used(QStringLiteral("Sized files by the FTP server's SIZE."));
+        break;
+    case DriveAnswer::Way::None:
+        break;
     }
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "instrument/Uvx900.h"
 #include "upgrade/KitPreflight.h"
+#include "upgrade/drive/DriveLookup.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -23,10 +22,13 @@ enum class AuditVerdict {
     Differs,       // another size, or the last verified send there carried other content
     Missing,       // not on the drive
     Extra,         // on the drive in a kit folder, not in the kit
+    SizeUnknown,   // maybe there, but nothing on the instrument tells its size
 };
-// "matches", "same size, origin unknown", "differs", "missing", "extra".
+// "matches", "same size, origin unknown", "differs", "missing", "extra",
+// "size unknown".
 [[nodiscard]] QString AuditVerdictText(AuditVerdict verdict);
-// The JSON name: "matches", "unknown-origin", "differs", "missing", "extra".
+// The JSON name: "matches", "unknown-origin", "differs", "missing", "extra",
+// "size-unknown".
 [[nodiscard]] QString AuditVerdictKey(AuditVerdict verdict);
 
 struct AuditedFile
@@ -48,16 +50,19 @@ struct AuditReport
     QString problem;
 
     [[nodiscard]] int count(AuditVerdict verdict) const;
-    // Everything matches (unknown origin too, unless strict); extras never count.
+    // Everything matches (unknown origin and size too, unless strict);
+    // extras never count.
     [[nodiscard]] bool clean(bool strict) const;
+    // Nothing could be told of any of the kit's files: every one is "size
+    // unknown". Such an audit was not made.
+    [[nodiscard]] bool toldNothing() const;
     // What goes on record: the counts, how the drive was seen, and every
     // path that does not match.
     [[nodiscard]] QJsonObject toJson(bool strict) const;
 };
 
 // Looks at what the instrument holds where the kit would write, without
-// writing: one listing per folder (the FTP server's MLSD, else the
-// instrument's catalogue), SIZE for a file no listing can size. Whether a
+// writing, by asking the run's drive lookup. Whether a
 // file of the right size is the kit's content comes from the server's own
 // SHA-256 (HASH) where it offers one; else from the history: only a
 // verified send of this content to this instrument vouches for it, and a
@@ -66,34 +71,26 @@ class KitAudit
 {
 public:
     // `index` may be null: no history, so nothing is known to match.
-    KitAudit(TfrmVX900 &link, const SendIndex *index, QString instrumentKey);
+    KitAudit(DriveLookup &drive, const SendIndex *index, QString instrumentKey);
 
     [[nodiscard]] AuditReport run(const KitPlan &plan);
 
 private:
-    struct DriveFile
-    {
-        bool present = false;
-        qint64 size = -1; // -1: present, size not known
-    };
     void auditFile(const PlannedFile &file, AuditReport &report);
-    // Whether the server offers SHA-256 by HASH, and has it selected.
-    [[nodiscard]] bool hashOffered();
     // The server's HASH of a file at the kit's size against the kit's
     // SHA-256: nothing when the server would not hash it (the history then
     // decides), or when the reply can't be trusted (report.problem says why).
     [[nodiscard]] std::optional<bool> sameByHash(const PlannedFile &file, AuditReport &report);
     void addExtras(const QString &folder, const KitPlan &plan, AuditReport &report);
-    // Whether the file (or folder) is there, and its size; nothing when the
-    // drive could not be read (report.problem then says why).
-    [[nodiscard]] std::optional<DriveFile> onDrive(const QString &instrumentPath, AuditReport &report, bool isFolder);
+    // What the drive holds at the path; nothing when the drive could not be
+    // read (report.problem then says why).
+    [[nodiscard]] std::optional<DriveAnswer> onDrive(const QString &instrumentPath, AuditReport &report);
+    void used(const DriveAnswer &answer);
     void used(const QString &how);
 
-    TfrmVX900 &link;
+    DriveLookup &drive;
     const SendIndex *index;
     QString instrumentKey;
-    QHash<QString, FolderListing> listings; // per folder, once
-    std::optional<bool> byHash;             // asked once
     QStringList ways;
 };
 

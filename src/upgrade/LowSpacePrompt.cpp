@@ -3,7 +3,8 @@
 #include "platform/MessageBox.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/ModuleCatalogue.h"
-#include "upgrade/ReplacedBytes.h"
+#include "upgrade/drive/DriveLookup.h"
+#include "upgrade/drive/ReplacedBytes.h"
 
 bool UpgradeRun::ConfirmLowSpace()
 {
@@ -46,8 +47,11 @@ bool UpgradeRun::SpaceAllowsCopy(qint64 freeBytes, bool lowSpaceAnswered)
 
     // A rerun mostly replaces files of the same size, which takes no new
     // space; the sizes on the instrument are read only when they matter.
-    const qint64 replaced = upgrade::ReplacedBytes(link, kitPlan.files, sendBytes - freeBytes,
-                                                   [this] { throwIfStopRequested(); });
+    QStringList paths;
+    for (const upgrade::PlannedFile &file : std::as_const(kitPlan.files))
+        paths.append(file.instrumentPath);
+    const qint64 replaced =
+        upgrade::ReplacedBytes(*drive, paths, sendBytes - freeBytes, [this] { throwIfStopRequested(); });
     const qint64 needBytes = sendBytes - replaced;
     if (needBytes <= freeBytes)
         return true;

@@ -3,15 +3,15 @@
 // end after it.
 #include "upgrade/UpgradeRun.h"
 
-#include "ftp/TNMFTP.h"
 #include "instrument/Uvx900.h"
 #include "platform/MessageBox.h"
 #include "upgrade/DigestCache.h"
-#include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/KitRefusal.h"
 #include "upgrade/ModuleCatalogue.h"
 #include "upgrade/UnchangedFiles.h"
+#include "upgrade/drive/DriveLookup.h"
+#include "upgrade/drive/SendCheck.h"
 
 #include <algorithm>
 #include <memory>
@@ -30,7 +30,7 @@ UpgradeRun::StepEnd UpgradeRun::measureStep()
         QStringList planned;
         for (const upgrade::PlannedFile &file : std::as_const(kitPlan.files))
             planned.append(file.instrumentPath);
-        verifier->begin(planned);
+        sendCheck->begin(planned);
     }
     totalBytes = kitPlan.totalBytes;
     if (mode == RunMode::Audit)
@@ -43,7 +43,7 @@ UpgradeRun::StepEnd UpgradeRun::measureStep()
         return endDryRun();
 
     if (changedOnly && !historyFile.isEmpty())
-        unchanged = std::make_unique<upgrade::UnchangedFiles>(link, historyFile, trustSize);
+        unchanged = std::make_unique<upgrade::UnchangedFiles>(*drive, historyFile, trustSize);
     return std::nullopt;
 }
 
@@ -69,10 +69,9 @@ RunResult UpgradeRun::endDryRun()
 void UpgradeRun::leaveOutUnchanged()
 {
     // What a changed-only run would leave alone leaves the plan the dry run
-    // shows, and one line says so as the run would. Listings and SIZE only:
-    // nothing is written (SIZE answers in the image type only).
-    link.NMFTP->SetTransferType(TTransferType::Image);
-    upgrade::UnchangedFiles preview(link, historyFile, trustSize);
+    // shows, and one line says so as the run would. Asked of the drive
+    // lookup: nothing is written.
+    upgrade::UnchangedFiles preview(*drive, historyFile, trustSize);
     QList<upgrade::PlannedFile> toSend;
     for (const upgrade::PlannedFile &file : std::as_const(kitPlan.files)) {
         const std::optional<upgrade::UnchangedFiles::Verdict> verdict = preview.check(

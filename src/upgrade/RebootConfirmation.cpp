@@ -5,6 +5,8 @@
 #include "instrument/InstrumentIdentity.h"
 #include "platform/Exception.h"
 #include "upgrade/InstrumentLayout.h"
+#include "upgrade/drive/DriveLookup.h"
+#include "upgrade/drive/ProbeDriveSource.h"
 
 #include <algorithm>
 
@@ -147,14 +149,21 @@ QStringList RebootConfirmation::checkDrive()
     } catch (const EConvertError &) {
         failed << QStringLiteral("the free space can't be read from \"%1\"").arg(QString::fromUtf8(drive->left(80)));
     }
+    // What is on the drive is asked of a drive lookup over this connection:
+    // the run made sure of each MID folder, so each is looked into at once.
+    ProbeDriveSource source(*probe, settings.replyTimeoutMs);
+    DriveLookup lookup(source);
     for (const qint32 id : std::as_const(settings.moduleIds)) {
         const QString folder = SystemFolder + QStringLiteral("/MID") + QString::number(id);
-        const std::optional<QByteArray> listing = probe->query(catalogueQuery(folder), settings.replyTimeoutMs);
-        if (!listing) {
-            failed << QStringLiteral("no reply to the catalogue of %1").arg(folder);
-            break;
+        lookup.made(folder);
+        const DriveAnswer name = lookup.file(folder + QStringLiteral("/NAME"));
+        if (name.state == DriveAnswer::State::Failed) {
+            failed << name.why;
+            break; // no reply: the connection is gone
         }
-        if (!CatalogueReply::ListsEntry(*listing, QByteArrayLiteral("NAME")))
+        if (name.state == DriveAnswer::State::Unknown)
+            failed << name.why;
+        else if (!name.present())
             failed << QStringLiteral("%1/NAME is missing").arg(folder);
     }
     return failed;

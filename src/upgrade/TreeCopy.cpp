@@ -7,11 +7,13 @@
 #include "platform/LocalFolder.h"
 #include "platform/MessageBox.h"
 #include "ftp/FtpTypes.h"
-#include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/LocalTreeWalker.h"
 #include "upgrade/SentKitFile.h"
 #include "upgrade/UnchangedFiles.h"
+#include "upgrade/drive/DriveLookup.h"
+#include "upgrade/drive/DrivePath.h"
+#include "upgrade/drive/SendCheck.h"
 
 #include <algorithm>
 #include <optional>
@@ -28,7 +30,10 @@ QString UpgradeRun::localFolder(const QString &name) const
 
 bool UpgradeRun::EnsureInstrumentFolder(const QString &parent, const QString &name)
 {
-    return link.ChangeSubdirectory(parent, name) || link.MakeDirectory(parent, name);
+    if (!link.ChangeSubdirectory(parent, name) && !link.MakeDirectory(parent, name))
+        return false;
+    drive->made(upgrade::JoinDrivePath(parent, name));
+    return true;
 }
 
 bool UpgradeRun::acceptInstrumentName(const QString &name, const QString &localPath)
@@ -132,7 +137,7 @@ void UpgradeRun::verifyUpload(const FileTransfer &file, bool measured)
     runRecord.setOutcome(file.instrumentPath, upgrade::FileOutcome::SentNotVerifiable);
     // A NAME file goes in text type, whose stored size may differ from the
     // local one by its line ends: only its presence is checked.
-    takeVerdicts(verifier->sent(file, !measured));
+    takeVerdicts(sendCheck->sent(file.instrumentPath, file.size, !measured));
 }
 
 void UpgradeRun::takeVerdicts(const QList<UploadCheck> &checks)
@@ -197,7 +202,7 @@ bool UpgradeRun::leftAlone(const QString &localPath, const QString &instrumentPa
     // The bar follows what is sent: a file left alone leaves the total.
     totalBytes -= std::min(totalBytes, planned->size);
     showCopyProgress();
-    takeVerdicts(verifier->skipped(instrumentPath));
+    takeVerdicts(sendCheck->skipped(instrumentPath));
     return true;
 }
 
@@ -266,6 +271,6 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
         return false;
     // The folders whose listing waits for files the walk did not send (a
     // box unticked during the copy) are checked before the tree counts as copied.
-    takeVerdicts(verifier->settle());
+    takeVerdicts(sendCheck->settle());
     return true;
 }

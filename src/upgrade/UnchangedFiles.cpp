@@ -1,15 +1,13 @@
 #include "upgrade/UnchangedFiles.h"
 
-#include "ftp/FtpTypes.h"
-#include "ftp/TNMFTP.h"
-#include "instrument/Uvx900.h"
+#include "upgrade/drive/DriveLookup.h"
 
 #include <QLocale>
 
 namespace upgrade {
 
-UnchangedFiles::UnchangedFiles(TfrmVX900 &link, const QString &historyFile, bool trustSize)
-    : link(link)
+UnchangedFiles::UnchangedFiles(DriveLookup &drive, const QString &historyFile, bool trustSize)
+    : drive(drive)
     , index(historyFile)
     , trustSize(trustSize)
 {
@@ -32,41 +30,11 @@ std::optional<UnchangedFiles::Verdict> UnchangedFiles::check(const QString &iden
         // its size. Only a file no run on record accounts for may be
         // vouched for by its size.
         return std::nullopt;
-    if (sizeOnInstrument(instrumentPath) != size)
+    // Anything but the kit's size, known, leaves the file to be sent.
+    const DriveAnswer there = drive.file(instrumentPath);
+    if (there.state != DriveAnswer::State::Present || there.size != size)
         return std::nullopt;
     return verdict;
-}
-
-std::optional<qint64> UnchangedFiles::sizeOnInstrument(const QString &instrumentPath)
-{
-    const qsizetype slash = instrumentPath.lastIndexOf(QLatin1Char('/'));
-    const QString folder = instrumentPath.left(std::max<qsizetype>(0, slash));
-    const QString name = instrumentPath.mid(slash + 1);
-    auto listing = listings.value(folder);
-    if (!listing) {
-        listing = std::make_shared<const FolderListing>(link.ListFolder(folder));
-        listings.insert(folder, listing);
-    }
-    switch (listing->status) {
-    case FolderListing::Status::Listed:
-        if (const FtpListing::Entry *entry = listing->find(name)) {
-            if (entry->folder)
-                return std::nullopt;
-            if (entry->size >= 0)
-                return entry->size;
-            break; // listed without its size: asked below
-        }
-        return std::nullopt;
-    case FolderListing::Status::Failed:
-        // A listing that was refused or can't be trusted says nothing.
-        return std::nullopt;
-    case FolderListing::Status::Unavailable:
-        break;
-    }
-    const TSizeReply answer = link.NMFTP->FileSize(instrumentPath);
-    if (answer.kind == TSizeReply::Kind::Size)
-        return answer.size;
-    return std::nullopt;
 }
 
 void UnchangedFiles::skipped(qint64 size, const Verdict &verdict)

@@ -6,24 +6,21 @@
 #include <QHash>
 #include <QString>
 
-#include <memory>
 #include <optional>
 
-class TfrmVX900;
-struct FolderListing;
-
 namespace upgrade {
+
+class DriveLookup;
 
 // Which kit files a run with --changed-only leaves alone: those the
 // instrument holds at the kit's size whose very content (path and SHA-256)
 // a run on record sent there and verified. With trustSize the size alone
-// will do. Sizes come from one listing per folder (MLSD, else the
-// instrument's catalogue), and from SIZE for a file the listing can't size.
+// will do. Sizes come from the run's drive lookup.
 // A file is sent whenever anything is in doubt.
 class UnchangedFiles
 {
 public:
-    UnchangedFiles(TfrmVX900 &link, const QString &historyFile, bool trustSize);
+    UnchangedFiles(DriveLookup &drive, const QString &historyFile, bool trustSize);
     ~UnchangedFiles();
     UnchangedFiles(const UnchangedFiles &) = delete;
     UnchangedFiles &operator=(const UnchangedFiles &) = delete;
@@ -50,13 +47,9 @@ public:
     [[nodiscard]] qint64 filesSkipped() const { return files; }
 
 private:
-    // The instrument's size of that file; nothing when unknown or absent.
-    [[nodiscard]] std::optional<qint64> sizeOnInstrument(const QString &instrumentPath);
-
-    TfrmVX900 &link;
+    DriveLookup &drive;
     SendIndex index;
     bool trustSize;
-    QHash<QString, std::shared_ptr<const FolderListing>> listings; // per folder, once
     qint64 files = 0;
     qint64 bytes = 0;
     qint64 bySizeAlone = 0;

@@ -4,10 +4,12 @@
 #include "instrument/Uvx900.h"
 #include "platform/MessageBox.h"
 #include "platform/UserAction.h"
-#include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/ModuleCatalogue.h"
 #include "upgrade/UnchangedFiles.h"
+#include "upgrade/drive/DriveLookup.h"
+#include "upgrade/drive/DriveSource.h"
+#include "upgrade/drive/SendCheck.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,8 +57,8 @@ UpgradeRun::UpgradeRun(TfrmVX900 &link, ModuleCatalogue &catalogue, QString exeD
     , catalogue(catalogue)
     , exeDir(std::move(exeDir))
     , observer(observer)
-    , verifier(std::make_unique<FolderVerifier>(link))
 {
+    forgetDrive();
     link.OnMessageBox = [this](const QString &text, const QString &caption, int flags) {
         return showBox(text, caption, flags);
     };
@@ -65,6 +67,16 @@ UpgradeRun::UpgradeRun(TfrmVX900 &link, ModuleCatalogue &catalogue, QString exeD
 UpgradeRun::~UpgradeRun()
 {
     link.OnMessageBox = nullptr;
+}
+
+void UpgradeRun::forgetDrive()
+{
+    unchanged.reset();
+    sendCheck.reset();
+    drive.reset();
+    driveSource = std::make_unique<upgrade::LinkDriveSource>(link);
+    drive = std::make_unique<upgrade::DriveLookup>(*driveSource);
+    sendCheck = std::make_unique<upgrade::SendCheck>(*drive);
 }
 
 RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
@@ -92,7 +104,7 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     runRecord = upgrade::RunRecord::begin();
     runRecord.address = address;
     runAddress = address;
-    unchanged.reset();
+    forgetDrive();
     indexProblemShown = false;
     runRecord.dryRun = mode == RunMode::DryRun;
     runRecord.takeModules(catalogue.entries());
@@ -199,7 +211,7 @@ UpgradeRun::StepEnd UpgradeRun::nameFilesStep()
         return failAndClose(upgrade::NameFilesFailedText);
     nameFilesSent = filesCopied;
 
-    link.NMFTP->SetTransferType(TTransferType::Image);
+    link.SetTransferType(TTransferType::Image);
     throwIfStopRequested();
     return std::nullopt;
 }
@@ -250,7 +262,7 @@ RunResult UpgradeRun::finishStep()
     if (unchanged)
         memo(unchanged->summary());
     // Once, how the files were found on the instrument.
-    if (const QString verified = verifier->summary(); !verified.isEmpty())
+    if (const QString verified = sendCheck->summary(); !verified.isEmpty())
         memo(verified);
     memo(QStringLiteral("Copy completed!"));
     barPosition = 100;

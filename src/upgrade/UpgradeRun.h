@@ -13,8 +13,10 @@
 #include <memory>
 #include <optional>
 
-class FolderVerifier;
 namespace upgrade {
+class DriveLookup;
+class DriveSource;
+class SendCheck;
 class UnchangedFiles;
 }
 class ModuleCatalogue;
@@ -174,7 +176,9 @@ private:
     int showBox(const QString &text, const QString &caption, int flags);
     void throwIfStopRequested() const;
     void disconnectAfterStop();
-    // Hands the file just sent to the verifier and takes the verdicts due
+    // A new drive lookup and send check, knowing nothing yet.
+    void forgetDrive();
+    // Hands the file just sent to the send check and takes the verdicts due
     // now; throws (after the "Upload failed" box) at the first failed one.
     void verifyUpload(const FileTransfer &file, bool measured);
     // What pre-flight read for a kit file about to go; read now when
@@ -217,7 +221,11 @@ private:
     upgrade::AuditReport auditReport;
     upgrade::SignatureCheck signature;
     upgrade::RunRecord runRecord;
-    std::unique_ptr<FolderVerifier> verifier;
+    // What is on the instrument's drive, learnt afresh by every run; the
+    // check after each send and the changed-only step ask it.
+    std::unique_ptr<upgrade::DriveSource> driveSource;
+    std::unique_ptr<upgrade::DriveLookup> drive;
+    std::unique_ptr<upgrade::SendCheck> sendCheck;
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
     QString runAddress;
     bool indexProblemShown = false;

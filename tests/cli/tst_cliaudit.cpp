@@ -133,6 +133,15 @@ private slots:
         QTest::newRow("listing lies: a file left out")
             << "run" << QStringList{"--mlsd-fault", "omit:d.bin"} << QStringList() << 4
             << Verdicts{{"SYSTEM/d.bin", "missing"}};
+        // Nothing sizes a file: never "same size", and with no file told,
+        // no audit at all.
+        const QStringList blind{"--no-mlsd", "--no-size", "--catalogue-form", "names"};
+        QTest::newRow("nothing sizes any file: the audit could not be made")
+            << "tiny drive" << blind << QStringList() << 1 << Verdicts();
+        QTest::newRow("nothing sizes the files there: size unknown")
+            << "tiny drive, one missing" << blind << QStringList() << 4
+            << Verdicts{{"KRN3/a.bin", "size-unknown"}, {"KRN3/b.bin", "size-unknown"},
+                        {"KRN3/sub/c.bin", "size-unknown"}, {"SYSTEM/d.bin", "missing"}};
         QTest::newRow("listing not to be trusted: huge size")
             << "run" << QStringList{"--mlsd-fault", "huge:a.bin"} << QStringList() << 1 << Verdicts();
     }
@@ -166,6 +175,11 @@ private slots:
             writeDrive(sim, "KRN3/sub/old/x.bin", "older");
             writeDrive(sim, "SYSTEM/instrument.cfg", "the instrument's own");
         }
+        if (before.startsWith("tiny drive")) {
+            for (const QString &file : AllMissing.keys())
+                if (!before.endsWith("one missing") || !file.startsWith("SYSTEM"))
+                    writeDrive(sim, file, QByteArray(10, 'x'));
+        }
         if (before == "by hand") {
             for (const QString &file : AllMissing.keys()) {
                 QFile source(kit.path() + sourceOf(file));
@@ -192,6 +206,8 @@ private slots:
             QVERIFY(!found["problem"].toString().isEmpty());
             QVERIFY2(found["problem"].toString().contains("HASH") == simOptions.contains("--hash"),
                      qPrintable(found["problem"].toString()));
+            if (before == "tiny drive")
+                QVERIFY2(audit.out.contains("the audit could not be made"), audit.out.constData());
             QCOMPARE(record["outcome"].toString(), QStringLiteral("failed"));
         } else {
             QCOMPARE(notMatching(found), verdicts);

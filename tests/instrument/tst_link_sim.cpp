@@ -175,51 +175,6 @@ private slots:
         QVERIFY(!sim.lines("ftp", "in").filter(QRegularExpression("^PORT ")).isEmpty()); // active mode
     }
 
-    // Each upload checked by SIZE: the verdict carries both sizes, a failed
-    // check shows the "Upload failed" box, a server without SIZE is asked
-    // once and shows nothing.
-    void verifyUpload_data()
-    {
-        using V = UploadCheck::Verdict;
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QList<int>>("verdicts"); // of a.bin (10 bytes), then of a file never stored
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<int>("sizeCommands");
-        QTest::newRow("stored whole") << QStringList{} << QList<int>{int(V::Verified), int(V::Missing)}
-                                      << QStringList{UploadFailed} << 2;
-        QTest::newRow("stored one byte short") << QStringList{"--stor-short", "all"}
-                                               << QList<int>{int(V::Mismatch), int(V::Missing)}
-                                               << QStringList{UploadFailed, UploadFailed} << 2;
-        QTest::newRow("no SIZE") << QStringList{"--no-size"}
-                                 << QList<int>{int(V::NotVerifiable), int(V::NotVerifiable)} << QStringList{} << 1;
-    }
-
-    void verifyUpload()
-    {
-        QFETCH(QStringList, options);
-        QFETCH(QList<int>, verdicts);
-        SimulatorProcess sim(options);
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        auto link = linkTo(sim);
-        QVERIFY(link->Connect("127.0.0.1"));
-        link->NMFTP->SetTransferType(TTransferType::Image);
-        BoxRecorder boxes;
-        QVERIFY(link->UploadFile(localFile("a.bin", 10), "/F0:/SYSTEM/a.bin"));
-        const UploadCheck stored = link->VerifyUpload("/F0:/SYSTEM/a.bin", 10);
-        const UploadCheck never = link->VerifyUpload("/F0:/SYSTEM/never.bin", 5);
-        QCOMPARE(int(stored.verdict), verdicts[0]);
-        QCOMPARE(int(never.verdict), verdicts[1]);
-        QCOMPARE(stored.localSize, qint64(10));
-        if (stored.verdict == UploadCheck::Verdict::Mismatch) {
-            QCOMPARE(stored.remoteSize, qint64(9));
-            QCOMPARE(stored.message(),
-                     QStringLiteral("Upload failed: the instrument holds 9 bytes of /F0:/SYSTEM/a.bin, 10 bytes were sent"));
-        }
-        QTEST(boxes.texts(), "boxes");
-        sim.stop();
-        QTEST(int(sim.lines("ftp", "in").filter(QRegularExpression("^SIZE ")).size()), "sizeCommands");
-    }
-
     void refusedUpload_data()
     {
         QTest::addColumn<QString>("fault");

@@ -5,7 +5,6 @@
 #include "platform/UnreadableEntry.h"
 #include "support/RunRig.h"
 
-#include "upgrade/FolderVerifier.h"
 #include "upgrade/InstrumentLayout.h"
 
 #include <QSaveFile>
@@ -73,7 +72,7 @@ private slots:
             << "Copying... k.bin" << true;
         QTest::newRow("nothing tells the size: sent, not verifiable")
             << QStringList{"--no-mlsd", "--no-size", "--catalogue-form", "names"} << 0 << int(platform::IDYES)
-            << "succeeded" << "sent-not-verifiable" << FolderVerifier::methodText(FolderVerifier::Method::Catalogue)
+            << "succeeded" << "sent-not-verifiable" << "None of the 2 file(s) sent could be verified"
             << true;
         QTest::newRow("bad kit: every problem, nothing written")
             << QStringList() << 1 << int(platform::IDYES) << "failed" << "not-sent" << "File can't be read"

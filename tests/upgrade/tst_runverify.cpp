@@ -4,14 +4,14 @@
 #include "support/RunRig.h"
 
 #include "ftp/TNMFTP.h"
-#include "upgrade/FolderVerifier.h"
+#include "upgrade/drive/SendCheck.h"
 #include "upgrade/InstrumentLayout.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace upgrade;
-using Method = FolderVerifier::Method;
+using Method = SendCheck::Method;
 
 class TestRunVerify : public QObject
 {
@@ -25,7 +25,7 @@ private slots:
         QTest::addColumn<QString>("memoLine");  // the way the run verified, or the failure's line
         QTest::addColumn<QString>("kbinOutcome"); // of /F0:/KRN3/k.bin, 6000 bytes
 
-        const auto way = [](Method method) { return FolderVerifier::methodText(method); };
+        const auto way = [](Method method) { return SendCheck::methodText(method); };
         QTest::newRow("MLSD: one listing per folder") << QStringList{} << "succeeded" << way(Method::FtpListing)
                                                       << "sent-verified";
         QTest::newRow("no MLSD: SIZE") << QStringList{"--no-mlsd"} << "succeeded" << way(Method::FtpSize)
@@ -38,7 +38,7 @@ private slots:
             << way(Method::Catalogue) << "sent-verified";
         QTest::newRow("catalogue without sizes: sent, not verifiable")
             << QStringList{"--no-mlsd", "--no-size", "--catalogue-form", "names"} << "succeeded"
-            << way(Method::Catalogue) << "sent-not-verifiable";
+            << "None of the 4 file(s) sent could be verified" << "sent-not-verifiable";
         QTest::newRow("no MLSD, no SIZE, short store")
             << QStringList{"--no-mlsd", "--no-size", "--stor-keep", "100"} << "failed"
             << "the instrument holds 100 bytes of /F0:/KRN3/" << "";

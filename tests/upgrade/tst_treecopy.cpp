@@ -6,7 +6,7 @@
 #include "platform/UnreadableEntry.h"
 #include "support/RunFixture.h"
 #include "support/RunRig.h"
-#include "upgrade/FolderVerifier.h"
+#include "upgrade/drive/SendCheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -137,7 +137,7 @@ private slots:
         // Every file sent was checked by the simulator's MLSD, said once;
         // Nothing from the kit sent is said instead.
         if (!memo.filter(QRegularExpression("^Copying\\.\\.\\. ")).isEmpty())
-            memo.insert(memo.size() - 1, FolderVerifier::methodText(FolderVerifier::Method::FtpListing));
+            memo.insert(memo.size() - 1, upgrade::SendCheck::methodText(upgrade::SendCheck::Method::FtpListing));
         else
             memo.insert(memo.size() - 1, UpgradeRun::NothingSentText);
         QCOMPARE(withCopyRunsSorted(rig.observer.memo), memo);

@@ -14,6 +14,12 @@ namespace FtpReply {
 // does not fit a reply code.
 [[nodiscard]] std::int16_t ParseReplyCode(const QByteArray &line);
 
+// NOOP's own reply: what ends the replies an earlier command still owed.
+[[nodiscard]] constexpr bool AnswersNoop(int code)
+{
+    return code == 200;
+}
+
 // The data port of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" reply:
 // the sixth field up to its ")" plus 256 times the fifth. Throws
 // EConvertError when a field is missing or is not a number from 0 to 255.

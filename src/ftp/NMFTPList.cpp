@@ -17,6 +17,8 @@ FtpListing::Features TNMFTP::Features()
     StatusMessage(1, QStringLiteral("FEAT"));
     if (DataAvailable())
         (void)Read(0);
+    if (repliesOwed)
+        BringRepliesInStep();
     const QDeadlineTimer deadline = ReplyDeadline();
     const QString first = TPowersock::Transaction(QStringLiteral("FEAT"));
     if (first.isEmpty())
@@ -45,6 +47,7 @@ FtpListing::Listing TNMFTP::ListFolder(const QString &remoteFolder)
     if (!refusal) {
         StatusMessage(1, command);
         const QString reply = Transaction(command);
+        repliesOwed = true; // until the verdict on the listing is read
         if (ReplyCode > 300 && ReplyCode < 600)
             refusal = reply;
     }
@@ -67,6 +70,7 @@ FtpListing::Listing TNMFTP::ListFolder(const QString &remoteFolder)
         throw ESockError(QStringLiteral("Connection closed by the server"));
     StatusMessage(1, QString::fromUtf8(verdict));
     ReadReplyRest(verdict, deadline);
+    repliesOwed = false;
     listing.code = ParseReplyCode(verdict);
     listing.replyLine = QString::fromUtf8(verdict).trimmed();
     if (!listing.problem.isEmpty())

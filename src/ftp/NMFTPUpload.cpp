@@ -110,6 +110,7 @@ void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString 
 
     StatusMessage(1, QStringLiteral("STOR ") + (remoteFile.isEmpty() ? localFile : remoteFile));
     const QString storReply = Transaction(QStringLiteral("STOR ") + storedName);
+    repliesOwed = true; // until the verdict on the file is read
     if (ReplyCode > 300 && ReplyCode < 600) {
         if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502)
             OnUnSupportedFunction(TCmdType::Upload);
@@ -188,6 +189,7 @@ void TNMFTP::ReadStoreVerdict(const QString &storReply)
     if (verdict.isEmpty())
         throw FTPException(QStringLiteral("Connection closed by the server before the transfer-complete reply"));
     ReadReplyRest(verdict, deadline);
+    repliesOwed = false;
     const int code = ParseReplyCode(verdict);
     if (code >= 400 && code <= 599)
         throw FTPException(verdictLine);

@@ -113,6 +113,8 @@ QByteArray TNMFTP::ReadControlLine(const QDeadlineTimer &deadline)
 QString TNMFTP::Transaction(const QString &command)
 {
     RefuseUnsafeText(command);
+    if (repliesOwed)
+        BringRepliesInStep();
     const QDeadlineTimer deadline = ReplyDeadline();
     const QString first = ClosingOnTimeOut([&] { return TPowersock::Transaction(command); });
     // An empty reply is the server's close, not a reply: taking it as one
@@ -121,6 +123,28 @@ QString TNMFTP::Transaction(const QString &command)
         throw ESockError(closedByServer);
     ReadReplyRest(first.toUtf8(), deadline);
     return first;
+}
+
+void TNMFTP::BringRepliesInStep()
+{
+    repliesOwed = false;
+    const QDeadlineTimer deadline = ReplyDeadline();
+    StatusMessage(1, QStringLiteral("NOOP"));
+    QByteArray line = ClosingOnTimeOut([&] { return TPowersock::Transaction(QStringLiteral("NOOP")); }).toUtf8();
+    for (int stray = 0;; ++stray) {
+        if (line.isEmpty())
+            throw ESockError(closedByServer);
+        ReadReplyRest(line, deadline);
+        if (FtpReply::AnswersNoop(ParseReplyCode(line)))
+            return;
+        if (stray == MaxStrayReplies) {
+            RequestCloseSocket();
+            throw FTPException(QStringLiteral("The FTP server's replies are out of step with its commands"));
+        }
+        line = ReadControlLine(deadline);
+        if (!line.isEmpty())
+            StatusMessage(1, QString::fromUtf8(line));
+    }
 }
 
 void TNMFTP::ReadReplyLines(const QString &firstLine)
@@ -165,6 +189,7 @@ void TNMFTP::Connect()
         return;
     ClearInput();
     TPowersock::Connect();
+    repliesOwed = false; // a fresh connection owes nothing
 
     QPointer<TNMFTP> self(this);
     try {

@@ -111,6 +111,17 @@ public:
 
 private:
     static void RefuseUnsafeText(const QString &text);
+    // A data command (STOR, MLSD) that was refused or failed before its
+    // verdict was read may leave the server owing replies: one that began to
+    // open the data connection reports its failure later ("425 Can't open
+    // data connection."), and that reply must not be taken for the answer to
+    // the next command. Set while such replies may be owed; the next command
+    // first sends NOOP and drops every reply before NOOP's own.
+    bool repliesOwed = false;
+    // Replies of an earlier command dropped before NOOP's own, at most;
+    // more means the dialogue can't be brought back in step.
+    static constexpr int MaxStrayReplies = 8;
+    void BringRepliesInStep();
     // Sends one command on a live connection, after dropping stale input, and
     // returns its whole reply (ReplyCode set); raises nothing for the code.
     QString SendForReply(const QString &command);

@@ -546,6 +546,60 @@ private slots:
         QVERIFY(features.size);
     }
 
+    // In active mode a server may refuse a data command after it began to
+    // open the data connection, and report that failure late: the late 425
+    // arrives only after the client's next command went out. It must not be
+    // taken for that command's reply.
+    void lateReplyOfARefusedDataCommand_data()
+    {
+        QTest::addColumn<bool>("listing"); // MLSD, else STOR
+        QTest::addColumn<QByteArray>("refusal");
+        QTest::addColumn<QByteArray>("afterNoop"); // what the server sends once NOOP came
+        QTest::addColumn<QString>("error");        // of the TYPE I that follows
+        QTest::newRow("MLSD of a missing folder, then a late 425") << true << QByteArray("501 No such directory.\r\n")
+            << QByteArray("425 Can't open data connection.\r\n200 NOOP ok\r\n") << QString();
+        QTest::newRow("STOR refused, then a late multi-line 425") << false << QByteArray("553 Not allowed\r\n")
+            << QByteArray("425-Can't open\r\n425 data connection.\r\n200 NOOP ok\r\n") << QString();
+        QTest::newRow("nothing late") << true << QByteArray("550 No access.\r\n") << QByteArray("200 NOOP ok\r\n")
+                                      << QString();
+        QTest::newRow("replies without end are cut off")
+            << true << QByteArray("501 No such directory.\r\n") << QByteArray("425 late\r\n").repeated(20)
+            << "The FTP server's replies are out of step with its commands";
+    }
+    void lateReplyOfARefusedDataCommand()
+    {
+        QFETCH(bool, listing);
+        QFETCH(QByteArray, refusal);
+        QFETCH(QByteArray, afterNoop);
+        QFETCH(QString, error);
+        FtpSession s;
+        s.logIn();
+        s.peer.reply("200 PORT ok\r\n");
+        s.peer.reply(refusal);
+        s.peer.reply(afterNoop);
+        s.peer.reply("200 Type set\r\n");
+        if (listing) {
+            const FtpListing::Listing answer = s.ftp->ListFolder(QStringLiteral("/F0:/NEW"));
+            QCOMPARE(answer.kind, FtpListing::Listing::Kind::Refused);
+        } else {
+            s.handleFailure = true;
+            s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("/F0:/a"));
+        }
+        s.log.clear();
+        QString raised;
+        try {
+            s.ftp->SetTransferType(TTransferType::Image);
+        } catch (const Exception &e) {
+            raised = e.Message;
+        }
+        QCOMPARE(raised, error);
+        QCOMPARE(s.peer.commands.at(3), listing ? QByteArray("MLSD /F0:/NEW") : QByteArray("STOR /F0:/a"));
+        const QList<QByteArray> after = error.isEmpty() ? QList<QByteArray>{"NOOP", "TYPE I"} : QList<QByteArray>{"NOOP"};
+        QCOMPARE(s.peer.commands.mid(4), after);
+        QCOMPARE(s.log, error.isEmpty() ? QStringList{"success 14"} : QStringList{});
+        QCOMPARE(s.ftp->Connected, error.isEmpty());
+    }
+
     void operationsRunInsideAnEventHandler()
     {
         // The upgrade runs inside a click handler: every wait is a nested

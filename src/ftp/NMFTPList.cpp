@@ -17,14 +17,10 @@ FtpListing::Features TNMFTP::Features()
     StatusMessage(1, QStringLiteral("FEAT"));
     if (DataAvailable())
         (void)Read(0);
-    if (repliesOwed)
-        BringRepliesInStep();
-    const QDeadlineTimer deadline = ReplyDeadline();
-    const QString first = TPowersock::Transaction(QStringLiteral("FEAT"));
-    if (first.isEmpty())
-        throw ESockError(QStringLiteral("Connection closed by the server"));
-    QList<QByteArray> lines{first.toUtf8()};
-    ReadReplyRest(lines.first(), deadline, &lines);
+    // A FEAT that is never answered closes the connection as any reply
+    // that did not come in time: no QUIT then waits a second bound.
+    QList<QByteArray> lines;
+    (void)ReplyTo(QStringLiteral("FEAT"), &lines);
     return FtpListing::ParseFeatures(lines);
 }
 

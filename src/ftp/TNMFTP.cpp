@@ -112,6 +112,11 @@ QByteArray TNMFTP::ReadControlLine(const QDeadlineTimer &deadline)
 
 QString TNMFTP::Transaction(const QString &command)
 {
+    return ReplyTo(command, nullptr);
+}
+
+QString TNMFTP::ReplyTo(const QString &command, QList<QByteArray> *lines)
+{
     RefuseUnsafeText(command);
     if (repliesOwed)
         BringRepliesInStep();
@@ -121,7 +126,9 @@ QString TNMFTP::Transaction(const QString &command)
     // would report a command as done that the server never answered.
     if (first.isEmpty())
         throw ESockError(closedByServer);
-    ReadReplyRest(first.toUtf8(), deadline);
+    if (lines)
+        lines->append(first.toUtf8());
+    ReadReplyRest(first.toUtf8(), deadline, lines);
     return first;
 }
 

@@ -125,6 +125,8 @@ private:
     // Sends one command on a live connection, after dropping stale input, and
     // returns its whole reply (ReplyCode set); raises nothing for the code.
     QString SendForReply(const QString &command);
+    // Transaction, keeping the reply's lines in `lines` when given.
+    QString ReplyTo(const QString &command, QList<QByteArray> *lines);
     // TimeOut from now (no deadline when TimeOut is 0): a whole reply must
     // arrive by then, not each of its lines.
     [[nodiscard]] QDeadlineTimer ReplyDeadline() const;

@@ -401,6 +401,44 @@ private slots:
         QCOMPARE(s.log, QStringList{"success 14"});
     }
 
+    // After a reply that did not come within TimeOut the server is out of
+    // step: the connection is closed there, so no QUIT waits a second bound.
+    void replyTimeOutLeavesNoQuitToWaitFor_data()
+    {
+        QTest::addColumn<int>("step"); // 0 FEAT, 1 the transfer-complete reply, 2 NOOP
+        QTest::newRow("FEAT") << 0;
+        QTest::newRow("transfer-complete reply") << 1;
+        QTest::newRow("a command") << 2;
+    }
+    void replyTimeOutLeavesNoQuitToWaitFor()
+    {
+        QFETCH(int, step);
+        FtpSession s;
+        s.logIn();
+        s.ftp->TimeOut = 300;
+        if (step == 1) {
+            s.peer.reply("200 PORT ok\r\n");
+            s.peer.reply("150 Opening data connection\r\n");
+        }
+        s.peer.reply("", Action::Silence);
+        s.peer.reply("221 Goodbye\r\n");
+        QString raised;
+        try {
+            if (step == 0)
+                (void)s.ftp->Features();
+            else if (step == 1)
+                s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a"));
+            else
+                s.ftp->DoCommand(QStringLiteral("NOOP"));
+        } catch (const ESockError &e) {
+            raised = e.Message;
+        }
+        QCOMPARE(raised, QStringLiteral("Timed out waiting for a reply"));
+        QVERIFY(!s.ftp->Connected);
+        s.ftp->Disconnect();
+        QVERIFY(!s.peer.commands.contains("QUIT"));
+    }
+
     void silentGreetingTimesOut()
     {
         FtpSession s;

@@ -1,6 +1,7 @@
 #include "instrument/Uvx900.h"
 
 #include "ftp/ESockError.h"
+#include "instrument/LinkError.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/TNMFTP.h"
 #include "instrument/CatalogueReply.h"
@@ -33,6 +34,13 @@ const char *kindName(TCmdType kind)
 QByteArray quoted(const QString &text)
 {
     return '"' + text.toUtf8() + '"';
+}
+
+// An FTP failure leaves the link as an error of the run, with its text.
+void raiseOnFailure(const FtpResult &result)
+{
+    if (!result.Succeeded())
+        throw ELinkError(result.Text());
 }
 
 } // namespace
@@ -68,19 +76,13 @@ TfrmVX900::~TfrmVX900()
     if (NMFTP->Connected) {
         // A destructor cannot pass the refused QUIT on; the connection is
         // closed by then all the same.
-        try {
-            NMFTP->Disconnect();
-        } catch (const Exception &) {
-        }
+        (void)NMFTP->Disconnect();
     }
 }
 
 bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
-    sizeUnsupported = false;
-    features.reset();
-    mlsdDeclined = false;
     connectFailure.clear();
     IdentityReply.clear();
     ClientSocket->Close();
@@ -91,9 +93,9 @@ bool TfrmVX900::Connect(const QString &address)
         return failConnect(QStringLiteral("Can't connect VX900.\n\nPlease check IP address."));
     }
     if (NMFTP->Connected)
-        NMFTP->Disconnect();
+        raiseOnFailure(NMFTP->Disconnect());
     NMFTP->Host = address;
-    NMFTP->Connect();
+    raiseOnFailure(NMFTP->Connect());
 
     SendCommand("*IDN?");
     QByteArray identity;
@@ -123,7 +125,7 @@ void TfrmVX900::Disconnect()
 {
     ClientSocket->Close();
     if (NMFTP->Connected)
-        NMFTP->Disconnect();
+        raiseOnFailure(NMFTP->Disconnect());
 }
 
 void TfrmVX900::SendCommand(const QByteArray &command)
@@ -190,13 +192,13 @@ qint64 TfrmVX900::FreeSpace()
 bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath,
                            std::function<void(qint64 bytesSent)> progress)
 {
-    NMFTP->Upload(localPath, remotePath, std::move(progress));
+    raiseOnFailure(NMFTP->Upload(localPath, remotePath, std::move(progress)));
     return LastTransferOk;
 }
 
 bool TfrmVX900::UploadFile(QFile &file, const QString &remotePath, std::function<void(qint64 bytesSent)> progress)
 {
-    NMFTP->Upload(file, remotePath, std::move(progress));
+    raiseOnFailure(NMFTP->Upload(file, remotePath, std::move(progress)));
     return LastTransferOk;
 }
 
@@ -232,14 +234,11 @@ QString UploadCheck::message() const
 UploadCheck TfrmVX900::VerifyUpload(const QString &remotePath, qint64 localSize)
 {
     UploadCheck check{UploadCheck::Verdict::NotVerifiable, remotePath, localSize, -1, QString()};
-    if (sizeUnsupported)
-        return check;
-    const TSizeReply answer = NMFTP->FileSize(remotePath);
+    const TSizeReply answer = FileSize(remotePath);
     check.reply = QStringLiteral("the FTP server answered \"%1\" to SIZE")
                       .arg(instrument::PrintablePath(answer.replyLine.trimmed()));
     switch (answer.kind) {
     case TSizeReply::Kind::NotImplemented:
-        sizeUnsupported = true;
         return check;
     case TSizeReply::Kind::Size:
         check.remoteSize = answer.size;
@@ -303,21 +302,47 @@ const FtpListing::Entry *FolderListing::find(const QString &name) const
     return nullptr;
 }
 
-const FtpListing::Features &TfrmVX900::ServerFeatures()
+void TfrmVX900::SetTransferType(TTransferType transferType)
 {
-    if (!features)
-        features = NMFTP->Features();
-    return *features;
+    raiseOnFailure(NMFTP->SetTransferType(transferType));
+}
+
+FtpListing::Features TfrmVX900::ServerFeatures()
+{
+    FtpListing::Features features = NMFTP->Features();
+    raiseOnFailure(features.outcome);
+    return features;
+}
+
+TSizeReply TfrmVX900::FileSize(const QString &remotePath)
+{
+    TSizeReply answer = NMFTP->FileSize(remotePath);
+    raiseOnFailure(answer.outcome);
+    return answer;
+}
+
+bool TfrmVX900::SelectHashSha256()
+{
+    const FtpResult selected = NMFTP->SelectHashSha256();
+    if (selected.Kind() != FtpResult::Failure::Refused)
+        raiseOnFailure(selected);
+    return selected.Succeeded();
+}
+
+THashReply TfrmVX900::FileHash(const QString &remotePath)
+{
+    THashReply answer = NMFTP->FileHash(remotePath);
+    raiseOnFailure(answer.outcome);
+    return answer;
 }
 
 FolderListing TfrmVX900::ListFolder(const QString &folder)
 {
-    if (!mlsdDeclined && ServerFeatures().mlsdSize) {
+    // Named in FEAT but declined as a command: the catalogue from then on.
+    if (!NMFTP->Declined(FtpExtension::Mlsd) && ServerFeatures().mlsdSize) {
         FolderListing listing = FtpFolderListing(folder);
         if (listing.status != FolderListing::Status::Unavailable)
             return listing;
-        // Named in FEAT but declined as a command: the catalogue from now on.
-        mlsdDeclined = true;
     }
     return CatalogueListing(folder);
 }
@@ -332,6 +357,7 @@ FolderListing TfrmVX900::FtpFolderListing(const QString &folder)
         return result;
     }
     FtpListing::Listing listing = NMFTP->ListFolder(folder);
+    raiseOnFailure(listing.outcome);
     switch (listing.kind) {
     case FtpListing::Listing::Kind::Listed:
         result.status = FolderListing::Status::Listed;
@@ -344,9 +370,9 @@ FolderListing TfrmVX900::FtpFolderListing(const QString &folder)
     case FtpListing::Listing::Kind::Refused:
         break;
     }
-    // 500 to 504: no MLSD after all. Anything else leaves the folder's
-    // content unknown when it must be known: the check could not be made.
-    const bool declined = listing.code >= 500 && listing.code <= 504;
+    // No MLSD after all, or a folder's content unknown when it must be
+    // known: the check could not be made.
+    const bool declined = NMFTP->Declined(FtpExtension::Mlsd).has_value();
     result.status = declined ? FolderListing::Status::Unavailable : FolderListing::Status::Failed;
     result.problem = QStringLiteral("the FTP server did not list %1 (it answered \"%2\")")
                          .arg(path, instrument::PrintablePath(listing.replyLine));

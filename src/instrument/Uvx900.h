@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/FtpListing.h"
+#include "ftp/FtpTypes.h"
 #include "instrument/CommandReply.h"
 #include "instrument/InstrumentPorts.h"
 #include "platform/MessageBox.h"
@@ -17,7 +18,7 @@ class QFile;
 
 class TClientSocket;
 class TNMFTP;
-enum class TCmdType : int;
+enum class TTransferType : int;
 
 // What the instrument holds after an upload, compared with what was sent.
 struct UploadCheck
@@ -94,9 +95,11 @@ public:
     platform::MessageBoxResponder OnMessageBox;
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
+    // A failed FTP log-in raises ELinkError with the FTP client's text.
     [[nodiscard]] bool Connect(const QString &address);
     // The text of the box the last Connect showed when it returned false.
     [[nodiscard]] const QString &ConnectFailure() const { return connectFailure; }
+    // A refused QUIT raises ELinkError, after both connections are closed.
     void Disconnect();
 
     void SendCommand(const QByteArray &command);
@@ -124,8 +127,19 @@ public:
     [[nodiscard]] bool UploadFile(QFile &file, const QString &remotePath,
                                   std::function<void(qint64 bytesSent)> progress = {});
 
+    // Selects the FTP transfer type; a failure has shown its box
+    // ("DoCommand failed") and raises ELinkError.
+    void SetTransferType(TTransferType transferType);
+
+    // The FTP server's extensions. What the server answers is the value; a
+    // dialogue that failed (socket error, time-out) raises ELinkError.
     // What the FTP server offers (FEAT), asked once per Connect.
-    [[nodiscard]] const FtpListing::Features &ServerFeatures();
+    [[nodiscard]] FtpListing::Features ServerFeatures();
+    // SIZE of a stored file (select image type first).
+    [[nodiscard]] TSizeReply FileSize(const QString &remotePath);
+    // Whether the server took SHA-256 for HASH.
+    [[nodiscard]] bool SelectHashSha256();
+    [[nodiscard]] THashReply FileHash(const QString &remotePath);
     // One folder's entries: by the FTP server's listing when it offers MLSD
     // with sizes, else (or when it declines MLSD) by the instrument's
     // catalogue. Unsafe paths are Unavailable, nothing sent.
@@ -138,8 +152,8 @@ public:
     // `remotePath` and compares it with `localSize`, the bytes meant to
     // arrive. The transfer type must be image. A failed check is notified
     // like a failed transfer ("Upload failed") before it is returned. A
-    // server without SIZE is told once, quietly: from then on, until the next
-    // Connect, every check is NotVerifiable without asking.
+    // server without SIZE is NotVerifiable (the FTP client asks it once per
+    // connection).
     [[nodiscard]] UploadCheck VerifyUpload(const QString &remotePath, qint64 localSize);
     // The memo line for the first NotVerifiable check of a run.
     static const QString SizeNotImplementedText;
@@ -162,9 +176,6 @@ private:
     QString connectFailure;
 
     bool transfersAborted = false;
-    bool sizeUnsupported = false;
-    std::optional<FtpListing::Features> features;
-    bool mlsdDeclined = false;
 
     // Reads one entry of the instrument's error queue: true when it is empty.
     [[nodiscard]] bool NoInstrumentError();

@@ -16,7 +16,7 @@ RunResult UpgradeRun::endAudit()
     upgrade::KitAudit audit(link, index.get(),
                             upgrade::InstrumentKey(QString::fromLatin1(link.IdentityReply), runAddress));
     // SIZE answers in the image type only; the type writes nothing.
-    link.NMFTP->SetTransferType(TTransferType::Image);
+    link.SetTransferType(TTransferType::Image);
     auditReport = audit.run(kitPlan);
     throwIfStopRequested();
     if (index && !index->problem().isEmpty())

@@ -191,7 +191,7 @@ QList<UploadCheck> FolderVerifier::checkBySize(QString folder)
 
 std::optional<UploadCheck> FolderVerifier::sizeCheck(const Waiting &file)
 {
-    const TSizeReply answer = link.NMFTP->FileSize(file.path);
+    const TSizeReply answer = link.FileSize(file.path);
     UploadCheck check{Verdict::Failed, file.path, file.size, -1, QString()};
     switch (answer.kind) {
     case TSizeReply::Kind::NotImplemented:

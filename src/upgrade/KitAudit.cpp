@@ -163,14 +163,14 @@ bool KitAudit::hashOffered()
 {
     if (!byHash) {
         const FtpListing::Features &features = link.ServerFeatures();
-        byHash = features.hashSha256 && (features.hashSha256Selected || link.NMFTP->SelectHashSha256());
+        byHash = features.hashSha256 && (features.hashSha256Selected || link.SelectHashSha256());
     }
     return *byHash;
 }
 
 std::optional<bool> KitAudit::sameByHash(const PlannedFile &file, AuditReport &report)
 {
-    const THashReply answer = link.NMFTP->FileHash(file.instrumentPath);
+    const THashReply answer = link.FileHash(file.instrumentPath);
     const QString path = instrument::PrintablePath(file.instrumentPath);
     switch (answer.kind) {
     case THashReply::Kind::Hash:
@@ -236,7 +236,7 @@ std::optional<KitAudit::DriveFile> KitAudit::onDrive(const QString &instrumentPa
             return DriveFile{true, -1};
         break;
     }
-    const TSizeReply answer = link.NMFTP->FileSize(instrumentPath);
+    const TSizeReply answer = link.FileSize(instrumentPath);
     switch (answer.kind) {
     case TSizeReply::Kind::Size:
         used(QStringLiteral("Sized files by the FTP server's SIZE."));

@@ -70,7 +70,7 @@ void UpgradeRun::leaveOutUnchanged()
     // What a changed-only run would leave alone leaves the plan the dry run
     // shows, and one line says so as the run would. Listings and SIZE only:
     // nothing is written (SIZE answers in the image type only).
-    link.NMFTP->SetTransferType(TTransferType::Image);
+    link.SetTransferType(TTransferType::Image);
     upgrade::UnchangedFiles preview(link, historyFile, trustSize);
     QList<upgrade::PlannedFile> toSend;
     for (const upgrade::PlannedFile &file : std::as_const(kitPlan.files)) {

@@ -40,7 +40,7 @@ QString UpgradeRun::TemporaryFolderFor(const QProcessEnvironment &environment)
 
 bool UpgradeRun::MakeNameFiles()
 {
-    link.NMFTP->SetTransferType(TTransferType::Ascii);
+    link.SetTransferType(TTransferType::Ascii);
     throwIfStopRequested();
 
     for (std::size_t i = 0; i < catalogue.size(); ++i) {

@@ -60,10 +60,10 @@ qint64 ReplacedBytes(TfrmVX900 &link, const QList<PlannedFile> &files, qint64 en
                 continue;
             if (!imageType) {
                 // SIZE counts bytes only in image type; the copies select it again later.
-                link.NMFTP->SetTransferType(TTransferType::Image);
+                link.SetTransferType(TTransferType::Image);
                 imageType = true;
             }
-            const TSizeReply answer = link.NMFTP->FileSize(file->instrumentPath);
+            const TSizeReply answer = link.FileSize(file->instrumentPath);
             if (afterEach)
                 afterEach();
             if (answer.kind == TSizeReply::Kind::NotImplemented)

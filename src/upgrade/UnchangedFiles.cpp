@@ -63,7 +63,7 @@ std::optional<qint64> UnchangedFiles::sizeOnInstrument(const QString &instrument
     case FolderListing::Status::Unavailable:
         break;
     }
-    const TSizeReply answer = link.NMFTP->FileSize(instrumentPath);
+    const TSizeReply answer = link.FileSize(instrumentPath);
     if (answer.kind == TSizeReply::Kind::Size)
         return answer.size;
     return std::nullopt;

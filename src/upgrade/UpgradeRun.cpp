@@ -194,7 +194,7 @@ UpgradeRun::StepEnd UpgradeRun::nameFilesStep()
         return failAndClose(upgrade::NameFilesFailedText);
     nameFilesSent = filesCopied;
 
-    link.NMFTP->SetTransferType(TTransferType::Image);
+    link.SetTransferType(TTransferType::Image);
     throwIfStopRequested();
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpResult.h"
 #include "platform/Exception.h"
 
 // A failure of the FTP dialogue that ends the run where it happened, as the
@@ -10,4 +11,10 @@ class ELinkError : public Exception
 {
 public:
     using Exception::Exception;
+
+    static void RaiseOnFailure(const FtpResult &result)
+    {
+        if (!result.Succeeded())
+            throw ELinkError(result.Text());
+    }
 };

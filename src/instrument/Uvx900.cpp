@@ -36,13 +36,6 @@ QByteArray quoted(const QString &text)
     return '"' + text.toUtf8() + '"';
 }
 
-// An FTP failure leaves the link as an error of the run, with its text.
-void raiseOnFailure(const FtpResult &result)
-{
-    if (!result.Succeeded())
-        throw ELinkError(result.Text());
-}
-
 } // namespace
 
 TfrmVX900::TfrmVX900(QObject *owner, InstrumentPorts ports)
@@ -93,9 +86,9 @@ bool TfrmVX900::Connect(const QString &address)
         return failConnect(QStringLiteral("Can't connect VX900.\n\nPlease check IP address."));
     }
     if (NMFTP->Connected)
-        raiseOnFailure(NMFTP->Disconnect());
+        ELinkError::RaiseOnFailure(NMFTP->Disconnect());
     NMFTP->Host = address;
-    raiseOnFailure(NMFTP->Connect());
+    ELinkError::RaiseOnFailure(NMFTP->Connect());
 
     SendCommand("*IDN?");
     QByteArray identity;
@@ -125,7 +118,7 @@ void TfrmVX900::Disconnect()
 {
     ClientSocket->Close();
     if (NMFTP->Connected)
-        raiseOnFailure(NMFTP->Disconnect());
+        ELinkError::RaiseOnFailure(NMFTP->Disconnect());
 }
 
 void TfrmVX900::SendCommand(const QByteArray &command)
@@ -192,13 +185,13 @@ qint64 TfrmVX900::FreeSpace()
 bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath,
                            std::function<void(qint64 bytesSent)> progress)
 {
-    raiseOnFailure(NMFTP->Upload(localPath, remotePath, std::move(progress)));
+    ELinkError::RaiseOnFailure(NMFTP->Upload(localPath, remotePath, std::move(progress)));
     return LastTransferOk;
 }
 
 bool TfrmVX900::UploadFile(QFile &file, const QString &remotePath, std::function<void(qint64 bytesSent)> progress)
 {
-    raiseOnFailure(NMFTP->Upload(file, remotePath, std::move(progress)));
+    ELinkError::RaiseOnFailure(NMFTP->Upload(file, remotePath, std::move(progress)));
     return LastTransferOk;
 }
 
@@ -302,40 +295,6 @@ const FtpListing::Entry *FolderListing::find(const QString &name) const
     return nullptr;
 }
 
-void TfrmVX900::SetTransferType(TTransferType transferType)
-{
-    raiseOnFailure(NMFTP->SetTransferType(transferType));
-}
-
-FtpListing::Features TfrmVX900::ServerFeatures()
-{
-    FtpListing::Features features = NMFTP->Features();
-    raiseOnFailure(features.outcome);
-    return features;
-}
-
-TSizeReply TfrmVX900::FileSize(const QString &remotePath)
-{
-    TSizeReply answer = NMFTP->FileSize(remotePath);
-    raiseOnFailure(answer.outcome);
-    return answer;
-}
-
-bool TfrmVX900::SelectHashSha256()
-{
-    const FtpResult selected = NMFTP->SelectHashSha256();
-    if (selected.Kind() != FtpResult::Failure::Refused)
-        raiseOnFailure(selected);
-    return selected.Succeeded();
-}
-
-THashReply TfrmVX900::FileHash(const QString &remotePath)
-{
-    THashReply answer = NMFTP->FileHash(remotePath);
-    raiseOnFailure(answer.outcome);
-    return answer;
-}
-
 FolderListing TfrmVX900::ListFolder(const QString &folder)
 {
     // Named in FEAT but declined as a command: the catalogue from then on.
@@ -357,7 +316,7 @@ FolderListing TfrmVX900::FtpFolderListing(const QString &folder)
         return result;
     }
     FtpListing::Listing listing = NMFTP->ListFolder(folder);
-    raiseOnFailure(listing.outcome);
+    ELinkError::RaiseOnFailure(listing.outcome);
     switch (listing.kind) {
     case FtpListing::Listing::Kind::Listed:
         result.status = FolderListing::Status::Listed;

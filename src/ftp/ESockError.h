@@ -17,3 +17,25 @@ class EAbortError : public ESockError
 public:
     using ESockError::ESockError;
 };
+
+// A wait that ran out of its time-out: a reply, a connection, a look-up,
+// a send.
+class ETimeOutError : public ESockError
+{
+public:
+    using ESockError::ESockError;
+};
+
+// The server closed the connection where a reply was due.
+class EPeerClosed : public ESockError
+{
+public:
+    using ESockError::ESockError;
+};
+
+// An operation that needs the connection found none ("Not Connected").
+class ENotConnected : public Exception
+{
+public:
+    using Exception::Exception;
+};

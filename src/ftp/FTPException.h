@@ -10,3 +10,12 @@ class FTPException : public Exception
 public:
     using Exception::Exception;
 };
+
+// The client refused to go on before the server had a say: a command or
+// file name it would not send, a second transfer on a busy connection, a
+// local file it could not read.
+class ELocalRefusal : public Exception
+{
+public:
+    using Exception::Exception;
+};

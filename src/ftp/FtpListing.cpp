@@ -1,5 +1,7 @@
 #include "FtpListing.h"
 
+#include "FtpReply.h"
+
 namespace FtpListing {
 namespace {
 
@@ -32,7 +34,7 @@ qint64 sizeFact(const QByteArray &value)
 Features ParseFeatures(const QList<QByteArray> &replyLines)
 {
     Features features;
-    if (replyLines.isEmpty() || !replyLines.first().startsWith("211"))
+    if (replyLines.isEmpty() || !FtpReply::ListsFeatures(FtpReply::CodeOf(replyLines.first())))
         return features;
     // The features stand one a line between the first and the last line,
     // each after a space; the first line may name none.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FtpResult.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -19,6 +21,8 @@ struct Features
     bool size = false;     // SIZE is named (servers that lack FEAT may still have it)
     bool hashSha256 = false;         // HASH is offered with SHA-256 among its algorithms
     bool hashSha256Selected = false; // and SHA-256 is the one selected
+    // Failed when FEAT got no answer (a socket error, a time-out).
+    FtpResult outcome;
 };
 
 // The features named by the lines of a FEAT reply (first and last line
@@ -70,6 +74,9 @@ struct Listing
     int code = 0;         // the refusing or closing reply's number
     QString replyLine;    // line end removed
     QString problem;
+    // Failed when the dialogue did (a socket error, a time-out): then the
+    // rest means nothing.
+    FtpResult outcome;
 };
 
 } // namespace FtpListing

@@ -40,6 +40,15 @@ std::int16_t ParseReplyCode(const QByteArray &line)
     return std::int16_t(value);
 }
 
+int CodeOf(const QByteArray &line) noexcept
+{
+    try {
+        return ParseReplyCode(line);
+    } catch (...) {
+        return -1;
+    }
+}
+
 // The address in the reply is not used: the data connection goes to the
 // host the control connection went to, so a hostile reply cannot point it
 // elsewhere.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FtpResult.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -45,6 +47,9 @@ struct TSizeReply
     Kind kind = Kind::Failed;
     qint64 size = -1;  // with Kind::Size
     QString replyLine; // the reply's first line, line end included
+    // Failed when the dialogue did (a socket error, a time-out): then no
+    // answer came and the rest means nothing.
+    FtpResult outcome;
 };
 
 // The server's answer to HASH (the FTP extension for content hashes): the
@@ -62,6 +67,7 @@ struct THashReply
     qint64 lastByte = -1; // with Kind::Hash: the hashed range is 0..lastByte
     QString replyLine;    // the reply's first line, line end included
     QString problem;
+    FtpResult outcome;    // as in TSizeReply
 };
 
 using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;

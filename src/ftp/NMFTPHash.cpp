@@ -1,5 +1,7 @@
 // HASH of TNMFTP: the server's own SHA-256 of a stored file.
-#include "TNMFTP.h"
+#include "NMFTPGuarded.h"
+
+#include "FtpReply.h"
 
 #include <QStringList>
 
@@ -51,19 +53,44 @@ void readHash(THashReply &result)
 
 } // namespace
 
-bool TNMFTP::SelectHashSha256()
+FtpResult TNMFTP::SelectHashSha256()
 {
-    (void)SendForReply(QStringLiteral("OPTS HASH SHA-256"));
-    return ReplyCode == 200;
+    // Once taken or declined, asking again would only get the same answer.
+    if (const std::optional<QString> &refusal = dialogue.Refusal(FtpExtension::Hash))
+        return FtpResult::Failed(FtpResult::Failure::Refused, *refusal);
+    if (dialogue.HashIsSha256())
+        return FtpResult::Ok();
+    QString reply;
+    const FtpResult sent = Guarded([&] { reply = SendForReply(QStringLiteral("OPTS HASH SHA-256")); });
+    if (!sent.Succeeded())
+        return sent;
+    if (FtpReply::CommandOkay(ReplyCode)) {
+        dialogue.Sha256Selected();
+        return FtpResult::Ok();
+    }
+    if (FtpReply::DeclinesCommand(ReplyCode))
+        dialogue.Declined(FtpExtension::Hash, reply);
+    return FtpResult::Failed(FtpResult::Failure::Refused, reply);
 }
 
 THashReply TNMFTP::FileHash(const QString &remoteFile)
 {
     THashReply result;
-    result.replyLine = SendForReply(QStringLiteral("HASH ") + remoteFile);
-    if (ReplyCode == 213)
-        readHash(result);
-    else if (ReplyCode >= 400 && ReplyCode <= 599)
+    if (const std::optional<QString> &refusal = dialogue.Refusal(FtpExtension::Hash)) {
+        // Declined as a command: asked again, it would only be refused again.
         result.kind = THashReply::Kind::Refused;
+        result.replyLine = *refusal;
+        return result;
+    }
+    result.outcome = Guarded([&] { result.replyLine = SendForReply(QStringLiteral("HASH ") + remoteFile); });
+    if (!result.outcome.Succeeded())
+        return result;
+    const int code = ReplyCode;
+    if (FtpReply::GivesFileStatus(code))
+        readHash(result);
+    else if (FtpReply::ReportsFailure(code))
+        result.kind = THashReply::Kind::Refused;
+    if (FtpReply::DeclinesCommand(code))
+        dialogue.Declined(FtpExtension::Hash, result.replyLine);
     return result;
 }

@@ -1,9 +1,8 @@
 // FEAT and MLSD of TNMFTP: what the server offers, and one folder's entries.
-#include "TNMFTP.h"
+#include "NMFTPGuarded.h"
 
 #include "DataConnectionScope.h"
-#include "ESockError.h"
-#include "FTPException.h"
+#include "FtpReply.h"
 
 #include <QScopeGuard>
 
@@ -11,31 +10,49 @@
 
 FtpListing::Features TNMFTP::Features()
 {
-    RefuseUnsafeText(QStringLiteral("FEAT"));
-    Canceled = false;
-    CheckConnection();
-    StatusMessage(1, QStringLiteral("FEAT"));
-    if (DataAvailable())
-        (void)Read(0);
-    const QDeadlineTimer deadline = ReplyDeadline();
-    const QString first = TPowersock::Transaction(QStringLiteral("FEAT"));
-    if (first.isEmpty())
-        throw ESockError(QStringLiteral("Connection closed by the server"));
-    QList<QByteArray> lines{first.toUtf8()};
-    ReadReplyRest(lines.first(), deadline, &lines);
-    return FtpListing::ParseFeatures(lines);
+    if (const std::optional<FtpListing::Features> &offered = dialogue.Offered())
+        return *offered;
+    QList<QByteArray> lines;
+    FtpListing::Features features;
+    features.outcome = Guarded([&] {
+        RefuseUnsafeText(QStringLiteral("FEAT"));
+        Canceled = false;
+        CheckConnection();
+        StatusMessage(1, QStringLiteral("FEAT"));
+        if (DataAvailable())
+            (void)Read(0);
+        // A FEAT that is never answered closes the connection as any reply
+        // that did not come in time: no QUIT then waits a second bound.
+        (void)ReplyTo(QStringLiteral("FEAT"), &lines);
+    });
+    if (!features.outcome.Succeeded())
+        return features;
+    features = FtpListing::ParseFeatures(lines);
+    dialogue.Offers(features);
+    return features;
 }
 
 FtpListing::Listing TNMFTP::ListFolder(const QString &remoteFolder)
 {
     FtpListing::Listing listing;
+    if (const std::optional<QString> &refusal = dialogue.Refusal(FtpExtension::Mlsd)) {
+        // Declined as a command: asked again, it would only be refused again.
+        listing.code = FtpReply::CodeOf(refusal->toUtf8());
+        listing.replyLine = refusal->trimmed();
+        return listing;
+    }
     const QString command = QStringLiteral("MLSD ") + remoteFolder;
-    RefuseUnsafeText(command);
-    Canceled = false;
-    CheckConnection();
-    if (DataSocket)
-        throw FTPException(QStringLiteral("An upload is already running on this connection"));
+    listing.outcome = Guarded([&] { ListFolderSteps(command, listing); });
+    if (listing.outcome.Succeeded() && listing.kind == FtpListing::Listing::Kind::Refused
+        && FtpReply::DeclinesCommand(listing.code))
+        dialogue.Declined(FtpExtension::Mlsd, listing.replyLine);
+    return listing;
+}
 
+void TNMFTP::ListFolderSteps(const QString &command, FtpListing::Listing &listing)
+{
+    Canceled = false;
+    PrepareDataSocket(command);
     DataConnectionScope release(this);
     if (DataAvailable())
         (void)Read(0);
@@ -45,13 +62,14 @@ FtpListing::Listing TNMFTP::ListFolder(const QString &remoteFolder)
     if (!refusal) {
         StatusMessage(1, command);
         const QString reply = Transaction(command);
-        if (ReplyCode > 300 && ReplyCode < 600)
+        dialogue.DataCommandSent();
+        if (FtpReply::RefusesTransfer(ReplyCode))
             refusal = reply;
     }
     if (refusal) {
         listing.code = ReplyCode;
         listing.replyLine = refusal->trimmed();
-        return listing;
+        return;
     }
     if (!Passive)
         AcceptDataConnection();
@@ -64,18 +82,18 @@ FtpListing::Listing TNMFTP::ListFolder(const QString &remoteFolder)
     const QDeadlineTimer deadline = ReplyDeadline();
     const QByteArray verdict = ReadControlLine(deadline);
     if (verdict.isEmpty())
-        throw ESockError(QStringLiteral("Connection closed by the server"));
+        throw EPeerClosed(QStringLiteral("Connection closed by the server"));
     StatusMessage(1, QString::fromUtf8(verdict));
     ReadReplyRest(verdict, deadline);
+    dialogue.BackInStep();
     listing.code = ParseReplyCode(verdict);
     listing.replyLine = QString::fromUtf8(verdict).trimmed();
     if (!listing.problem.isEmpty())
         listing.kind = FtpListing::Listing::Kind::Malformed;
-    else if (listing.code >= 400 && listing.code <= 599)
+    else if (FtpReply::ReportsFailure(listing.code))
         listing.kind = FtpListing::Listing::Kind::Refused; // the listing broke off
     else
         listing.kind = FtpListing::Listing::Kind::Listed;
-    return listing;
 }
 
 void TNMFTP::ReadListing(FtpListing::Listing &listing)

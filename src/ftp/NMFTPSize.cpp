@@ -1,5 +1,7 @@
 // SIZE of TNMFTP: the size of a file stored on the server.
-#include "TNMFTP.h"
+#include "NMFTPGuarded.h"
+
+#include "FtpReply.h"
 
 namespace {
 
@@ -21,28 +23,28 @@ qint64 sizeOf(const QString &replyLine)
 
 TSizeReply TNMFTP::FileSize(const QString &remoteFile)
 {
-    const QString command = QStringLiteral("SIZE ") + remoteFile;
     TSizeReply result;
-    result.replyLine = SendForReply(command);
-    switch (ReplyCode) {
-    case 213:
+    if (const std::optional<QString> &refusal = dialogue.Refusal(FtpExtension::Size)) {
+        // Declined as a command: asked again, it would only be refused again.
+        result.kind = TSizeReply::Kind::NotImplemented;
+        result.replyLine = *refusal;
+        return result;
+    }
+    result.outcome = Guarded([&] { result.replyLine = SendForReply(QStringLiteral("SIZE ") + remoteFile); });
+    if (!result.outcome.Succeeded())
+        return result;
+    const int code = ReplyCode;
+    if (FtpReply::GivesFileStatus(code)) {
         result.size = sizeOf(result.replyLine);
         if (result.size >= 0 && result.replyLine.size() >= 4 && result.replyLine.at(3) == u' ')
             result.kind = TSizeReply::Kind::Size;
         else
             result.size = -1;
-        break;
-    case 550:
+    } else if (FtpReply::FileNotFound(code)) {
         result.kind = TSizeReply::Kind::NotFound;
-        break;
-    case 500:
-    case 501:
-    case 502:
-    case 504:
+    } else if (FtpReply::DeclinesCommand(code)) {
         result.kind = TSizeReply::Kind::NotImplemented;
-        break;
-    default:
-        break;
+        dialogue.Declined(FtpExtension::Size, result.replyLine);
     }
     return result;
 }

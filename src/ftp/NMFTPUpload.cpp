@@ -1,9 +1,7 @@
 // The upload of TNMFTP: one local file over a data connection of its own.
-#include "TNMFTP.h"
+#include "NMFTPGuarded.h"
 
 #include "DataConnectionScope.h"
-#include "ESockError.h"
-#include "FTPException.h"
 #include "FtpReply.h"
 
 #include <QFile>
@@ -12,52 +10,50 @@
 
 #include <utility>
 
-
-void TNMFTP::Upload(const QString &localFile, const QString &remoteFile, TBytesSent progress)
+FtpResult TNMFTP::Upload(const QString &localFile, const QString &remoteFile, TBytesSent progress)
 {
-    Upload(localFile, nullptr, remoteFile, std::move(progress));
+    return Upload(localFile, nullptr, remoteFile, std::move(progress));
 }
 
-void TNMFTP::Upload(QFile &file, const QString &remoteFile, TBytesSent progress)
+FtpResult TNMFTP::Upload(QFile &file, const QString &remoteFile, TBytesSent progress)
 {
-    Upload(file.fileName(), &file, remoteFile, std::move(progress));
+    return Upload(file.fileName(), &file, remoteFile, std::move(progress));
 }
 
-void TNMFTP::Upload(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress)
+FtpResult TNMFTP::Upload(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress)
 {
     Canceled = false;
-    bool done = false;
     QPointer<TNMFTP> self(this);
-    try {
-        UploadSteps(localFile, opened, remoteFile, std::move(progress), done);
-        if (done && OnSuccess)
+    FtpResult refusal;
+    const FtpResult result = Guarded([&] {
+        if (UploadSteps(localFile, opened, remoteFile, std::move(progress), refusal) && OnSuccess)
             OnSuccess(TCmdType::Upload);
-    } catch (...) {
-        if (!self)
-            throw;
-        bool handled = false;
-        if (OnFailure)
-            OnFailure(handled, TCmdType::Upload);
-        if (!handled)
-            throw;
-    }
+    });
+    if (result.Succeeded() || !self)
+        return result.Succeeded() ? refusal : result;
+    // Every failure is notified here, an unhandled refusal for the second
+    // time, after the data connection is gone and the lock is left.
+    bool handled = false;
+    if (OnFailure)
+        OnFailure(handled, TCmdType::Upload);
+    return result;
 }
 
-void TNMFTP::RefuseUpload(const QString &replyLine)
+void TNMFTP::RefuseUpload(const QString &replyLine, FtpResult &refusal)
 {
-    if (!OnFailure)
-        throw FTPException(replyLine);
     bool handled = false;
-    OnFailure(handled, TCmdType::Upload);
+    if (OnFailure)
+        OnFailure(handled, TCmdType::Upload);
     if (!handled)
         throw FTPException(replyLine);
+    refusal = FtpResult::Failed(FtpResult::Failure::Refused, replyLine);
 }
 
 std::optional<QString> TNMFTP::OpenDataRoute()
 {
     if (Passive) {
         const QString reply = Transaction(QStringLiteral("PASV"));
-        if (ReplyCode >= 500)
+        if (FtpReply::RefusesPassive(ReplyCode))
             return reply;
         DataSocket->Port = FtpReply::PassivePort(reply);
         DataSocket->Host = Host;
@@ -66,7 +62,7 @@ std::optional<QString> TNMFTP::OpenDataRoute()
         DataSocket->Port = 0;
         DataSocket->Listen(true);
         const QString reply = Transaction(QStringLiteral("PORT ") + PortAddress() + DataSocket->PortNumberText());
-        if (ReplyCode > 300 && ReplyCode < 600)
+        if (FtpReply::RefusesTransfer(ReplyCode))
             return reply;
     }
     return std::nullopt;
@@ -76,21 +72,25 @@ void TNMFTP::AcceptDataConnection()
 {
     // Only the server may bring the data connection: anyone else on the
     // network could otherwise take the file or feed a listing.
-    DataSocket->AcceptFrom = RemoteAddress();
+    DataSocket->AcceptOnlyFrom(RemoteAddress());
     DataSocket->ReplaceSocket(DataSocket->Accept());
 }
 
-void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress,
-                         bool &done)
+void TNMFTP::PrepareDataSocket(const QString &command)
 {
-    const QString storedName = remoteFile.isEmpty() ? QFileInfo(localFile).fileName() : remoteFile;
-    RefuseUnsafeText(storedName);
+    RefuseUnsafeText(command);
     CheckConnection();
-    // A handler that starts a second upload while this one waits would
+    // A handler that starts a second transfer while this one waits would
     // replace the data connection under it.
     if (DataSocket)
-        throw FTPException(QStringLiteral("An upload is already running on this connection"));
+        throw ELocalRefusal(QStringLiteral("An upload is already running on this connection"));
+}
 
+bool TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString &remoteFile, TBytesSent progress,
+                         FtpResult &refusal)
+{
+    const QString storedName = remoteFile.isEmpty() ? QFileInfo(localFile).fileName() : remoteFile;
+    PrepareDataSocket(storedName);
     DataConnectionScope release(this);
     if (DataAvailable())
         (void)Read(0);
@@ -105,20 +105,22 @@ void TNMFTP::UploadSteps(const QString &localFile, QFile *opened, const QString 
     BytesTotal = file.size();
     WatchPackets(std::move(progress));
 
-    if (const std::optional<QString> refusal = OpenDataRoute())
-        return RefuseUpload(*refusal);
-
+    if (const std::optional<QString> refused = OpenDataRoute()) {
+        RefuseUpload(*refused, refusal);
+        return false;
+    }
     StatusMessage(1, QStringLiteral("STOR ") + (remoteFile.isEmpty() ? localFile : remoteFile));
     const QString storReply = Transaction(QStringLiteral("STOR ") + storedName);
-    if (ReplyCode > 300 && ReplyCode < 600) {
-        if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502)
+    dialogue.DataCommandSent();
+    if (FtpReply::RefusesTransfer(ReplyCode)) {
+        if (OnUnSupportedFunction && FtpReply::Unsupported(ReplyCode))
             OnUnSupportedFunction(TCmdType::Upload);
-        return RefuseUpload(storReply);
+        RefuseUpload(storReply, refusal);
+        return false;
     }
-
     SendFileData(file);
     ReadStoreVerdict(storReply);
-    done = true;
+    return true;
 }
 
 void TNMFTP::WatchPackets(TBytesSent progress)
@@ -144,11 +146,8 @@ void TNMFTP::SendFileData(QFile &file)
     const auto closingOnDataTimeOut = [this](auto step) {
         try {
             step();
-        } catch (const EAbortError &) {
-            throw;
-        } catch (const ESockError &) {
-            if (DataSocket->TimedOut)
-                RequestCloseSocket();
+        } catch (const ETimeOutError &) {
+            RequestCloseSocket();
             throw;
         }
     };
@@ -188,7 +187,7 @@ void TNMFTP::ReadStoreVerdict(const QString &storReply)
     if (verdict.isEmpty())
         throw FTPException(QStringLiteral("Connection closed by the server before the transfer-complete reply"));
     ReadReplyRest(verdict, deadline);
-    const int code = ParseReplyCode(verdict);
-    if (code >= 400 && code <= 599)
+    dialogue.BackInStep();
+    if (FtpReply::ReportsFailure(ParseReplyCode(verdict)))
         throw FTPException(verdictLine);
 }

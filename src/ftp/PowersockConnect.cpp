@@ -51,9 +51,9 @@ void TPowersock::ResolveHost()
         lookupId = -1;
     }
     if (TimedOut)
-        throw ESockError(QStringLiteral("Host Lookup Timed Out"));
+        throw ETimeOutError(QStringLiteral("Host Lookup Timed Out"));
     if (Canceled)
-        throw ESockError(QStringLiteral("Host Lookup Canceled"));
+        throw EAbortError(QStringLiteral("Host Lookup Canceled"));
     if (!LastEventOk)
         throw ESockError(QStringLiteral("Host Lookup Failed"));
     remoteAddress = lookupAddress;
@@ -107,12 +107,11 @@ void TPowersock::ResolveRemoteHost()
         try {
             ResolveHost();
         } catch (const EAbortError &) {
+            throw; // cancelled, the look-up included
+        } catch (const ETimeOutError &) {
             throw;
-        } catch (const ESockError &e) {
-            if (e.Message == QLatin1String("Host Lookup Timed Out")
-                || e.Message == QLatin1String("Host Lookup Canceled"))
-                throw;
-            remoteAddress = 0;
+        } catch (const ESockError &) {
+            remoteAddress = 0; // no address: OnInvalidHost may name another host
         }
     };
     resolve();
@@ -147,7 +146,7 @@ void TPowersock::AwaitConnection()
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (TimedOut)
-        throw ESockError(QStringLiteral("Connection Timed out"));
+        throw ETimeOutError(QStringLiteral("Connection Timed out"));
     if (Canceled)
         throw ESockError(QStringLiteral("Connection Canceled"));
     throw ESockError(QStringLiteral("Connection Failed"));

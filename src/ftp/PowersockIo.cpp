@@ -33,7 +33,7 @@ void TPowersock::SendBuffer(const char *data, std::uint16_t length)
                 // without burning a core, and the time-out still bounds it.
                 if (!sock::WaitWritable(socketHandle, TimeOut > 0 ? TimeOut : -1)) {
                     TimedOut = true;
-                    throw ESockError(QStringLiteral("Socket send timed out"));
+                    throw ETimeOutError(QStringLiteral("Socket send timed out"));
                 }
                 continue;
             }
@@ -67,64 +67,78 @@ QByteArray TPowersock::ReadLn()
     StatusMessage(8, QStringLiteral("ReadLn"));
     TimerOn();
     TimerOffOnExit timerOff{this};
-    char *buffer = workingBuffer->data();
-    QByteArray result;
+    QByteArray line;
     std::size_t taken = 0;
     std::ptrdiff_t lineEnd = -1;
     for (;;) {
-        const std::size_t room = WorkingBufferSize - taken;
-        if (room == 0) {
-            // The line does not fit the working buffer. Peeking into no room
-            // would read as the peer's close; a hostile or broken peer must
-            // get a clear error instead.
-            throw ESockError(QStringLiteral("Line longer than %1 bytes received").arg(WorkingBufferSize));
-        }
-        bool nothingYet = false;
-        const auto n = sock::Peek(socketHandle, buffer + taken, room);
-        if (n == 0)
+        const LinePeek peeked = PeekLine(line, taken, lineEnd);
+        if (peeked == LinePeek::Closed)
             return {};
-        if (n < 0) {
-            LastErrorNo = sock::LastSocketError();
-            if (LastErrorNo == sock::NotConnected)
-                break;
-            CheckSocketError(sock::WouldBlock);
-            nothingYet = true;
-        } else {
-            const void *lf = std::memchr(buffer + taken, '\n', std::size_t(n));
-            if (lf) {
-                lineEnd = static_cast<const char *>(lf) - buffer;
-                break;
-            }
-            const auto got = sock::Receive(socketHandle, buffer + taken, std::size_t(n));
-            if (got < 0)
-                CheckSocketError(sock::WouldBlock);
-            else {
-                result.append(buffer + taken, got);
-                taken += std::size_t(got);
-            }
-        }
-        if (Canceled || TimedOut)
+        if (peeked == LinePeek::LineEnd || peeked == LinePeek::NotConnected || Canceled || TimedOut)
             break;
         events->ArmRead();
-        PumpMessages(nothingYet);
+        PumpMessages(peeked == LinePeek::NothingYet);
         if (Canceled || TimedOut)
             break;
     }
+    return TakeLine(std::move(line), taken, lineEnd);
+}
+
+// The line is found by peeking, so bytes after its line feed stay in the
+// socket; the bytes before it are moved into `line` as they come, so that
+// the next peek sees only what is new.
+TPowersock::LinePeek TPowersock::PeekLine(QByteArray &line, std::size_t &taken, std::ptrdiff_t &lineEnd)
+{
+    char *buffer = workingBuffer->data();
+    const std::size_t room = WorkingBufferSize - taken;
+    if (room == 0) {
+        // The line does not fit the working buffer. Peeking into no room
+        // would read as the peer's close; a hostile or broken peer must
+        // get a clear error instead.
+        throw ESockError(QStringLiteral("Line longer than %1 bytes received").arg(WorkingBufferSize));
+    }
+    const auto n = sock::Peek(socketHandle, buffer + taken, room);
+    if (n == 0)
+        return LinePeek::Closed;
+    if (n < 0) {
+        LastErrorNo = sock::LastSocketError();
+        if (LastErrorNo == sock::NotConnected)
+            return LinePeek::NotConnected;
+        CheckSocketError(sock::WouldBlock);
+        return LinePeek::NothingYet;
+    }
+    if (const void *lf = std::memchr(buffer + taken, '\n', std::size_t(n))) {
+        lineEnd = static_cast<const char *>(lf) - buffer;
+        return LinePeek::LineEnd;
+    }
+    const auto got = sock::Receive(socketHandle, buffer + taken, std::size_t(n));
+    if (got < 0) {
+        CheckSocketError(sock::WouldBlock);
+    } else {
+        line.append(buffer + taken, got);
+        taken += std::size_t(got);
+    }
+    return LinePeek::MoreToCome;
+}
+
+QByteArray TPowersock::TakeLine(QByteArray line, std::size_t taken, std::ptrdiff_t lineEnd)
+{
     if (Canceled) {
         Canceled = false;
         throw EAbortError(QStringLiteral("Socket readln aborted"));
     }
     if (TimedOut)
-        throw ESockError(QStringLiteral("Timed out waiting for a reply"));
+        throw ETimeOutError(QStringLiteral("Timed out waiting for a reply"));
     if (lineEnd < 0)
         return {}; // the socket is not connected: no line end was ever seen
+    char *buffer = workingBuffer->data();
     const auto got = sock::Receive(socketHandle, buffer + taken, std::size_t(lineEnd) - taken + 1);
     if (got < 0)
         CheckSocketError(sock::WouldBlock);
     else
-        result.append(buffer + taken, got);
+        line.append(buffer + taken, got);
     events->ArmRead();
-    return result;
+    return line;
 }
 
 QByteArray TPowersock::Read(std::uint16_t count)
@@ -215,7 +229,7 @@ int TPowersock::Accept()
             PumpMessages(true);
         if (TimedOut) {
             Canceled = false;
-            throw ESockError(QStringLiteral("Timed out waiting for the data connection"));
+            throw ETimeOutError(QStringLiteral("Timed out waiting for the data connection"));
         }
         if (Canceled)
             throw ESockError(QStringLiteral("Accepting Canceled"));
@@ -228,7 +242,7 @@ int TPowersock::Accept()
             CheckSocketError(sock::WouldBlock);
             throw ESockError(QStringLiteral("Error creating Data Connection"));
         }
-        if (!AcceptFrom.isEmpty() && sock::DottedAddress(peerAddress) != AcceptFrom.toLatin1()) {
+        if (!acceptFrom.isEmpty() && sock::DottedAddress(peerAddress) != acceptFrom.toLatin1()) {
             (void)sock::CloseSocket(accepted);
             AsyncDone = false;
             events->ArmRead();

@@ -32,7 +32,7 @@ void TPowersock::WaitToSend()
     PumpMessages(true);
     if (TimedOut) {
         Canceled = false; // the time-out's own abort, reported here instead
-        throw ESockError(QStringLiteral("Timed out sending data: the peer took none for %1 ms").arg(TimeOut));
+        throw ETimeOutError(QStringLiteral("Timed out sending data: the peer took none for %1 ms").arg(TimeOut));
     }
 }
 

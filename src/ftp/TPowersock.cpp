@@ -145,11 +145,11 @@ void TPowersock::CheckConnection()
     bool secondPass = false;
     while (!Connected) {
         if (secondPass || !OnConnectionRequired)
-            throw Exception(QStringLiteral("Not Connected"));
+            throw ENotConnected(QStringLiteral("Not Connected"));
         bool handled = false;
         OnConnectionRequired(handled);
         if (!handled)
-            throw Exception(QStringLiteral("Not Connected"));
+            throw ENotConnected(QStringLiteral("Not Connected"));
         secondPass = true;
     }
 }

@@ -46,9 +46,6 @@ public:
     int ReportLevel = 0;   // OnStatus hears levels 1..ReportLevel
     QString Proxy;         // when set, Connect goes here instead of Host
     int ProxyPort = 0;
-    // When set (dotted), Accept takes only a peer at this address and closes
-    // any other, waiting on within the time-out.
-    QString AcceptFrom;
 
     TNotifyEvent OnConnect;            // the socket completed a connection
     TNotifyEvent OnDisconnect;         // RequestCloseSocket closed the socket
@@ -78,8 +75,10 @@ public:
     QStringList SocketInfo;
 
     virtual int Accept();
-    virtual void Connect();
-    virtual void Disconnect();
+    // Not virtual: the FTP engine's Connect and Disconnect return how the
+    // dialogue ended and so hide these rather than override them.
+    void Connect();
+    void Disconnect();
     virtual QString Transaction(const QString &command);
     virtual void Abort();
 
@@ -116,6 +115,9 @@ public:
     void SetLinger(bool on, int seconds);
     // The remote address in use, dotted (after ResolveHost, Connect or Accept).
     [[nodiscard]] QString RemoteAddress() const;
+    // From now on Accept takes only a peer at this address (dotted) and
+    // closes any other, waiting on within the time-out; empty takes any.
+    void AcceptOnlyFrom(const QString &address) { acceptFrom = address; }
 
     static constexpr int WorkingBufferSize = 65536;
 
@@ -141,6 +143,11 @@ private:
     void HandleSocketMessage(int code, std::uint32_t param);
     void TimerTriggered();
     [[nodiscard]] bool WaitReadable(bool &progressed);
+    // The steps of ReadLn: one peek for the line end, and the taking of the
+    // line once it was found (or the wait ended without it).
+    enum class LinePeek { LineEnd, Closed, NotConnected, NothingYet, MoreToCome };
+    [[nodiscard]] LinePeek PeekLine(QByteArray &line, std::size_t &taken, std::ptrdiff_t &lineEnd);
+    [[nodiscard]] QByteArray TakeLine(QByteArray line, std::size_t taken, std::ptrdiff_t lineEnd);
     void SendPiece(const char *data, std::size_t length);
     void PacketSent(std::ptrdiff_t count);
     void WaitToSend();
@@ -150,6 +157,7 @@ private:
     TThreadTimer *timer = nullptr;          // child
     SocketEventSource *events = nullptr;    // child
     int socketHandle = -1;
+    QString acceptFrom;
     bool connectAttempted = false;
     bool destroying = false;
     std::uint32_t remoteAddress = 0;        // network byte order

@@ -1,6 +1,7 @@
 #include "instrument/Uvx900.h"
 
 #include "ftp/ESockError.h"
+#include "instrument/LinkError.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/TNMFTP.h"
 #include "instrument/CatalogueReply.h"
@@ -68,10 +69,7 @@ TfrmVX900::~TfrmVX900()
     if (NMFTP->Connected) {
         // A destructor cannot pass the refused QUIT on; the connection is
         // closed by then all the same.
-        try {
-            NMFTP->Disconnect();
-        } catch (const Exception &) {
-        }
+        (void)NMFTP->Disconnect();
     }
 }
 
@@ -79,8 +77,6 @@ bool TfrmVX900::Connect(const QString &address)
 {
     transfersAborted = false;
     transferType.reset();
-    features.reset();
-    mlsdDeclined = false;
     connectFailure.clear();
     IdentityReply.clear();
     ClientSocket->Close();
@@ -91,9 +87,9 @@ bool TfrmVX900::Connect(const QString &address)
         return failConnect(QStringLiteral("Can't connect VX900.\n\nPlease check IP address."));
     }
     if (NMFTP->Connected)
-        NMFTP->Disconnect();
+        ELinkError::RaiseOnFailure(NMFTP->Disconnect());
     NMFTP->Host = address;
-    NMFTP->Connect();
+    ELinkError::RaiseOnFailure(NMFTP->Connect());
 
     SendCommand("*IDN?");
     QByteArray identity;
@@ -123,7 +119,7 @@ void TfrmVX900::Disconnect()
 {
     ClientSocket->Close();
     if (NMFTP->Connected)
-        NMFTP->Disconnect();
+        ELinkError::RaiseOnFailure(NMFTP->Disconnect());
 }
 
 void TfrmVX900::SendCommand(const QByteArray &command)
@@ -190,13 +186,13 @@ qint64 TfrmVX900::FreeSpace()
 bool TfrmVX900::UploadFile(const QString &localPath, const QString &remotePath,
                            std::function<void(qint64 bytesSent)> progress)
 {
-    NMFTP->Upload(localPath, remotePath, std::move(progress));
+    ELinkError::RaiseOnFailure(NMFTP->Upload(localPath, remotePath, std::move(progress)));
     return LastTransferOk;
 }
 
 bool TfrmVX900::UploadFile(QFile &file, const QString &remotePath, std::function<void(qint64 bytesSent)> progress)
 {
-    NMFTP->Upload(file, remotePath, std::move(progress));
+    ELinkError::RaiseOnFailure(NMFTP->Upload(file, remotePath, std::move(progress)));
     return LastTransferOk;
 }
 
@@ -269,21 +265,13 @@ const FtpListing::Entry *FolderListing::find(const QString &name) const
     return nullptr;
 }
 
-const FtpListing::Features &TfrmVX900::ServerFeatures()
-{
-    if (!features)
-        features = NMFTP->Features();
-    return *features;
-}
-
 FolderListing TfrmVX900::ListFolder(const QString &folder)
 {
-    if (!mlsdDeclined && ServerFeatures().mlsdSize) {
+    // Named in FEAT but declined as a command: the catalogue from then on.
+    if (!NMFTP->Declined(FtpExtension::Mlsd) && ServerFeatures().mlsdSize) {
         FolderListing listing = FtpFolderListing(folder);
         if (listing.status != FolderListing::Status::Unavailable)
             return listing;
-        // Named in FEAT but declined as a command: the catalogue from now on.
-        mlsdDeclined = true;
     }
     return CatalogueListing(folder);
 }
@@ -298,6 +286,7 @@ FolderListing TfrmVX900::FtpFolderListing(const QString &folder)
         return result;
     }
     FtpListing::Listing listing = NMFTP->ListFolder(folder);
+    ELinkError::RaiseOnFailure(listing.outcome);
     switch (listing.kind) {
     case FtpListing::Listing::Kind::Listed:
         result.status = FolderListing::Status::Listed;
@@ -310,9 +299,9 @@ FolderListing TfrmVX900::FtpFolderListing(const QString &folder)
     case FtpListing::Listing::Kind::Refused:
         break;
     }
-    // 500 to 504: no MLSD after all. Anything else leaves the folder's
-    // content unknown when it must be known: the check could not be made.
-    const bool declined = listing.code >= 500 && listing.code <= 504;
+    // No MLSD after all, or a folder's content unknown when it must be
+    // known: the check could not be made.
+    const bool declined = NMFTP->Declined(FtpExtension::Mlsd).has_value();
     result.status = declined ? FolderListing::Status::Unavailable : FolderListing::Status::Failed;
     result.problem = QStringLiteral("the FTP server did not list %1 (it answered \"%2\")")
                          .arg(path, instrument::PrintablePath(listing.replyLine));

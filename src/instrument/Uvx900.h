@@ -18,8 +18,8 @@ class QFile;
 
 class TClientSocket;
 class TNMFTP;
-enum class TCmdType : int;
 enum class TTransferType : int;
+enum class FtpExtension : int;
 
 // What the instrument holds after an upload, compared with what was sent.
 struct UploadCheck
@@ -96,9 +96,11 @@ public:
     platform::MessageBoxResponder OnMessageBox;
 
     // Opens the command channel and the FTP connection and checks "*IDN?".
+    // A failed FTP log-in raises ELinkError with the FTP client's text.
     [[nodiscard]] bool Connect(const QString &address);
     // The text of the box the last Connect showed when it returned false.
     [[nodiscard]] const QString &ConnectFailure() const { return connectFailure; }
+    // A refused QUIT raises ELinkError, after both connections are closed.
     void Disconnect();
 
     void SendCommand(const QByteArray &command);
@@ -126,8 +128,24 @@ public:
     [[nodiscard]] bool UploadFile(QFile &file, const QString &remotePath,
                                   std::function<void(qint64 bytesSent)> progress = {});
 
-    // What the FTP server offers (FEAT), asked once per Connect.
-    [[nodiscard]] const FtpListing::Features &ServerFeatures();
+    // Selects the FTP transfer type; a failure has shown its box
+    // ("DoCommand failed") and raises ELinkError. The type is sent only when
+    // it differs from the one this connection last selected.
+    void SetTransferType(TTransferType transferType);
+
+    // The FTP server's extensions, behind the drive lookup. What the server
+    // answers is the value; a dialogue that failed (socket error, time-out)
+    // raises ELinkError.
+    // What the FTP server offers (FEAT), asked once per connection.
+    [[nodiscard]] FtpListing::Features ServerFeatures();
+    // SIZE of a stored file (select image type first).
+    [[nodiscard]] TSizeReply FileSize(const QString &remotePath);
+    // Whether the server took SHA-256 for HASH.
+    [[nodiscard]] bool SelectHashSha256();
+    [[nodiscard]] THashReply FileHash(const QString &remotePath);
+    // Whether the FTP server declined the command on this connection: the
+    // FTP client remembers it and asks no more.
+    [[nodiscard]] bool Declined(FtpExtension command) const;
     // One folder's entries: by the FTP server's listing when it offers MLSD
     // with sizes, else (or when it declines MLSD) by the instrument's
     // catalogue. Unsafe paths are Unavailable, nothing sent.
@@ -136,13 +154,6 @@ public:
     [[nodiscard]] FolderListing FtpFolderListing(const QString &folder);
     [[nodiscard]] FolderListing CatalogueListing(const QString &folder);
 
-    // The FTP commands behind the drive lookup and the copy's transfer
-    // type, passed to the FTP client as they are. The type is sent only when
-    // it differs from the one this connection last selected.
-    void SetTransferType(TTransferType type);
-    [[nodiscard]] TSizeReply FileSize(const QString &remotePath);
-    [[nodiscard]] bool SelectHashSha256();
-    [[nodiscard]] THashReply FileHash(const QString &remotePath);
 
     // Ends the FTP wait under way (a running transfer first) because the
     // operator asked to stop. The failure that follows is the stop itself,
@@ -163,8 +174,6 @@ private:
 
     bool transfersAborted = false;
     std::optional<TTransferType> transferType; // the last one selected since Connect
-    std::optional<FtpListing::Features> features;
-    bool mlsdDeclined = false;
 
     // Reads one entry of the instrument's error queue: true when it is empty.
     [[nodiscard]] bool NoInstrumentError();

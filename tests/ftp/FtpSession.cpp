@@ -1,6 +1,7 @@
 #include "FtpSession.h"
 
 #include <QFile>
+#include <QTest>
 
 FtpSession::FtpSession()
     : ftp(std::make_unique<TNMFTP>(nullptr))
@@ -27,7 +28,8 @@ void FtpSession::logIn()
 {
     peer.reply("331 Password required\r\n");
     peer.reply("230 Logged in\r\n");
-    ftp->Connect();
+    const FtpResult loggedIn = ftp->Connect();
+    QVERIFY2(loggedIn.Succeeded(), qPrintable(loggedIn.Text()));
     log.clear();
 }
 

@@ -22,9 +22,9 @@ private slots:
         ftp.Password = QStringLiteral("tovel4417");
         ftp.OnSuccess = [this](TCmdType t) { successes << int(t); };
         ftp.OnFailure = [this](bool &, TCmdType t) { failures << int(t); };
-        ftp.Connect();
+        QVERIFY(ftp.Connect().Succeeded());
         QVERIFY(ftp.Connected);
-        ftp.SetTransferType(TTransferType::Image);
+        QVERIFY(ftp.SetTransferType(TTransferType::Image).Succeeded());
     }
 
     void byteIdenticalUploads_data()
@@ -51,7 +51,7 @@ private slots:
         }
         successes.clear();
         ftp.Passive = passive;
-        ftp.Upload(local, QStringLiteral("/") + name);
+        QVERIFY(ftp.Upload(local, QStringLiteral("/") + name).Succeeded());
         QCOMPARE(successes, QList<int>{int(TCmdType::Upload)});
         QVERIFY(failures.isEmpty());
 
@@ -66,7 +66,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        ftp.Disconnect();
+        QVERIFY(ftp.Disconnect().Succeeded());
         QVERIFY(!ftp.Connected);
     }
 

@@ -1,7 +1,5 @@
 // The FTP engine's log-in, commands and QUIT against a scripted fake peer.
 #include "FtpSession.h"
-#include "ftp/ESockError.h"
-#include "ftp/FTPException.h"
 #include "ftp/FtpReply.h"
 
 #include <QtTest>
@@ -30,16 +28,16 @@ private slots:
         FtpSession s;
         s.peer.reply("331 Password required\r\n");
         s.peer.reply("230 Logged in\r\n");
-        s.ftp->Connect();
+        QVERIFY(s.ftp->Connect().Succeeded());
         QVERIFY(s.ftp->Connected);
         QCOMPARE(s.log, QStringList{"connect"});
         QCOMPARE(s.peer.controlBytes, QByteArray("USER kirosu\r\nPASS tovel4417\r\n"));
 
-        s.ftp->Connect(); // logged in already: nothing is sent
+        QVERIFY(s.ftp->Connect().Succeeded()); // logged in already: nothing is sent
         QCOMPARE(s.peer.commands.size(), 2);
 
         s.peer.reply("221 Goodbye\r\n");
-        s.ftp->Disconnect();
+        QVERIFY(s.ftp->Disconnect().Succeeded());
         QVERIFY(!s.ftp->Connected);
         QCOMPARE(s.peer.commands.last(), QByteArray("QUIT"));
         QTRY_VERIFY(s.peer.clientClosedControl);
@@ -49,7 +47,7 @@ private slots:
     {
         FtpSession s;
         s.peer.reply("230 No password needed\r\n");
-        s.ftp->Connect();
+        QVERIFY(s.ftp->Connect().Succeeded());
         QVERIFY(s.ftp->Connected);
         QCOMPARE(s.peer.commands, QList<QByteArray>{"USER kirosu"});
     }
@@ -63,7 +61,7 @@ private slots:
         s.ftp->ReportLevel = 1;
         QStringList heard;
         s.ftp->OnStatus = [&](QObject *, const QString &t) { heard << t; };
-        s.ftp->Connect();
+        QVERIFY(s.ftp->Connect().Succeeded());
         QVERIFY(s.ftp->Connected);
         QCOMPARE(heard.mid(0, 5), (QStringList{"220-Welcome\r\n", " to the fake\r\n", "220-second part\r\n",
                                               "220 ready\r\n", "USER kirosu"}));
@@ -129,12 +127,8 @@ private slots:
         s.peer.reply("331 Password required\r\n");
         s.peer.reply("230 Logged in\r\n");
         s.ftp->TimeOut = timeOut;
-        try {
-            s.ftp->Connect();
-            QFAIL("an endless greeting was taken");
-        } catch (const Exception &e) {
-            QCOMPARE(e.Message, error);
-        }
+        const FtpResult result = s.ftp->Connect();
+        QCOMPARE(result.Text(), error);
         QVERIFY(!s.ftp->Connected);
         QVERIFY(s.peer.commands.isEmpty());
         QTRY_VERIFY(s.peer.clientClosedControl);
@@ -166,12 +160,9 @@ private slots:
         s.peer.greeting = greeting;
         for (const QByteArray &r : replies)
             s.peer.reply(r);
-        try {
-            s.ftp->Connect();
-            QFAIL("a refused log-in succeeded");
-        } catch (const FTPException &e) {
-            QCOMPARE(e.Message, QString::fromLatin1(refusal));
-        }
+        const FtpResult result = s.ftp->Connect();
+        QCOMPARE(result.Kind(), FtpResult::Failure::Refused);
+        QCOMPARE(result.Text(), QString::fromLatin1(refusal));
         QCOMPARE(s.log, QStringList{"connection failed"}); // never "authentication failed"
         QCOMPARE(s.peer.commands, commands);
         QVERIFY(!s.ftp->Connected);
@@ -181,12 +172,7 @@ private slots:
     {
         FtpSession s;
         s.peer.reply("", Action::ReplyAndClose);
-        try {
-            s.ftp->Connect();
-            QFAIL("a log-in without replies succeeded");
-        } catch (const Exception &e) {
-            QCOMPARE(e.Message, QStringLiteral("Connection closed by the server"));
-        }
+        QCOMPARE(s.ftp->Connect().Text(), QStringLiteral("Connection closed by the server"));
         QVERIFY(!s.ftp->Connected);
         QVERIFY(!s.log.contains("connect"));
     }
@@ -198,7 +184,7 @@ private slots:
         s.ftp->OnAuthenticationNeeded = [&](bool &) { s.ftp->UserID = QStringLiteral("late"); };
         s.peer.reply("331 Password required\r\n");
         s.peer.reply("230 Logged in\r\n");
-        s.ftp->Connect();
+        QVERIFY(s.ftp->Connect().Succeeded());
         QCOMPARE(s.peer.commands.first(), QByteArray("USER late"));
     }
 
@@ -236,7 +222,7 @@ private slots:
             s.peer.reply("200 connected to host\r\n");
         s.peer.reply("331 Password required\r\n");
         s.peer.reply("230 Logged in\r\n");
-        s.ftp->Connect();
+        QVERIFY(s.ftp->Connect().Succeeded());
         QVERIFY(s.ftp->Connected);
         QCOMPARE(s.peer.commands, commands);
     }
@@ -258,7 +244,7 @@ private slots:
         s.logIn();
         const qsizetype before = s.peer.controlBytes.size();
         s.peer.reply("200 Type set\r\n");
-        s.ftp->SetTransferType(static_cast<TTransferType>(type));
+        QVERIFY(s.ftp->SetTransferType(static_cast<TTransferType>(type)).Succeeded());
         QCOMPARE(s.peer.controlBytes.mid(before), wire);
         QCOMPARE(s.log, wire.isEmpty() ? QStringList{} : QStringList{"success 14"});
     }
@@ -269,13 +255,14 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("handled");
         QTest::addColumn<QStringList>("notes");
-        QTest::addColumn<bool>("raises");
+        QTest::addColumn<bool>("refused");
         QTest::newRow("MKD refused") << "MKD new" << QByteArray("550 exists\r\n") << false
                                      << QStringList{"failure 1"} << true;
         QTest::newRow("MKD unsupported") << "MKD new" << QByteArray("502 not here\r\n") << false
                                          << QStringList{"unsupported 1", "failure 1"} << true;
+        // Handled spares nothing here: the result is the refusal all the same.
         QTest::newRow("MKD refused, handled") << "MKD new" << QByteArray("550 exists\r\n") << true
-                                              << QStringList{"failure 1"} << false;
+                                              << QStringList{"failure 1"} << true;
         QTest::newRow("bare CWD") << "CWD" << QByteArray("250 ok\r\n") << false << QStringList{"success 0"} << false;
         QTest::newRow("lower-case cwd") << "cwd dir" << QByteArray("250 ok\r\n") << false
                                         << QStringList{"success 14"} << false;
@@ -295,30 +282,25 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(bool, handled);
         QFETCH(QStringList, notes);
-        QFETCH(bool, raises);
+        QFETCH(bool, refused);
         FtpSession s;
         s.logIn();
         s.handleFailure = handled;
         s.peer.reply(reply);
-        bool raised = false;
-        try {
-            s.ftp->DoCommand(command);
-        } catch (const FTPException &e) {
-            raised = true;
-            QCOMPARE(e.Message, QString::fromLatin1(reply));
-        }
-        QCOMPARE(raised, raises);
+        const FtpResult result = s.ftp->DoCommand(command);
+        QCOMPARE(result.Kind(), refused ? FtpResult::Failure::Refused : FtpResult::Failure::None);
+        QCOMPARE(result.Text(), refused ? QString::fromLatin1(reply) : QString());
         QCOMPARE(s.log, notes);
         QCOMPARE(s.peer.commands.last(), command.toLatin1());
     }
 
-    void doCommandWithoutFailureHandlerRaises()
+    void doCommandWithoutFailureHandlerIsRefused()
     {
         FtpSession s;
         s.logIn();
         s.ftp->OnFailure = nullptr;
         s.peer.reply("550 no\r\n");
-        QVERIFY_THROWS_EXCEPTION(FTPException, s.ftp->DoCommand(QStringLiteral("DELE x")));
+        QCOMPARE(s.ftp->DoCommand(QStringLiteral("DELE x")).Text(), QStringLiteral("550 no\r\n"));
     }
 
     void commandsThatWouldInjectAreRefusedUnsent_data()
@@ -335,7 +317,7 @@ private slots:
         FtpSession s;
         s.logIn();
         const QByteArray before = s.peer.controlBytes;
-        QVERIFY_THROWS_EXCEPTION(FTPException, s.ftp->DoCommand(command));
+        QCOMPARE(s.ftp->DoCommand(command).Kind(), FtpResult::Failure::Local);
         QCoreApplication::processEvents();
         QCOMPARE(s.peer.controlBytes, before);
         QVERIFY(s.log.isEmpty());
@@ -351,17 +333,14 @@ private slots:
             handled = true;
         };
         s.peer.reply("200 ok\r\n");
-        s.ftp->DoCommand(QStringLiteral("NOOP"));
+        QVERIFY(s.ftp->DoCommand(QStringLiteral("NOOP")).Succeeded());
         QCOMPARE(chances, 1);
         QCOMPARE(s.log, QStringList{"success 14"});
 
         FtpSession unconnected;
-        try {
-            unconnected.ftp->DoCommand(QStringLiteral("NOOP"));
-            QFAIL("a command went out without a connection");
-        } catch (const Exception &e) {
-            QCOMPARE(e.Message, QStringLiteral("Not Connected"));
-        }
+        const FtpResult result = unconnected.ftp->DoCommand(QStringLiteral("NOOP"));
+        QCOMPARE(result.Kind(), FtpResult::Failure::NotConnected);
+        QCOMPARE(result.Text(), QStringLiteral("Not Connected"));
     }
 
     void serverClosingInsteadOfReplyingIsASocketError()
@@ -369,12 +348,9 @@ private slots:
         FtpSession s;
         s.logIn();
         s.peer.reply("", Action::ReplyAndClose);
-        try {
-            s.ftp->DoCommand(QStringLiteral("TYPE I"));
-            QFAIL("an unanswered command succeeded");
-        } catch (const ESockError &e) {
-            QCOMPARE(e.Message, QStringLiteral("Connection closed by the server"));
-        }
+        const FtpResult result = s.ftp->DoCommand(QStringLiteral("TYPE I"));
+        QCOMPARE(result.Kind(), FtpResult::Failure::Closed);
+        QCOMPARE(result.Text(), QStringLiteral("Connection closed by the server"));
         QVERIFY(s.log.isEmpty()); // a socket failure is not a refusal
     }
 
@@ -384,12 +360,9 @@ private slots:
         s.logIn();
         s.ftp->TimeOut = 200;
         s.peer.reply("", Action::Silence);
-        try {
-            s.ftp->DoCommand(QStringLiteral("NOOP"));
-            QFAIL("a silent server answered");
-        } catch (const ESockError &e) {
-            QCOMPARE(e.Message, QStringLiteral("Timed out waiting for a reply"));
-        }
+        const FtpResult result = s.ftp->DoCommand(QStringLiteral("NOOP"));
+        QCOMPARE(result.Kind(), FtpResult::Failure::TimedOut);
+        QCOMPARE(result.Text(), QStringLiteral("Timed out waiting for a reply"));
         // Out of step with the server: the control connection is closed, and
         // a new log-in works.
         QVERIFY(!s.ftp->Connected);
@@ -397,8 +370,39 @@ private slots:
         QVERIFY(s.ftp->Connected);
         QCOMPARE(s.peer.controlConnections, 2);
         s.peer.reply("200 ok\r\n");
-        s.ftp->DoCommand(QStringLiteral("NOOP"));
+        QVERIFY(s.ftp->DoCommand(QStringLiteral("NOOP")).Succeeded());
         QCOMPARE(s.log, QStringList{"success 14"});
+    }
+
+    // After a reply that did not come within TimeOut the server is out of
+    // step: the connection is closed there, so no QUIT waits a second bound.
+    void replyTimeOutLeavesNoQuitToWaitFor_data()
+    {
+        QTest::addColumn<int>("step"); // 0 FEAT, 1 the transfer-complete reply, 2 NOOP
+        QTest::newRow("FEAT") << 0;
+        QTest::newRow("transfer-complete reply") << 1;
+        QTest::newRow("a command") << 2;
+    }
+    void replyTimeOutLeavesNoQuitToWaitFor()
+    {
+        QFETCH(int, step);
+        FtpSession s;
+        s.logIn();
+        s.ftp->TimeOut = 300;
+        if (step == 1) {
+            s.peer.reply("200 PORT ok\r\n");
+            s.peer.reply("150 Opening data connection\r\n");
+        }
+        s.peer.reply("", Action::Silence);
+        s.peer.reply("221 Goodbye\r\n");
+        const FtpResult result = step == 0   ? s.ftp->Features().outcome
+                                 : step == 1 ? s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a"))
+                                             : s.ftp->DoCommand(QStringLiteral("NOOP"));
+        QCOMPARE(result.Kind(), FtpResult::Failure::TimedOut);
+        QCOMPARE(result.Text(), QStringLiteral("Timed out waiting for a reply"));
+        QVERIFY(!s.ftp->Connected);
+        QVERIFY(s.ftp->Disconnect().Succeeded());
+        QVERIFY(!s.peer.commands.contains("QUIT"));
     }
 
     void silentGreetingTimesOut()
@@ -406,7 +410,7 @@ private slots:
         FtpSession s;
         s.peer.greeting.clear();
         s.ftp->TimeOut = 200;
-        QVERIFY_THROWS_EXCEPTION(ESockError, s.ftp->Connect());
+        QCOMPARE(s.ftp->Connect().Kind(), FtpResult::Failure::TimedOut);
         QVERIFY(!s.ftp->Connected);
     }
 
@@ -415,12 +419,8 @@ private slots:
         FtpSession s;
         s.logIn();
         s.peer.reply("200 " + QByteArray(70000, 'x') + "\r\n");
-        try {
-            s.ftp->DoCommand(QStringLiteral("NOOP"));
-            QFAIL("an over-long reply was accepted");
-        } catch (const ESockError &e) {
-            QCOMPARE(e.Message, QStringLiteral("Line longer than 65536 bytes received"));
-        }
+        QCOMPARE(s.ftp->DoCommand(QStringLiteral("NOOP")).Text(),
+                 QStringLiteral("Line longer than 65536 bytes received"));
         QVERIFY(s.log.isEmpty());
     }
 
@@ -436,18 +436,12 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(bool, raises);
         FtpSession s;
-        s.ftp->Disconnect(); // not connected: nothing at all
+        QVERIFY(s.ftp->Disconnect().Succeeded()); // not connected: nothing at all
         QCOMPARE(s.peer.controlConnections, 0);
         s.logIn();
         s.peer.reply(reply);
-        bool raised = false;
-        try {
-            s.ftp->Disconnect();
-        } catch (const FTPException &e) {
-            raised = true;
-            QCOMPARE(e.Message, QString::fromLatin1(reply));
-        }
-        QCOMPARE(raised, raises);
+        const FtpResult result = s.ftp->Disconnect();
+        QCOMPARE(result.Text(), raises ? QString::fromLatin1(reply) : QString());
         QVERIFY(!s.ftp->Connected); // closed in either case
     }
 
@@ -546,6 +540,129 @@ private slots:
         QVERIFY(features.size);
     }
 
+    // In active mode a server may refuse a data command after it began to
+    // open the data connection, and report that failure late: the late 425
+    // arrives only after the client's next command went out. It must not be
+    // taken for that command's reply.
+    void lateReplyOfARefusedDataCommand_data()
+    {
+        QTest::addColumn<bool>("listing"); // MLSD, else STOR
+        QTest::addColumn<QByteArray>("refusal");
+        QTest::addColumn<QByteArray>("afterNoop"); // what the server sends once NOOP came
+        QTest::addColumn<QString>("error");        // of the TYPE I that follows
+        QTest::newRow("MLSD of a missing folder, then a late 425") << true << QByteArray("501 No such directory.\r\n")
+            << QByteArray("425 Can't open data connection.\r\n200 NOOP ok\r\n") << QString();
+        QTest::newRow("STOR refused, then a late multi-line 425") << false << QByteArray("553 Not allowed\r\n")
+            << QByteArray("425-Can't open\r\n425 data connection.\r\n200 NOOP ok\r\n") << QString();
+        QTest::newRow("nothing late") << true << QByteArray("550 No access.\r\n") << QByteArray("200 NOOP ok\r\n")
+                                      << QString();
+        QTest::newRow("replies without end are cut off")
+            << true << QByteArray("501 No such directory.\r\n") << QByteArray("425 late\r\n").repeated(20)
+            << "The FTP server's replies are out of step with its commands";
+    }
+    void lateReplyOfARefusedDataCommand()
+    {
+        QFETCH(bool, listing);
+        QFETCH(QByteArray, refusal);
+        QFETCH(QByteArray, afterNoop);
+        QFETCH(QString, error);
+        FtpSession s;
+        s.logIn();
+        s.peer.reply("200 PORT ok\r\n");
+        s.peer.reply(refusal);
+        s.peer.reply(afterNoop);
+        s.peer.reply("200 Type set\r\n");
+        if (listing) {
+            const FtpListing::Listing answer = s.ftp->ListFolder(QStringLiteral("/F0:/NEW"));
+            QCOMPARE(answer.kind, FtpListing::Listing::Kind::Refused);
+        } else {
+            QCOMPARE(s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("/F0:/a")).Text(), QString::fromLatin1(refusal));
+        }
+        s.log.clear();
+        QCOMPARE(s.ftp->SetTransferType(TTransferType::Image).Text(), error);
+        QCOMPARE(s.peer.commands.at(3), listing ? QByteArray("MLSD /F0:/NEW") : QByteArray("STOR /F0:/a"));
+        const QList<QByteArray> after = error.isEmpty() ? QList<QByteArray>{"NOOP", "TYPE I"} : QList<QByteArray>{"NOOP"};
+        QCOMPARE(s.peer.commands.mid(4), after);
+        QCOMPARE(s.log, error.isEmpty() ? QStringList{"success 14"} : QStringList{});
+        QCOMPARE(s.ftp->Connected, error.isEmpty());
+    }
+
+    // A server that declines an extension as a command is asked once per
+    // connection: later asks get the same refusal without a word on the wire.
+    void declinedExtensionsAreAskedOncePerConnection_data()
+    {
+        QTest::addColumn<int>("extension");
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::newRow("SIZE") << int(FtpExtension::Size) << QList<QByteArray>{"502 No SIZE\r\n"};
+        QTest::newRow("HASH") << int(FtpExtension::Hash) << QList<QByteArray>{"500 Unknown command\r\n"};
+        QTest::newRow("MLSD") << int(FtpExtension::Mlsd)
+                              << QList<QByteArray>{"200 PORT ok\r\n", "502 No MLSD\r\n"};
+    }
+    void declinedExtensionsAreAskedOncePerConnection()
+    {
+        QFETCH(int, extension);
+        QFETCH(QList<QByteArray>, replies);
+        FtpSession s;
+        const auto ask = [&] {
+            switch (FtpExtension(extension)) {
+            case FtpExtension::Size:
+                return s.ftp->FileSize(QStringLiteral("/F0:/a")).kind == TSizeReply::Kind::NotImplemented;
+            case FtpExtension::Hash:
+                return s.ftp->FileHash(QStringLiteral("/F0:/a")).kind == THashReply::Kind::Refused;
+            case FtpExtension::Mlsd:
+                return s.ftp->ListFolder(QStringLiteral("/F0:/A")).code == 502;
+            }
+            return false;
+        };
+        for (int connection = 0; connection < 2; ++connection) {
+            s.logIn();
+            for (const QByteArray &reply : replies)
+                s.peer.reply(reply);
+            QVERIFY(ask());
+            const qsizetype sent = s.peer.commands.size();
+            QVERIFY(ask());
+            QVERIFY(s.ftp->Declined(FtpExtension(extension)).has_value());
+            QCOMPARE(s.peer.commands.size(), sent);
+            if (FtpExtension(extension) == FtpExtension::Mlsd)
+                s.peer.reply("200 NOOP ok\r\n"); // a refused data command is followed by NOOP
+            s.peer.reply("221 Goodbye\r\n");
+            QVERIFY(s.ftp->Disconnect().Succeeded());
+            QVERIFY(s.peer.script.isEmpty());
+        }
+        QVERIFY(s.log.isEmpty()); // a declined extension is no failure to notify
+    }
+
+    // OPTS HASH is sent once per connection when the server took SHA-256 or
+    // declined the command; a refusal of another kind may be asked again.
+    void hashSelectionIsAskedOncePerConnection_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<int>("optsSent"); // of two asks
+        QTest::newRow("taken") << QByteArray("200 HASH set to SHA-256\r\n") << true << 1;
+        QTest::newRow("declined") << QByteArray("501 Unknown algorithm\r\n") << false << 1;
+        QTest::newRow("refused for now") << QByteArray("450 Busy\r\n") << false << 2;
+    }
+    void hashSelectionIsAskedOncePerConnection()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, selected);
+        QFETCH(int, optsSent);
+        FtpSession s;
+        for (int connection = 0; connection < 2; ++connection) {
+            s.logIn();
+            const qsizetype before = s.peer.commands.size();
+            for (int ask = 0; ask < optsSent; ++ask)
+                s.peer.reply(reply);
+            QCOMPARE(s.ftp->SelectHashSha256().Succeeded(), selected);
+            QCOMPARE(s.ftp->SelectHashSha256().Succeeded(), selected);
+            QCOMPARE(s.peer.commands.mid(before), QList<QByteArray>(optsSent, "OPTS HASH SHA-256"));
+            s.peer.reply("221 Goodbye\r\n");
+            QVERIFY(s.ftp->Disconnect().Succeeded());
+            QVERIFY(s.peer.script.isEmpty());
+        }
+    }
+
     void operationsRunInsideAnEventHandler()
     {
         // The upgrade runs inside a click handler: every wait is a nested
@@ -555,7 +672,7 @@ private slots:
         QTimer::singleShot(0, [&] {
             s.logIn();
             s.peer.reply("200 Type set\r\n");
-            s.ftp->SetTransferType(TTransferType::Image);
+            QVERIFY(s.ftp->SetTransferType(TTransferType::Image).Succeeded());
             done = true;
         });
         QTRY_VERIFY(done);
@@ -568,7 +685,7 @@ private slots:
         s.logIn();
         s.peer.reply("", Action::Silence);
         QTimer::singleShot(20, [&] { s.ftp.reset(); });
-        QVERIFY_THROWS_EXCEPTION(EAbortError, s.ftp->DoCommand(QStringLiteral("NOOP")));
+        QCOMPARE(s.ftp->DoCommand(QStringLiteral("NOOP")).Kind(), FtpResult::Failure::Aborted);
         QVERIFY(!s.ftp);
     }
 };

@@ -1,8 +1,6 @@
 // The FTP engine's upload against a scripted fake peer: the commands on the
 // wire, the bytes that arrived, the notifications and the outcome.
 #include "FtpSession.h"
-#include "ftp/ESockError.h"
-#include "ftp/FTPException.h"
 
 #include <QThread>
 
@@ -65,7 +63,7 @@ private slots:
             QVERIFY(sender == s.ftp->DataSocket);
             ++packets;
         };
-        s.ftp->Upload(local, QStringLiteral("/F0:/KRN3/module.bin"));
+        QVERIFY(s.ftp->Upload(local, QStringLiteral("/F0:/KRN3/module.bin")).Succeeded());
 
         QCOMPARE(s.peer.dataBytes, FtpSession::pattern(size));
         QCOMPARE(s.peer.dataConnections, 1);
@@ -91,7 +89,7 @@ private slots:
         qint64 last = 0;
         s.ftp->OnTransactionStart = [&](QObject *) { s.ftp->DataSocket->BytesSent = start; };
         s.ftp->OnPacketSent = [&](QObject *sender) { last = static_cast<TPowersock *>(sender)->BytesSent; };
-        s.ftp->Upload(local, QStringLiteral("/F0:/big.bin"));
+        QVERIFY(s.ftp->Upload(local, QStringLiteral("/F0:/big.bin")).Succeeded());
 
         QCOMPARE(last, start + size);
     }
@@ -107,14 +105,12 @@ private slots:
         s.peer.reply("200 PORT ok\r\n");
         s.peer.reply("150-Opening data connection\r\n425 is only text here\r\n150 Go ahead\r\n");
         s.peer.reply("451 Disk full\r\n");
-        try {
-            s.ftp->Upload(local, QStringLiteral("/F0:/a.bin"));
-            QFAIL("a refused file was reported as stored");
-        } catch (const FTPException &e) {
-            QCOMPARE(e.Message, QStringLiteral("451 Disk full\r\n"));
-        }
+        const FtpResult result = s.ftp->Upload(local, QStringLiteral("/F0:/a.bin"));
+        QVERIFY(!result.Succeeded());
+        QCOMPARE(result.Kind(), FtpResult::Failure::Refused);
+        QCOMPARE(result.Text(), QStringLiteral("451 Disk full\r\n"));
         scriptTransfer(s, false);
-        s.ftp->Upload(local, QStringLiteral("/F0:/b.bin"));
+        QVERIFY(s.ftp->Upload(local, QStringLiteral("/F0:/b.bin")).Succeeded());
         QCOMPARE(s.log, (QStringList{"start", "stop", "failure 9", "start", "stop", "success 9"}));
         QCOMPARE(s.peer.dataBytes, FtpSession::pattern(1000).repeated(2));
         QVERIFY(s.peer.script.isEmpty());
@@ -128,7 +124,7 @@ private slots:
         scriptTransfer(s, false);
         quint16 listening = 0;
         s.ftp->OnTransactionStart = [&](QObject *) { listening = 1; };
-        s.ftp->Upload(local, QString());
+        QVERIFY(s.ftp->Upload(local, QString()).Succeeded());
         const QByteArray port = s.peer.commands.at(2);
         QVERIFY2(port.startsWith("PORT 127,0,0,1,"), port.constData());
         const QList<QByteArray> f = port.mid(5).split(',');
@@ -161,14 +157,10 @@ private slots:
         const QString local = s.makeFile(QStringLiteral("a.bin"), 10);
         s.peer.reply("200 PORT ok\r\n");
         s.peer.reply(reply);
-        bool raised = false;
-        try {
-            s.ftp->Upload(local, QStringLiteral("/F0:/a.bin"));
-        } catch (const FTPException &e) {
-            raised = true;
-            QCOMPARE(e.Message, QString::fromLatin1(reply));
-        }
-        QCOMPARE(raised, !handled);
+        // Handled spares the second notification, not the failure.
+        const FtpResult result = s.ftp->Upload(local, QStringLiteral("/F0:/a.bin"));
+        QCOMPARE(result.Kind(), FtpResult::Failure::Refused);
+        QCOMPARE(result.Text(), QString::fromLatin1(reply));
         QCOMPARE(s.log, notes);
         QCOMPARE(s.peer.dataConnections, 0);
         QVERIFY(s.ftp->DataSocket == nullptr);
@@ -190,7 +182,7 @@ private slots:
         s.logIn();
         s.ftp->Passive = passive;
         s.peer.reply(reply);
-        QVERIFY_THROWS_EXCEPTION(FTPException, s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a")));
+        QCOMPARE(s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a")).Text(), QString::fromLatin1(reply));
         // Only STOR earns the unsupported notification.
         QCOMPARE(s.log, (QStringList{"failure 9", "failure 9"}));
         QVERIFY(!s.peer.commands.last().startsWith("STOR"));
@@ -226,13 +218,10 @@ private slots:
         scriptTransfer(s, false, verdict);
         if (verdict.isEmpty())
             s.peer.script.last().action = Action::ReplyAndClose;
-        QString raised;
-        try {
-            s.ftp->Upload(s.makeFile("a.bin", 5000), QStringLiteral("a.bin"));
-        } catch (const FTPException &e) {
-            raised = e.Message;
-        }
-        QCOMPARE(raised, message);
+        const FtpResult result = s.ftp->Upload(s.makeFile("a.bin", 5000), QStringLiteral("a.bin"));
+        QCOMPARE(result.Kind(), FtpResult::Failure::Refused);
+        if (!handled)
+            QCOMPARE(result.Text(), message);
         QCOMPARE(s.log, notes); // never "success 9"
         QCOMPARE(s.peer.dataBytes.size(), 5000);
     }
@@ -243,12 +232,9 @@ private slots:
         s.logIn();
         scriptTransfer(s, false, "426 Connection reset\r\n");
         s.peer.resetDataAfter = 100000;
-        QString raised;
-        try {
-            s.ftp->Upload(s.makeFile("big.bin", 8 << 20), QStringLiteral("big.bin"));
-        } catch (const ESockError &e) {
-            raised = e.Message;
-        }
+        const FtpResult result = s.ftp->Upload(s.makeFile("big.bin", 8 << 20), QStringLiteral("big.bin"));
+        QCOMPARE(result.Kind(), FtpResult::Failure::Connection);
+        const QString raised = result.Text();
         // Reported as the reset (or, had the close been seen first, as a
         // socket no longer connected): in either case a socket error.
         QVERIFY2(raised.startsWith(QLatin1String("10054:")) || raised.startsWith(QLatin1String("10057:")),
@@ -273,7 +259,7 @@ private slots:
         s.logIn();
         s.ftp->Passive = true;
         s.peer.reply(reply);
-        QVERIFY_THROWS_EXCEPTION(EConvertError, s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a")));
+        QCOMPARE(s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a")).Kind(), FtpResult::Failure::Malformed);
         QCOMPARE(s.log, QStringList{"failure 9"});
         QCOMPARE(s.peer.dataConnections, 0);
     }
@@ -283,12 +269,9 @@ private slots:
         FtpSession s;
         s.logIn();
         const qsizetype before = s.peer.commands.size();
-        try {
-            s.ftp->Upload(s.folder.filePath(QStringLiteral("missing.bin")), QStringLiteral("x"));
-            QFAIL("a missing file was uploaded");
-        } catch (const Exception &e) {
-            QVERIFY2(e.Message.startsWith(QLatin1String("Cannot open file")), qPrintable(e.Message));
-        }
+        const FtpResult result = s.ftp->Upload(s.folder.filePath(QStringLiteral("missing.bin")), QStringLiteral("x"));
+        QVERIFY(!result.Succeeded());
+        QVERIFY2(result.Text().startsWith(QLatin1String("Cannot open file")), qPrintable(result.Text()));
         QCOMPARE(s.log, QStringList{"failure 9"});
         QCOMPARE(s.peer.commands.size(), before); // nothing sent for it
         QVERIFY(s.ftp->DataSocket == nullptr);
@@ -298,12 +281,9 @@ private slots:
     void uploadWhenNotConnected()
     {
         FtpSession s;
-        try {
-            s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a"));
-            QFAIL("uploaded without a connection");
-        } catch (const Exception &e) {
-            QCOMPARE(e.Message, QStringLiteral("Not Connected"));
-        }
+        const FtpResult result = s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a"));
+        QVERIFY(!result.Succeeded());
+        QCOMPARE(result.Text(), QStringLiteral("Not Connected"));
         QCOMPARE(s.log, QStringList{"failure 9"});
     }
 
@@ -312,8 +292,8 @@ private slots:
         FtpSession s;
         s.logIn();
         const qsizetype before = s.peer.commands.size();
-        QVERIFY_THROWS_EXCEPTION(FTPException,
-                                 s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a\r\nDELE /F0:/precious")));
+        QCOMPARE(s.ftp->Upload(s.makeFile("a", 1), QStringLiteral("a\r\nDELE /F0:/precious")).Kind(),
+                 FtpResult::Failure::Local);
         QCoreApplication::processEvents();
         QCOMPARE(s.peer.commands.size(), before);
         QCOMPARE(s.log, QStringList{"failure 9"});
@@ -326,12 +306,9 @@ private slots:
         s.ftp->TimeOut = 300;
         scriptTransfer(s, false);
         s.peer.dataNeverConnects = true;
-        try {
-            s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a"));
-            QFAIL("an upload without a data connection succeeded");
-        } catch (const ESockError &e) {
-            QCOMPARE(e.Message, QStringLiteral("Timed out waiting for the data connection"));
-        }
+        const FtpResult result = s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a"));
+        QVERIFY(!result.Succeeded());
+        QCOMPARE(result.Text(), QStringLiteral("Timed out waiting for the data connection"));
         QCOMPARE(s.log, QStringList{"failure 9"});
         QVERIFY(s.ftp->DataSocket == nullptr);
         QVERIFY(!s.ftp->Connected); // out of step with the server: a fresh log-in follows
@@ -349,12 +326,9 @@ private slots:
         scriptTransfer(s, false);
         s.peer.script.last().action = Action::Silence;
         s.peer.dataStopsReading = true;
-        try {
-            s.ftp->Upload(s.makeFile("big", 16 << 20), QStringLiteral("big"));
-            QFAIL("an upload the server stopped taking succeeded");
-        } catch (const ESockError &e) {
-            QVERIFY2(e.Message.startsWith("Timed out sending data"), qPrintable(e.Message));
-        }
+        const FtpResult result = s.ftp->Upload(s.makeFile("big", 16 << 20), QStringLiteral("big"));
+        QVERIFY(!result.Succeeded());
+        QVERIFY2(result.Text().startsWith("Timed out sending data"), qPrintable(result.Text()));
         QCOMPARE(s.log, (QStringList{"start", "failure 9"}));
         QVERIFY(s.ftp->DataSocket == nullptr);
         QVERIFY(!s.ftp->Connected);
@@ -377,11 +351,11 @@ private slots:
         s.peer.dataNeverConnects = !serverConnects;
         const QString local = s.makeFile("a", 100000);
         if (serverConnects) {
-            s.ftp->Upload(local, QStringLiteral("a"));
+            QVERIFY(s.ftp->Upload(local, QStringLiteral("a")).Succeeded());
             QCOMPARE(s.peer.dataBytes, FtpSession::pattern(100000));
             QCOMPARE(s.log, (QStringList{"start", "stop", "success 9"}));
         } else {
-            QVERIFY_THROWS_EXCEPTION(ESockError, s.ftp->Upload(local, QStringLiteral("a")));
+            QCOMPARE(s.ftp->Upload(local, QStringLiteral("a")).Kind(), FtpResult::Failure::TimedOut);
             QCOMPARE(s.log, QStringList{"failure 9"});
         }
         QTRY_COMPARE(s.peer.strangersTurnedAway, 1);
@@ -395,12 +369,9 @@ private slots:
         scriptTransfer(s, false);
         const QString local = s.makeFile("shrinks", 8 << 20);
         s.ftp->OnPacketSent = [&](QObject *) { QFile::resize(local, 1 << 20); };
-        try {
-            s.ftp->Upload(local, QStringLiteral("shrinks"));
-            QFAIL("a short file went as a complete one");
-        } catch (const Exception &e) {
-            QVERIFY2(e.Message.contains("ended early"), qPrintable(e.Message));
-        }
+        const FtpResult result = s.ftp->Upload(local, QStringLiteral("shrinks"));
+        QVERIFY(!result.Succeeded());
+        QVERIFY2(result.Text().contains("ended early"), qPrintable(result.Text()));
         QCOMPARE(s.log, (QStringList{"start", "failure 9"}));
     }
 
@@ -411,7 +382,7 @@ private slots:
         s.ftp->TimeOut = 300;
         scriptTransfer(s, true, "");
         s.peer.script.last().action = Action::Silence;
-        QVERIFY_THROWS_EXCEPTION(ESockError, s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a")));
+        QCOMPARE(s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a")).Kind(), FtpResult::Failure::TimedOut);
         QCOMPARE(s.log, (QStringList{"start", "stop", "failure 9"}));
         QVERIFY(!s.ftp->Connected);
     }
@@ -422,12 +393,10 @@ private slots:
         s.logIn();
         scriptTransfer(s, true, "426 aborted\r\n");
         s.ftp->OnPacketSent = [&](QObject *) { s.ftp->Abort(); };
-        try {
-            s.ftp->Upload(s.makeFile("big", 4 << 20), QStringLiteral("big"));
-            QFAIL("an aborted upload succeeded");
-        } catch (const EAbortError &e) {
-            QCOMPARE(e.Message, QStringLiteral("Socket send aborted"));
-        }
+        const FtpResult result = s.ftp->Upload(s.makeFile("big", 4 << 20), QStringLiteral("big"));
+        QVERIFY(!result.Succeeded());
+        QCOMPARE(result.Kind(), FtpResult::Failure::Aborted);
+        QCOMPARE(result.Text(), QStringLiteral("Socket send aborted"));
         QCOMPARE(s.log, (QStringList{"start", "failure 9"}));
         QVERIFY(s.peer.dataBytes.size() < (4 << 20));
     }
@@ -438,7 +407,7 @@ private slots:
         s.logIn();
         scriptTransfer(s, false);
         s.ftp->OnTransactionStart = [&](QObject *) { s.ftp->Cancel(); };
-        QVERIFY_THROWS_EXCEPTION(EAbortError, s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a")));
+        QCOMPARE(s.ftp->Upload(s.makeFile("a", 10), QStringLiteral("a")).Kind(), FtpResult::Failure::Aborted);
         QCOMPARE(s.log, (QStringList{"stop", "failure 9"}));
         QVERIFY(s.peer.dataBytes.isEmpty());
         QVERIFY(!s.ftp->Canceled);
@@ -452,13 +421,9 @@ private slots:
         const QString local = s.makeFile("a", 10);
         QString nested;
         s.ftp->OnTransactionStart = [&](QObject *) {
-            try {
-                s.ftp->Upload(local, QStringLiteral("b"));
-            } catch (const FTPException &e) {
-                nested = e.Message;
-            }
+            nested = s.ftp->Upload(local, QStringLiteral("b")).Text();
         };
-        s.ftp->Upload(local, QStringLiteral("a"));
+        QVERIFY(s.ftp->Upload(local, QStringLiteral("a")).Succeeded());
         QCOMPARE(nested, QStringLiteral("An upload is already running on this connection"));
         QCOMPARE(s.peer.dataBytes, FtpSession::pattern(10));
         QCOMPARE(s.log.last(), QStringLiteral("success 9"));
@@ -469,7 +434,7 @@ private slots:
         FtpSession s;
         s.logIn();
         s.peer.reply("200 ok\r\n");
-        s.ftp->DoCommand(QStringLiteral("NOOP"));
+        QVERIFY(s.ftp->DoCommand(QStringLiteral("NOOP")).Succeeded());
         // An unasked-for line arrives; the next upload must not take it for
         // the answer to PORT.
         s.peer.script.clear();
@@ -479,7 +444,7 @@ private slots:
         control->write("500 stale\r\n");
         control->flush();
         QTRY_VERIFY(s.ftp->DataAvailable());
-        s.ftp->Upload(s.makeFile("a", 3), QStringLiteral("a"));
+        QVERIFY(s.ftp->Upload(s.makeFile("a", 3), QStringLiteral("a")).Succeeded());
         QCOMPARE(s.log.last(), QStringLiteral("success 9"));
     }
 };

@@ -3,7 +3,7 @@
 #include "BoxRecorder.h"
 #include "FakePeer.h"
 
-#include "ftp/FTPException.h"
+#include "instrument/LinkError.h"
 #include "ftp/TNMFTP.h"
 #include "instrument/TClientSocket.h"
 #include "instrument/Uvx900.h"
@@ -164,7 +164,7 @@ private slots:
         QVERIFY(link->Connect("127.0.0.1"));
         link->LastTransferOk = false; // left by an earlier failure
         BoxRecorder boxes;
-        link->NMFTP->SetTransferType(TTransferType::Image);
+        link->SetTransferType(TTransferType::Image);
         const QString local = localFile("module.bin", 65537);
         QVERIFY(link->UploadFile(local, "/F0:/SYSTEM/module.bin"));
         QVERIFY(link->LastTransferOk);
@@ -196,7 +196,7 @@ private slots:
         try {
             (void)link->UploadFile(localFile("refused.bin", 10), "/F0:/SYSTEM/refused.bin");
             QFAIL("a refused STOR must raise");
-        } catch (const FTPException &error) {
+        } catch (const ELinkError &error) {
             QVERIFY2(error.Message.startsWith(fault), qPrintable(error.Message));
         }
         QCOMPARE(boxes.texts(), texts);
@@ -216,7 +216,7 @@ private slots:
         auto link = linkTo(sim);
         QVERIFY(link->Connect("127.0.0.1"));
         BoxRecorder boxes;
-        QVERIFY_THROWS_EXCEPTION(FTPException,
+        QVERIFY_THROWS_EXCEPTION(ELinkError,
                                  (void)link->UploadFile(localFile("full.bin", 1000), "/F0:/SYSTEM/full.bin"));
         QCOMPARE(boxes.texts(), (QStringList{UploadFailed}));
         QVERIFY(!link->LastTransferOk);

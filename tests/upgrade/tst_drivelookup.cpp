@@ -55,7 +55,7 @@ public:
         ++listings;
         return {FolderListing::Status::Listed, FolderListing::Source::FtpListing, entries, QString()};
     }
-    TSizeReply size(const QString &) override { return {TSizeReply::Kind::NotImplemented, -1, "502 No.\r\n"}; }
+    TSizeReply size(const QString &) override { return {TSizeReply::Kind::NotImplemented, -1, "502 No.\r\n", FtpResult::Ok()}; }
     std::optional<THashReply> sha256(const QString &) override { return std::nullopt; }
 
     QList<FtpListing::Entry> entries;

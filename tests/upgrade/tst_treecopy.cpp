@@ -43,7 +43,7 @@ std::unique_ptr<RunRig> linkedRun(const SimInstrument &sim, ProgramFolder &folde
     auto rig = std::make_unique<RunRig>(folder.path(), sim.ports());
     if (!rig->run.checkKit() || !rig->link.Connect(QStringLiteral("127.0.0.1")))
         return nullptr;
-    rig->link.NMFTP->SetTransferType(TTransferType::Image);
+    rig->link.SetTransferType(TTransferType::Image);
     return rig;
 }
 
@@ -292,7 +292,7 @@ private slots:
         RunRig rig(folder.path(), sim.ports());
         if (!wholeRun) {
             QVERIFY(rig.link.Connect("127.0.0.1"));
-            rig.link.NMFTP->SetTransferType(TTransferType::Image);
+            rig.link.SetTransferType(TTransferType::Image);
         }
         const QString locked = folder.path() + "target/KRN3/locked";
         RunResult result;

@@ -33,15 +33,14 @@ int cpuWait(TNMFTP &ftp)
     QElapsedTimer clock;
     const double cpuBefore = cpuSeconds();
     clock.start();
-    try {
-        ftp.Connect();
+    const FtpResult result = ftp.Connect();
+    if (result.Succeeded()) {
         std::fprintf(stderr, "ftpupload: the silent server spoke\n");
         return 1;
-    } catch (const Exception &e) {
-        const double cpu = cpuSeconds() - cpuBefore;
-        std::printf("cpu-wait: waited %.2f s for a silent server (%s), CPU %.3f s\n",
-                    double(clock.elapsed()) / 1000.0, qPrintable(e.Message), cpu);
     }
+    const double cpu = cpuSeconds() - cpuBefore;
+    std::printf("cpu-wait: waited %.2f s for a silent server (%s), CPU %.3f s\n", double(clock.elapsed()) / 1000.0,
+                qPrintable(result.Text()), cpu);
     return 0;
 }
 
@@ -49,15 +48,19 @@ int upload(TNMFTP &ftp, const QString &remoteDir, const QStringList &files)
 {
     QElapsedTimer clock;
     clock.start();
-    ftp.Connect();
-    ftp.SetTransferType(TTransferType::Image);
+    const auto check = [](const FtpResult &result) {
+        if (!result.Succeeded())
+            throw Exception(result.Text());
+    };
+    check(ftp.Connect());
+    check(ftp.SetTransferType(TTransferType::Image));
     qint64 bytes = 0;
     const QString prefix = remoteDir.endsWith('/') ? remoteDir : remoteDir + '/';
     for (const QString &file : files) {
-        ftp.Upload(file, prefix + QFileInfo(file).fileName());
+        check(ftp.Upload(file, prefix + QFileInfo(file).fileName()));
         bytes += ftp.BytesTotal;
     }
-    ftp.Disconnect();
+    check(ftp.Disconnect());
     std::printf("uploaded %lld files, %lld bytes in %.3f s\n", qlonglong(files.size()), qlonglong(bytes),
                 double(clock.nsecsElapsed()) / 1e9);
     return 0;

@@ -127,8 +127,6 @@ DriveAnswer DriveLookup::file(const QString &path)
 
 DriveAnswer DriveLookup::sizeNow(const QString &path)
 {
-    if (sizeRefused)
-        return answer(State::Unknown, Way::None, -1, QStringLiteral("the FTP server declines SIZE"));
     if (const auto cached = sizes.constFind(path); cached != sizes.cend())
         return cached.value();
     const TSizeReply reply = source.size(path);
@@ -141,7 +139,6 @@ DriveAnswer DriveLookup::sizeNow(const QString &path)
         found = answer(State::Absent, Way::FtpSize);
         break;
     case TSizeReply::Kind::NotImplemented:
-        sizeRefused = true;
         return answer(State::Unknown, Way::None, -1, QStringLiteral("the FTP server declines SIZE"));
     case TSizeReply::Kind::Failed:
         // A 4xx or an odd reply: no proof either way, and maybe not for long.

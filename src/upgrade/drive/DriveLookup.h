@@ -36,7 +36,9 @@ struct DriveAnswer
 // One per run: what is at a path on the instrument's drive. Each folder is
 // listed at most once (the FTP server's MLSD, else the instrument's
 // catalogue) until the run writes into it; SIZE is asked only for a file
-// that no listing sizes, and not again once the server declined it.
+// that no listing sizes. It keeps only what the run learnt of the drive's
+// folders and files: whether the server declined SIZE or MLSD is the FTP
+// client's to remember, and it asks the server no more once it did.
 //
 // A folder that the run knows is absent is never listed: its parent is
 // looked at first, unless the run made the folder or wrote into it. An
@@ -53,15 +55,14 @@ public:
     // absent, or can't be listed (`answer` then says which).
     [[nodiscard]] const FolderListing *contents(const QString &folder, DriveAnswer &answer);
     // The server's SIZE of a file asked right now, as the check after each
-    // send asks it of a server without a sized listing. Unknown once the
-    // server has declined SIZE.
+    // send asks it of a server without a sized listing. Unknown when the
+    // server declines SIZE.
     [[nodiscard]] DriveAnswer sizeNow(const QString &path);
     // The server's SHA-256 of a file; nothing when it offers none.
     [[nodiscard]] std::optional<THashReply> sha256(const QString &path);
 
     // Whether the FTP server's listing gives sizes (FEAT); asked once.
     [[nodiscard]] bool offersSizedListing();
-    [[nodiscard]] bool sizeDeclined() const { return sizeRefused; }
 
     // The run made (or entered) `folder`: it is there.
     void made(const QString &folder);
@@ -79,7 +80,6 @@ private:
     QHash<QString, QSet<QString>> writtenSinceListed; // per folder, names
     QSet<QString> known;                               // folders the run made or wrote into
     QHash<QString, DriveAnswer> sizes;                 // SIZE's answers, until the run writes there
-    bool sizeRefused = false;
 };
 
 } // namespace upgrade

@@ -30,6 +30,8 @@ public:
 // The one place in upgrade/ that calls the link for the drive's contents:
 // its FTP server's FEAT, MLSD, SIZE and HASH, and the instrument's
 // catalogue. A change of the link's or the FTP client's calls is made here.
+// It keeps nothing: what the server offers and declined, the FTP client
+// remembers per connection.
 class LinkDriveSource final : public DriveSource
 {
 public:
@@ -45,7 +47,6 @@ public:
 
 private:
     TfrmVX900 &link;
-    std::optional<bool> hashOffered;
 };
 
 } // namespace upgrade

@@ -20,6 +20,7 @@ QString usageText()
         "                     [--await-reboot [--reboot-timeout S]]\n"
         "                     [--changed-only [--trust-size]] [--history-file FILE]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json] [--history-file FILE]\n"
+        "       vxupgrade-cli --report FILE.html [--history-file FILE...] [--since DATE] [--json]\n"
         "       vxupgrade-cli --write-checksums DIR\n"
         "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
         "\n"
@@ -65,6 +66,12 @@ QString usageText()
         "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
         "                     table, or as JSON lines with --json\n"
         "  --last N           with --history: only the last N runs\n"
+        "  --report FILE      write one HTML page of every instrument on record (its\n"
+        "                     kit, last upgrade, audit and restart, and its runs) to\n"
+        "                     FILE, \"-\" for standard output; with --json, the same\n"
+        "                     as JSON; several --history-file merge those histories\n"
+        "  --since DATE       with --report: leave out the runs before DATE\n"
+        "                     (YYYY-MM-DD, UTC, or an ISO 8601 time)\n"
         "  --history-file FILE  keep the history (and its index and digest cache,\n"
         "                     beside it) in FILE, e.g. on a folder the lab shares;\n"
         "                     also \"history-file = FILE\" in vxupgrade.conf\n"
@@ -201,6 +208,30 @@ QString readHistoryFile(Reading &reading, const QString &value)
     if (value.isEmpty() || QFileInfo(value).isDir())
         return QStringLiteral("--history-file needs a file name");
     reading.options.historyFile = QFileInfo(value).absoluteFilePath();
+    reading.options.historyFiles << *reading.options.historyFile;
+    return {};
+}
+
+QString readReport(Reading &reading, const QString &value)
+{
+    if (value.isEmpty() || (value != QLatin1String("-") && QFileInfo(value).isDir()))
+        return QStringLiteral("--report needs a file name, or - for standard output");
+    reading.options.report = value;
+    return {};
+}
+
+// A day (UTC from its start) or an ISO 8601 time.
+QString readSince(Reading &reading, const QString &value)
+{
+    QDateTime since = QDateTime(QDate::fromString(value, Qt::ISODate), QTime(0, 0), Qt::UTC);
+    if (!since.isValid())
+        since = QDateTime::fromString(value, Qt::ISODate);
+    // The history's times are UTC, and so is a time given without an offset.
+    if (since.isValid() && since.timeSpec() == Qt::LocalTime)
+        since.setTimeSpec(Qt::UTC);
+    if (!since.isValid())
+        return QStringLiteral("--since: \"%1\" is not a date (YYYY-MM-DD) or an ISO 8601 time").arg(value);
+    reading.options.since = since.toUTC();
     return {};
 }
 
@@ -256,6 +287,8 @@ const OptionRow Options[] = {
     {"--trusted-key", true, readTrustedKey},
     {"--write-checksums", true, readWriteChecksums},
     {"--history-file", true, readHistoryFile},
+    {"--report", true, readReport},
+    {"--since", true, readSince},
     {"--changed-only", false, setFlag<&CliOptions::changedOnly>},
     {"--trust-size", false, setFlag<&CliOptions::trustSize>},
     {"--last", true, readLast},
@@ -319,6 +352,12 @@ const OptionRow *findOption(const QString &name)
         return QStringLiteral("--trust-size goes with --changed-only");
     if (options.changedOnly && (options.history || options.writeChecksums))
         return QStringLiteral("--changed-only goes with a run");
+    if (options.since.isValid() && !options.report)
+        return QStringLiteral("--since goes with --report");
+    if (options.report && (options.history || options.dryRun || options.verify || options.changedOnly
+                           || options.awaitReboot || options.writeChecksums))
+        return QStringLiteral("--report reads the history and runs nothing: it goes with neither --history, "
+                              "--dry-run, --verify, --changed-only, --await-reboot nor --write-checksums");
     if (reading.rebootTimeoutGiven && !options.awaitReboot)
         return QStringLiteral("--reboot-timeout goes with --await-reboot");
     if (options.awaitReboot && (options.dryRun || options.history))
@@ -352,7 +391,10 @@ const OptionRow *findOption(const QString &name)
     const bool addressed = reading.addressGiven || reading.addressFileGiven;
     if (options.writeChecksums && (addressed || options.history))
         return QStringLiteral("--write-checksums runs on its own, without --ip or --history");
-    if (!options.help && !options.version && !options.history && !options.writeChecksums && !addressed)
+    if (options.report && addressed)
+        return QStringLiteral("--report shows every instrument on record: no --ip or --ip-file");
+    if (!options.help && !options.version && !options.history && !options.writeChecksums && !options.report
+        && !addressed)
         return QStringLiteral("--ip ADDRESS is required");
     if (options.fleetChild && options.fleet)
         return QStringLiteral("--fleet-child takes one --ip");

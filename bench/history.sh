@@ -10,9 +10,10 @@
 #
 #   bench/history.sh [BUILD_DIR] [RECORDS]
 #
-# Output: one line per case and run: "CASE: N records, S s, P MiB peak"
-# (wall time and peak resident memory of the command, from /usr/bin/time),
-# three runs each.
+# Output: one line per case and run: "CASE: N records, S s (CPU C s), P MiB
+# peak" (wall time, user and system time, and peak resident memory of the
+# command, from /usr/bin/time; on a shared machine the CPU time tells more
+# than the wall time), three runs each.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$repo/build}"
@@ -55,9 +56,10 @@ measure() {
   local name="$1"; shift
   for run in 1 2 3; do
     local figures
-    figures="$(XDG_STATE_HOME="$work/state" /usr/bin/time -f '%e %M' "$cli" "$@" 2>&1 >/dev/null | tail -n 1)"
-    read -r seconds kib <<<"$figures"
-    printf '%s: %d records, %s s, %.1f MiB peak\n' "$name" "$records" "$seconds" "$(echo "$kib / 1024" | bc -l)"
+    figures="$(XDG_STATE_HOME="$work/state" /usr/bin/time -f '%e %U %S %M' "$cli" "$@" 2>&1 >/dev/null | tail -n 1)"
+    read -r seconds user system kib <<<"$figures"
+    printf '%s: %d records, %s s (CPU %.2f s), %.1f MiB peak\n' "$name" "$records" "$seconds" \
+      "$(echo "$user + $system" | bc -l)" "$(echo "$kib / 1024" | bc -l)"
   done
 }
 

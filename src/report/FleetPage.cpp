@@ -38,7 +38,9 @@ code { font-family: "DejaVu Sans Mono", "Liberation Mono", monospace; font-size:
 .state.failed { background: var(--failed); }
 .state.not-confirmed { background: var(--not-confirmed); }
 .state.unknown { background: var(--unknown); }
-tr.failed td:first-child, tr.drifted td:first-child, tr.not-confirmed td:first-child { border-left: 4px solid currentColor; }
+tr.failed td:first-child { border-left: 4px solid var(--failed); }
+tr.drifted td:first-child { border-left: 4px solid var(--drifted); }
+tr.not-confirmed td:first-child { border-left: 4px solid var(--not-confirmed); }
 ol.timeline { padding-left: 1.4em; margin: .3em 0; }
 ol.timeline li { margin: .25em 0; }
 ul.files { margin: .1em 0; font-size: .9em; }

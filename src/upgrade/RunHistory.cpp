@@ -302,6 +302,24 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
 
 namespace {
 
+// The closing quote of the string whose text begins at `from`, or `size`.
+qsizetype stringEnd(const char *data, qsizetype size, qsizetype from)
+{
+    while (from < size) {
+        const void *quote = std::memchr(data + from, '"', size_t(size - from));
+        if (!quote)
+            return size;
+        const qsizetype at = static_cast<const char *>(quote) - data;
+        qsizetype backslashes = 0;
+        while (at - backslashes > from && data[at - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            return at;
+        from = at + 1;
+    }
+    return size;
+}
+
 // Where the record's "files" array lies in the line, [first, last): the
 // array of the key "files" of the outermost object, matched to its end
 // outside strings. Nothing when there is none.
@@ -316,16 +334,14 @@ std::optional<std::pair<qsizetype, qsizetype>> filesArrayIn(const QByteArray &li
         const char c = data[i];
         if (c == '"') {
             // At the outermost level a string followed by ":" is a key.
-            if (depth == 1 && first < 0 && size - i >= key.size() && std::memcmp(data + i, key.constData(), key.size()) == 0) {
+            if (depth == 1 && first < 0 && size - i >= key.size()
+                && std::memcmp(data + i, key.constData(), size_t(key.size())) == 0) {
                 first = i + key.size() - 1;
                 i = first;
                 ++depth;
                 continue;
             }
-            for (++i; i < size && data[i] != '"'; ++i) {
-                if (data[i] == '\\')
-                    ++i;
-            }
+            i = stringEnd(data, size, i + 1);
         } else if (c == '[' || c == '{') {
             ++depth;
         } else if ((c == ']' || c == '}') && --depth == 1 && first >= 0) {

@@ -223,9 +223,10 @@ QString readReport(Reading &reading, const QString &value)
 // A day (UTC from its start) or an ISO 8601 time.
 QString readSince(Reading &reading, const QString &value)
 {
-    QDateTime since = QDateTime(QDate::fromString(value, Qt::ISODate), QTime(0, 0), Qt::UTC);
-    if (!since.isValid())
-        since = QDateTime::fromString(value, Qt::ISODate);
+    // A time has its "T"; the date reader alone would take a time's date
+    // and drop the rest.
+    QDateTime since = value.contains(u'T') ? QDateTime::fromString(value, Qt::ISODate)
+                                           : QDateTime(QDate::fromString(value, Qt::ISODate), QTime(0, 0), Qt::UTC);
     // The history's times are UTC, and so is a time given without an offset.
     if (since.isValid() && since.timeSpec() == Qt::LocalTime)
         since.setTimeSpec(Qt::UTC);

@@ -147,6 +147,15 @@ private slots:
         QCOMPARE(view.recentAuditsWithChanges, 0);
         QCOMPARE(view.notSeen, (QStringList{"10.0.0.2", "ALVO,VX900,S2", "ALVO,VX900,S3"}));
 
+        // --json: the same model.
+        const QJsonObject json = view.toJson();
+        const QJsonArray rows = json.value("instruments").toArray();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[0].toObject().value("state").toString(), QStringLiteral("failed"));
+        QCOMPARE(rows[1].toObject().value("kit").toObject().value("signerComment").toString(), QStringLiteral("VX900 kits"));
+        QCOMPARE(rows[1].toObject().value("timeline").toArray().size(), report::FleetModel::MaxTimeline);
+        QCOMPARE(json.value("recentFailures").toInt(), 4);
+
         const report::FleetView recent = viewOf(records, Now.addDays(-5));
         QCOMPARE(recent.rows.size(), 2);
         QCOMPARE(recent.rows[1].runs, 5);

@@ -50,7 +50,8 @@ bool BackwardLineReader::previous(QByteArray &line, bool &overlong)
     if (failure || atStart)
         return false;
     for (;;) {
-        const qsizetype end = pending.lastIndexOf('\n');
+        const void *found = ::memrchr(pending.constData(), '\n', size_t(pending.size()));
+        const qsizetype end = found ? static_cast<const char *>(found) - pending.constData() : -1;
         if (end >= 0 || position == 0) {
             overlong = skipping || pending.size() - (end + 1) > MaxLineBytes;
             line = overlong ? QByteArray() : pending.mid(end + 1);

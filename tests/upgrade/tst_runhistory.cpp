@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -165,6 +167,48 @@ private slots:
         QFile file(history.fileName());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().count('\n'), 4); // no blank line added after a whole one
+    }
+
+    // A reader that reads files on demand gets the very records and files
+    // the full reading gives, whatever the texts around the files array.
+    void filesReadOnDemand()
+    {
+        QTemporaryDir dir;
+        const RunHistory history(dir.filePath("history.jsonl"));
+        for (const QString message : {"plain", "\"files\":[{\"x\":1}]", "]}\\\"[{", ""}) {
+            RunRecord r = sampleRecord("10.0.0.1", message);
+            r.files[0].instrumentPath = "/F0:/KRN3/" + message;
+            r.audit = QJsonObject{{"notMatching", QJsonArray{QJsonObject{{"files", QJsonArray{1}}}}}};
+            if (message.isEmpty())
+                r.files.clear();
+            QCOMPARE(history.append(r), std::nullopt);
+        }
+        {
+            // Written by another hand: another time form, keys in another order.
+            QFile file(history.fileName());
+            QVERIFY(file.open(QIODevice::Append));
+            QJsonObject rest = sampleRecord("10.0.0.2", "other").toJson();
+            rest.insert("started", "2026-12-10T10:41:07.123+01:00");
+            const QJsonArray files = rest.take("files").toArray();
+            file.write("{\"files\":" + QJsonDocument(files).toJson(QJsonDocument::Compact) + ","
+                       + QJsonDocument(rest).toJson(QJsonDocument::Compact).mid(1) + "\n");
+        }
+        QList<QJsonObject> full;
+        const RunHistory::Visit fully = history.visit([&full](RunRecord &&r) {
+            full << r.toJson();
+            return true;
+        });
+        QList<QJsonObject> onDemand;
+        const RunHistory::Visit lightly = history.visitFilesOnDemand([&onDemand](VisitedRecord &&v) {
+            v.record.files = v.files();
+            onDemand << v.record.toJson();
+            return true;
+        });
+        QCOMPARE(fully.records, 5);
+        QCOMPARE(lightly.records, fully.records);
+        QCOMPARE(lightly.unreadableLines, fully.unreadableLines);
+        QCOMPARE(onDemand, full);
+        QCOMPARE(full[0].value("started").toString(), QStringLiteral("2026-12-10T09:41:07.123Z"));
     }
 
     void rotationKeepsWholeRecordsAcrossFiles()

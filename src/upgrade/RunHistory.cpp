@@ -1,5 +1,6 @@
 #include "upgrade/RunHistory.h"
 
+#include "platform/Sockets.h"
 #include "upgrade/BackwardLineReader.h"
 #include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
@@ -260,6 +261,17 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
     return std::nullopt;
 }
 
+namespace {
+
+// Records keep the plain form; older ones kept what was typed, and any
+// spelling of an address asks for every one of them.
+QString plainAddress(const QString &address)
+{
+    return platform::sock::CanonicalAddress(address).value_or(address);
+}
+
+} // namespace
+
 RunHistory::Reading RunHistory::read(const QString &address, int last) const
 {
     Reading reading;
@@ -275,6 +287,7 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
     if (const std::optional<QString> why = current.open(path, HistoryFile::Mode::Read))
         return failed(path, *why);
 
+    const QString wanted = plainAddress(address);
     QList<RunRecord> newestFirst;
     const auto enough = [&] { return last > 0 && newestFirst.size() >= last; };
     for (int age = 0; age <= limits.keptFiles && !enough(); ++age) {
@@ -298,7 +311,7 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
                 document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
             if (!record)
                 ++reading.unreadableLines;
-            else if (address.isEmpty() || record->address == address)
+            else if (wanted.isEmpty() || plainAddress(record->address) == wanted)
                 newestFirst.append(*record);
         }
         if (lines.error())

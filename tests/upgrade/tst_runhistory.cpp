@@ -77,8 +77,10 @@ private slots:
         QTemporaryDir dir;
         const RunHistory history(dir.filePath("state/vxupgrade/history.jsonl")); // folders made as needed
         QList<RunRecord> written;
-        for (const QString address : {"10.0.0.1", "10.0.0.2", "10.0.0.1"}) {
-            written << sampleRecord(address, "message " + QString::number(written.size()));
+        // The last one as an earlier version kept it, as typed; its message
+        // names another address as a record would.
+        for (const QString address : {"10.0.0.1", "10.0.0.2", "10.0.0.001"}) {
+            written << sampleRecord(address, "message " + QString::number(written.size()) + R"( {"address":"10.0.0.2"})");
             written.last().dryRun = written.size() == 2;
             QCOMPARE(history.append(written.last()), std::nullopt);
         }
@@ -96,7 +98,9 @@ private slots:
 
         const RunHistory::Reading one = history.read("10.0.0.1", 1);
         QCOMPARE(one.records.size(), 1);
-        QCOMPARE(one.records[0].message, QStringLiteral("message 2"));
+        QCOMPARE(one.records[0].message, QStringLiteral(R"(message 2 {"address":"10.0.0.2"})"));
+        QCOMPARE(messages(history.read("010.000.000.01").records).size(), 2);
+        QCOMPARE(history.read("10.0.0.2").records.size(), 1);
         QCOMPARE(history.read("10.0.0.9").records.size(), 0);
         QCOMPARE(RunHistory(dir.filePath("none")).read().records.size(), 0);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/Sockets.h"
 #include "upgrade/BackwardLineReader.h"
+#include "upgrade/HistoryOutcome.h"
 #include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/SendIndex.h"
@@ -335,7 +336,7 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.address.isEmpty() ? "-" : r.address,
                      identity.isEmpty() ? "-" : identity,
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
-                     r.dryRun ? r.outcome + " (dry run)" : !r.audit.isEmpty() ? r.outcome + " (audit)" : r.outcome,
+                     HistoryOutcomeText(r),
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
                      QString::number(r.seconds, 'f', 1) + " s"});
     }

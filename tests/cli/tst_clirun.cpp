@@ -173,6 +173,17 @@ private slots:
         QCOMPARE(runCli({"--history", "--ip", "127.0.0.8", "--json"}, environment).out, QStringList());
     }
 
+    // A mistyped --history-file is said, not shown as a history without runs.
+    void namedHistoryThatIsMissing()
+    {
+        QTemporaryDir state;
+        const QString path = state.filePath("histroy.jsonl");
+        const Finished shown = runCli({"--history", "--history-file", path}, QProcessEnvironment::systemEnvironment());
+        QCOMPARE(shown.status, 1);
+        QCOMPARE(shown.out, QStringList());
+        QCOMPARE(shown.err, QStringLiteral("vxupgrade-cli: %1: no such history file\n").arg(path));
+    }
+
     // A dry run ends as the run would, up to its first write: a question
     // that --no or the missing terminal declines is exit 3, a folder the
     // run would fail on is exit 1; never a write.

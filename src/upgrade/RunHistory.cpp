@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -271,6 +272,33 @@ QString plainAddress(const QString &address)
     return platform::sock::CanonicalAddress(address).value_or(address);
 }
 
+// False only for a line that is surely another instrument's record, so that
+// a long history is not parsed whole for the runs of one instrument. In JSON
+// text a quote inside a string is escaped, so `"address":"` is a key; with
+// no "{" or "[" before it, it is the record's own. Any other layout, or an
+// escape in the value, is left to the parser.
+bool mayHoldAddress(const QByteArray &line, const QString &wanted)
+{
+    static constexpr char key[] = "\"address\":\"";
+    constexpr qsizetype keySize = sizeof key - 1;
+    // glibc's memmem; QByteArray::indexOf compares a byte at a time.
+    const void *found = ::memmem(line.constData(), size_t(line.size()), key, size_t(keySize));
+    if (!found)
+        return true;
+    const qsizetype at = static_cast<const char *>(found) - line.constData();
+    const QByteArrayView before = QByteArrayView(line).first(at);
+    if (!before.startsWith('{') || before.sliced(1).contains('{') || before.contains('['))
+        return true;
+    const qsizetype start = at + keySize;
+    const qsizetype end = line.indexOf('"', start);
+    if (end < 0)
+        return true;
+    const QByteArrayView value = QByteArrayView(line).sliced(start, end - start);
+    if (value.contains('\\'))
+        return true;
+    return plainAddress(QString::fromUtf8(value)) == wanted;
+}
+
 } // namespace
 
 RunHistory::Reading RunHistory::read(const QString &address, int last) const
@@ -306,6 +334,8 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
         while (!enough() && lines.previous(line, overlong)) {
             line = line.trimmed();
             if (line.isEmpty() && !overlong)
+                continue;
+            if (!wanted.isEmpty() && !mayHoldAddress(line, wanted))
                 continue;
             const QJsonDocument document = QJsonDocument::fromJson(line);
             const std::optional<RunRecord> record =

@@ -2,7 +2,7 @@
 
 #include "fleet/AddressList.h"
 #include "fleet/FleetRun.h"
-#include "upgrade/AddressField.h"
+#include "platform/Sockets.h"
 #include "upgrade/ModuleCatalogue.h"
 
 #include <QFileInfo>
@@ -32,7 +32,8 @@ QString usageText()
         "run, one process per instrument) and ends with a table of each outcome.\n"
         "\n"
         "  --ip ADDRESS       the instrument's IPv4 address, as typed in the window\n"
-        "                     (four groups of up to three digits); may be repeated\n"
+        "                     (four decimal groups of 0 to 255, where a leading 0\n"
+        "                     means nothing); may be repeated\n"
         "  --ip-file FILE     the addresses of a fleet run, one a line; blank lines\n"
         "                     and \"#\" comments are skipped; may be repeated\n"
         "  --jobs N           fleet runs at most N at once (default: one per\n"
@@ -176,12 +177,11 @@ QString setAnswer(Reading &reading, const QString &)
 
 QString readAddress(Reading &reading, const QString &value)
 {
-    // An address the window's field could not hold is not one its run
-    // could be given.
-    if (!upgrade::FitsAddressField(value))
-        return QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits").arg(value);
+    const std::optional<QString> address = platform::sock::CanonicalAddress(value);
+    if (!address)
+        return QStringLiteral("--ip: \"%1\" is not an address of four decimal groups of 0 to 255").arg(value);
     if (!reading.addressGiven)
-        reading.options.address = value;
+        reading.options.address = *address;
     reading.addressGiven = true;
     reading.fleetSources << std::pair{false, value};
     return {};

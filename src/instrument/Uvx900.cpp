@@ -8,6 +8,7 @@
 #include "instrument/InstrumentName.h"
 #include "instrument/TClientSocket.h"
 #include "platform/MessageBox.h"
+#include "platform/Sockets.h"
 
 #include <array>
 
@@ -92,7 +93,9 @@ bool TfrmVX900::Connect(const QString &address)
     }
     if (NMFTP->Connected)
         NMFTP->Disconnect();
-    NMFTP->Host = address;
+    // The form the command channel reached: the FTP client must reach that
+    // instrument, whatever zeros the operator typed.
+    NMFTP->Host = platform::sock::CanonicalAddress(address).value_or(address);
     NMFTP->Connect();
 
     SendCommand("*IDN?");

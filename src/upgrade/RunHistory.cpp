@@ -1,7 +1,9 @@
 #include "upgrade/RunHistory.h"
 
 #include "platform/OutsideText.h"
+#include "platform/Sockets.h"
 #include "upgrade/BackwardLineReader.h"
+#include "upgrade/HistoryOutcome.h"
 #include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/SendIndex.h"
@@ -303,6 +305,40 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
 
 namespace {
 
+// Records keep the plain form; older ones kept what was typed, and any
+// spelling of an address asks for every one of them.
+QString plainAddress(const QString &address)
+{
+    return platform::sock::CanonicalAddress(address).value_or(address);
+}
+
+// False only for a line that is surely another instrument's record, so that
+// a long history is not parsed whole for the runs of one instrument. In JSON
+// text a quote inside a string is escaped, so `"address":"` is a key; with
+// no "{" or "[" before it, it is the record's own. Any other layout, or an
+// escape in the value, is left to the parser.
+bool mayHoldAddress(const QByteArray &line, const QString &wanted)
+{
+    static constexpr char key[] = "\"address\":\"";
+    constexpr qsizetype keySize = sizeof key - 1;
+    // glibc's memmem; QByteArray::indexOf compares a byte at a time.
+    const void *found = ::memmem(line.constData(), size_t(line.size()), key, size_t(keySize));
+    if (!found)
+        return true;
+    const qsizetype at = static_cast<const char *>(found) - line.constData();
+    const QByteArrayView before = QByteArrayView(line).first(at);
+    if (!before.startsWith('{') || before.sliced(1).contains('{') || before.contains('['))
+        return true;
+    const qsizetype start = at + keySize;
+    const qsizetype end = line.indexOf('"', start);
+    if (end < 0)
+        return true;
+    const QByteArrayView value = QByteArrayView(line).sliced(start, end - start);
+    if (value.contains('\\'))
+        return true;
+    return plainAddress(QString::fromUtf8(value)) == wanted;
+}
+
 // The closing quote of the string whose text begins at `from`, or `size`.
 qsizetype stringEnd(const char *data, qsizetype size, qsizetype from)
 {
@@ -380,15 +416,16 @@ std::optional<VisitedRecord> recordOf(const QByteArray &line, bool filesOnDemand
 
 RunHistory::Visit RunHistory::visit(const std::function<bool(RunRecord &&)> &take) const
 {
-    return walk(false, [&take](VisitedRecord &&visited) { return take(std::move(visited.record)); });
+    return walk(false, {}, [&take](VisitedRecord &&visited) { return take(std::move(visited.record)); });
 }
 
 RunHistory::Visit RunHistory::visitFilesOnDemand(const std::function<bool(VisitedRecord &&)> &take) const
 {
-    return walk(true, take);
+    return walk(true, {}, take);
 }
 
-RunHistory::Visit RunHistory::walk(bool filesOnDemand, const std::function<bool(VisitedRecord &&)> &take) const
+RunHistory::Visit RunHistory::walk(bool filesOnDemand, const QString &wantedAddress,
+                                   const std::function<bool(VisitedRecord &&)> &take) const
 {
     Visit visit;
     auto failed = [&visit](const QString &file, const QString &why) {
@@ -419,6 +456,8 @@ RunHistory::Visit RunHistory::walk(bool filesOnDemand, const std::function<bool(
             line = line.trimmed();
             if (line.isEmpty() && !overlong)
                 continue;
+            if (!wantedAddress.isEmpty() && !mayHoldAddress(line, wantedAddress))
+                continue;
             std::optional<VisitedRecord> record = recordOf(line, filesOnDemand);
             if (!record) {
                 ++visit.unreadableLines;
@@ -435,10 +474,13 @@ RunHistory::Visit RunHistory::walk(bool filesOnDemand, const std::function<bool(
 
 RunHistory::Reading RunHistory::read(const QString &address, int last) const
 {
+    // Records keep the plain form, older ones what was typed: any spelling
+    // of an address asks for all of them.
+    const QString wanted = address.isEmpty() ? QString() : plainAddress(address);
     QList<RunRecord> newestFirst;
-    const Visit visited = visit([&](RunRecord &&record) {
-        if (address.isEmpty() || record.address == address)
-            newestFirst.append(std::move(record));
+    const Visit visited = walk(false, wanted, [&](VisitedRecord &&visited) {
+        if (wanted.isEmpty() || plainAddress(visited.record.address) == wanted)
+            newestFirst.append(std::move(visited.record));
         return last <= 0 || newestFirst.size() < last;
     });
     Reading reading;
@@ -463,7 +505,7 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.address.isEmpty() ? "-" : r.address,
                      identity.isEmpty() ? "-" : identity,
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
-                     r.dryRun ? r.outcome + " (dry run)" : !r.audit.isEmpty() ? r.outcome + " (audit)" : r.outcome,
+                     HistoryOutcomeText(r),
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
                      QString::number(r.seconds, 'f', 1) + " s"});
     }

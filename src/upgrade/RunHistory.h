@@ -168,7 +168,10 @@ public:
     [[nodiscard]] QString fileName() const { return path; }
 
 private:
-    [[nodiscard]] Visit walk(bool filesOnDemand, const std::function<bool(VisitedRecord &&)> &take) const;
+    // With a wanted address, lines that surely hold another instrument's
+    // record are skipped before they are parsed.
+    [[nodiscard]] Visit walk(bool filesOnDemand, const QString &wantedAddress,
+                             const std::function<bool(VisitedRecord &&)> &take) const;
 
     QString path;
     HistoryLimits limits;

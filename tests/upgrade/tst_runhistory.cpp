@@ -2,6 +2,7 @@
 // or lose one to a rotation, a record never joins a cut-off line, reading
 // goes across the rotated files, a history that can't be written is a
 // value, and the table.
+#include "upgrade/HistoryOutcome.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/RunHistory.h"
 
@@ -79,8 +80,10 @@ private slots:
         QTemporaryDir dir;
         const RunHistory history(dir.filePath("state/vxupgrade/history.jsonl")); // folders made as needed
         QList<RunRecord> written;
-        for (const QString address : {"10.0.0.1", "10.0.0.2", "10.0.0.1"}) {
-            written << sampleRecord(address, "message " + QString::number(written.size()));
+        // The last one as an earlier version kept it, as typed; its message
+        // names another address as a record would.
+        for (const QString address : {"10.0.0.1", "10.0.0.2", "10.0.0.001"}) {
+            written << sampleRecord(address, "message " + QString::number(written.size()) + R"( {"address":"10.0.0.2"})");
             written.last().dryRun = written.size() == 2;
             QCOMPARE(history.append(written.last()), std::nullopt);
         }
@@ -98,7 +101,9 @@ private slots:
 
         const RunHistory::Reading one = history.read("10.0.0.1", 1);
         QCOMPARE(one.records.size(), 1);
-        QCOMPARE(one.records[0].message, QStringLiteral("message 2"));
+        QCOMPARE(one.records[0].message, QStringLiteral(R"(message 2 {"address":"10.0.0.2"})"));
+        QCOMPARE(messages(history.read("010.000.000.01").records).size(), 2);
+        QCOMPARE(history.read("10.0.0.2").records.size(), 1);
         QCOMPARE(history.read("10.0.0.9").records.size(), 0);
         QCOMPARE(RunHistory(dir.filePath("none")).read().records.size(), 0);
     }
@@ -267,6 +272,46 @@ private slots:
         QCOMPARE(RunHistory::DefaultFile(environment), QStringLiteral("/srv/state/vxupgrade/history.jsonl"));
         environment.insert("XDG_STATE_HOME", "relative/state"); // not absolute: ignored
         QCOMPARE(RunHistory::DefaultFile(environment), QDir::homePath() + "/.local/state/vxupgrade/history.jsonl");
+    }
+
+    // A clean audit, one that found files missing, and a run whose restart
+    // never came back must not read alike.
+    void outcomeColumn_data()
+    {
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QByteArray>("audit"); // JSON; empty: no audit
+        QTest::addColumn<QString>("reboot");
+        QTest::addColumn<QString>("shown");
+        const QByteArray found = R"({"counts":{"matches":5,"unknown-origin":0,"differs":2,"missing":1,"extra":0}})";
+        QTest::newRow("plain") << "succeeded" << QByteArray() << "" << "succeeded";
+        QTest::newRow("audit that found faults") << "succeeded" << found << "" << "audit: 1 missing, 2 differ, 5 match";
+        QTest::newRow("clean audit") << "succeeded" << QByteArray(R"({"counts":{"matches":4,"missing":0}})") << ""
+                                     << "audit: all 4 match";
+        QTest::newRow("audit of a drive not fully read")
+            << "succeeded" << QByteArray(R"({"counts":{"matches":3},"problem":"listing refused"})") << ""
+            << "audit: 3 match, drive not fully read";
+        QTest::newRow("a verdict of a later version") << "succeeded" << QByteArray(R"({"counts":{"size-unknown":2}})")
+                                                      << "" << "audit: 2 size-unknown";
+        QTest::newRow("stopped audit") << "stopped" << found << "" << "stopped (audit: 1 missing, 2 differ, 5 match)";
+        QTest::newRow("failed audit, nothing seen") << "failed" << QByteArray(R"({"counts":{}})") << "" << "failed (audit)";
+        QTest::newRow("restart confirmed") << "succeeded" << QByteArray() << "confirmed" << "succeeded, restart confirmed";
+        QTest::newRow("restart not confirmed") << "succeeded" << QByteArray()
+                                               << "not confirmed: no answer on port 5000 within 300 s"
+                                               << "succeeded, restart not confirmed";
+    }
+
+    void outcomeColumn()
+    {
+        QFETCH(QString, outcome);
+        QFETCH(QByteArray, audit);
+        QFETCH(QString, reboot);
+        QFETCH(QString, shown);
+        RunRecord record = sampleRecord("10.0.0.1", "m");
+        record.outcome = outcome;
+        record.audit = QJsonDocument::fromJson(audit).object();
+        record.reboot = reboot;
+        QCOMPARE(HistoryOutcomeText(record), shown);
+        QCOMPARE(FormatHistoryTable({record}).value(1).split("  ", Qt::SkipEmptyParts).value(4), shown);
     }
 
     void tableForTheTerminal()

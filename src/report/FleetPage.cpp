@@ -1,6 +1,6 @@
 #include "report/FleetPage.h"
 
-#include "upgrade/SignifyFile.h"
+#include "platform/OutsideText.h"
 
 #include <algorithm>
 
@@ -108,7 +108,7 @@ QString chart(const QList<KitCount> &kits)
     for (qsizetype i = 0; i < kits.size(); ++i) {
         const KitCount &kit = kits[i];
         QString label = QString::fromLatin1(kit.kitDigest.left(ShortDigest));
-        const QString comment = upgrade::PrintableComment(kit.signerComment);
+        const QString comment = platform::PrintableText(kit.signerComment);
         if (!comment.isEmpty())
             label += u' ' + comment;
         if (label.size() > ChartLabelChars)
@@ -277,7 +277,7 @@ QString sourcesHtml(const FleetView &view)
 
 QString HtmlText(const QString &outside)
 {
-    return upgrade::PrintableComment(outside).toHtmlEscaped();
+    return platform::PrintableText(outside).toHtmlEscaped();
 }
 
 QByteArray FleetPage(const FleetView &view)

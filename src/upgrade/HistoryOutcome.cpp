@@ -32,8 +32,10 @@ QString auditCounts(const QJsonObject &audit)
     const bool partial = audit.contains(QStringLiteral("problem"));
     if (matches > 0)
         found << (found.isEmpty() && !partial ? QStringLiteral("all %1 match") : QStringLiteral("%1 match")).arg(matches);
+    // An audit stopped before its first listing, or of an instrument that
+    // never answered, read nothing at all.
     if (partial)
-        found << QStringLiteral("drive not fully read");
+        found << (found.isEmpty() ? QStringLiteral("drive not read") : QStringLiteral("drive not fully read"));
     return found.join(QStringLiteral(", "));
 }
 

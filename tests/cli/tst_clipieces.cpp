@@ -212,7 +212,7 @@ private slots:
         const QStringList forms = synopsis.split(QRegularExpression(QStringLiteral("\n\\s*(?:Usage: )?vxupgrade-cli ")));
         QCOMPARE(forms.size(), 7);
         const QHash<QString, QString> values{{"ADDRESS", "1.2.3.4"}, {"NAME", "KRN3"}, {"...", "KRN3"}, {"DIR", "d"},
-                                             {"FILE", "f"}, {"N", "3"}, {"S", "10"}};
+                                             {"FILE", "f"}, {"N", "3"}, {"S", "10"}, {"DATE", "2026-12-01"}};
         const QRegularExpression alternative(QStringLiteral("\\s*\\|\\s*--[a-z-]+( [A-Z]+)?(\\.\\.\\.)?"));
         const QRegularExpression option(QStringLiteral("(--[a-z-]+)(?: (\\.\\.\\.|[A-Z]+))?"));
         for (QString form : forms) {

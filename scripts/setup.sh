@@ -27,6 +27,8 @@ packages=(
   help2man dpkg-dev file lintian desktop-file-utils
   # contrib/ansible/test.sh drives the playbook with Debian's Ansible.
   ansible-core
+  # The fleet page's test renders it in headless Chromium.
+  chromium
 )
 # shellcheck disable=SC2206 # a space-separated list of package names
 packages+=(${VX_EXTRA_PACKAGES:-})

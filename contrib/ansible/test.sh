@@ -7,8 +7,10 @@
 #   lab-b: 127.0.0.4, which refuses every upload
 # Checked: the play fails for lab-b only; the report on the control machine
 # holds one record per instrument with its lab host and outcome; each host's
-# log and history were written; the healthy drives hold the whole kit. A
-# second play limited to lab-a succeeds, and its report holds lab-a alone.
+# log and history were written; the healthy drives hold the whole kit; the
+# fleet page made from both labs' gathered histories lists every instrument.
+# A second play limited to lab-a succeeds, and its report and page hold
+# lab-a alone.
 #
 # Needs the fleet run in vxupgrade-cli (--ip-file, --json) and the history
 # records; it stops with a clear error while they are missing.
@@ -46,9 +48,10 @@ trap 'exit 130' INT TERM
 
 /usr/bin/python3 "$repo/scripts/make_tree.py" demo "$work/kit" --upload-view "$work/upload" >/dev/null
 signals="$(simfleet_signals_of "$work/kit")"
-simfleet_start 127.0.0.2 "$work/drive-2"
-simfleet_start 127.0.0.3 "$work/drive-3"
-simfleet_start 127.0.0.4 "$work/drive-4" --stor-refuse 550
+# Three instruments, each with its own serial.
+simfleet_start 127.0.0.2 "$work/drive-2" --idn "ALVO/BRECKMOOR,VX900,SIM0002,1.00"
+simfleet_start 127.0.0.3 "$work/drive-3" --idn "ALVO/BRECKMOOR,VX900,SIM0003,1.00"
+simfleet_start 127.0.0.4 "$work/drive-4" --idn "ALVO/BRECKMOOR,VX900,SIM0004,1.00" --stor-refuse 550
 
 cat >"$work/inventory.yml" <<INVENTORY
 vx900_labs:
@@ -110,6 +113,12 @@ history_count() { # STATE_DIR: the number of records in its history file
   local file="$1/vxupgrade/history.jsonl"
   [[ -f $file ]] && grep -c . "$file" || echo 0
 }
+page_lists() { # PAGE ADDRESS...: each address in a row of the fleet page
+  local address
+  for address in "${@:2}"; do
+    grep -q "<td>$address</td>" "$1" || { echo "no row for $address in $1"; return 1; }
+  done
+}
 drive_complete() { # DRIVE: the kit's files, byte for byte (NAME files are the upgrade's own)
   diff -r -x 'MID*' "$work/upload" "$1/F0:"
 }
@@ -129,6 +138,12 @@ check "lab-b's history has its run" test "$(history_count "$work/lab-b/state")" 
 check "127.0.0.2 holds the whole kit" drive_complete "$work/drive-2"
 check "127.0.0.3 holds the whole kit" drive_complete "$work/drive-3"
 check "the packed kit was cleaned up" test ! -e "$work/report/.kit.tar"
+check "each lab's history was gathered" test -s "$work/report/histories/lab-a/history.jsonl" -a \
+  -s "$work/report/histories/lab-b/history.jsonl"
+check "the fleet page lists every lab's instruments" page_lists "$work/report/fleet.html" \
+  127.0.0.2 127.0.0.3 127.0.0.4
+check "the fleet page shows the refusing instrument failed" \
+  grep -q '<tr class="failed">.*<td>127.0.0.4</td>' "$work/report/fleet.html"
 
 rm -rf "$work/report"
 status="$(play "$work/play2.log" --limit lab-a)"
@@ -136,6 +151,8 @@ echo "second play (lab-a only) exit status $status"
 check "the play succeeds" test "$status" = 0
 check "its report holds lab-a's instruments alone" report_is "$work/report/report.jsonl" \
   lab-a=127.0.0.2=succeeded lab-a=127.0.0.3=succeeded
+check "its fleet page holds lab-a's instruments alone" \
+  bash -c '! grep -q 127.0.0.4 "$1" && grep -q "<td>127.0.0.2</td>" "$1"' - "$work/report/fleet.html"
 
 if ((failed > 0)); then
   echo "--- first play's output:"

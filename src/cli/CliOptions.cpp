@@ -2,7 +2,7 @@
 
 #include "fleet/AddressList.h"
 #include "fleet/FleetRun.h"
-#include "upgrade/AddressField.h"
+#include "platform/Sockets.h"
 #include "upgrade/ModuleCatalogue.h"
 
 #include <QFileInfo>
@@ -23,6 +23,7 @@ QString usageText()
         "       vxupgrade-cli --verify --ip ADDRESS... [--strict] [--signals ...] [--dir DIR] [--json]\n"
         "                     [--require-signature] [--trusted-key FILE] [--history-file FILE]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json] [--history-file FILE]\n"
+        "       vxupgrade-cli --report FILE.html [--history-file FILE...] [--since DATE] [--json]\n"
         "       vxupgrade-cli --write-checksums DIR\n"
         "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
         "\n"
@@ -31,7 +32,8 @@ QString usageText()
         "run, one process per instrument) and ends with a table of each outcome.\n"
         "\n"
         "  --ip ADDRESS       the instrument's IPv4 address, as typed in the window\n"
-        "                     (four groups of up to three digits); may be repeated\n"
+        "                     (four decimal groups of 0 to 255, where a leading 0\n"
+        "                     means nothing); may be repeated\n"
         "  --ip-file FILE     the addresses of a fleet run, one a line; blank lines\n"
         "                     and \"#\" comments are skipped; may be repeated\n"
         "  --jobs N           fleet runs at most N at once (default: one per\n"
@@ -69,6 +71,12 @@ QString usageText()
         "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
         "                     table, or as JSON lines with --json\n"
         "  --last N           with --history: only the last N runs\n"
+        "  --report FILE      write one HTML page of every instrument on record (its\n"
+        "                     kit, last upgrade, audit and restart, and its runs) to\n"
+        "                     FILE, \"-\" for standard output; with --json, the same\n"
+        "                     as JSON; several --history-file merge those histories\n"
+        "  --since DATE       with --report: leave out the runs before DATE\n"
+        "                     (YYYY-MM-DD, UTC, or an ISO 8601 time)\n"
         "  --history-file FILE  keep the history (and its index and digest cache,\n"
         "                     beside it) in FILE, e.g. on a folder the lab shares;\n"
         "                     also \"history-file = FILE\" in vxupgrade.conf\n"
@@ -131,10 +139,11 @@ enum Mode : unsigned {
     Audit = 4,        // --verify
     History = 8,      // --history
     Checksums = 16,   // --write-checksums
+    Report = 32,      // --report
 };
 constexpr unsigned Runs = Run | DryRun;
 constexpr unsigned OnInstrument = Run | DryRun | Audit;
-constexpr unsigned AnyMode = Run | DryRun | Audit | History | Checksums;
+constexpr unsigned AnyMode = Run | DryRun | Audit | History | Checksums | Report;
 
 struct OptionRow
 {
@@ -168,12 +177,11 @@ QString setAnswer(Reading &reading, const QString &)
 
 QString readAddress(Reading &reading, const QString &value)
 {
-    // An address the window's field could not hold is not one its run
-    // could be given.
-    if (!upgrade::FitsAddressField(value))
-        return QStringLiteral("--ip: \"%1\" is not an address of four groups of up to three digits").arg(value);
+    const std::optional<QString> address = platform::sock::CanonicalAddress(value);
+    if (!address)
+        return QStringLiteral("--ip: \"%1\" is not an address of four decimal groups of 0 to 255").arg(value);
     if (!reading.addressGiven)
-        reading.options.address = value;
+        reading.options.address = *address;
     reading.addressGiven = true;
     reading.fleetSources << std::pair{false, value};
     return {};
@@ -232,6 +240,31 @@ QString readHistoryFile(Reading &reading, const QString &value)
     if (value.isEmpty() || QFileInfo(value).isDir())
         return QStringLiteral("--history-file needs a file name");
     reading.options.historyFile = QFileInfo(value).absoluteFilePath();
+    reading.options.historyFiles << *reading.options.historyFile;
+    return {};
+}
+
+QString readReport(Reading &reading, const QString &value)
+{
+    if (value.isEmpty() || (value != QLatin1String("-") && QFileInfo(value).isDir()))
+        return QStringLiteral("--report needs a file name, or - for standard output");
+    reading.options.report = value;
+    return {};
+}
+
+// A day (UTC from its start) or an ISO 8601 time.
+QString readSince(Reading &reading, const QString &value)
+{
+    // A time has its "T"; the date reader alone would take a time's date
+    // and drop the rest.
+    QDateTime since = value.contains(u'T') ? QDateTime::fromString(value, Qt::ISODate)
+                                           : QDateTime(QDate::fromString(value, Qt::ISODate), QTime(0, 0), Qt::UTC);
+    // The history's times are UTC, and so is a time given without an offset.
+    if (since.isValid() && since.timeSpec() == Qt::LocalTime)
+        since.setTimeSpec(Qt::UTC);
+    if (!since.isValid())
+        return QStringLiteral("--since: \"%1\" is not a date (YYYY-MM-DD) or an ISO 8601 time").arg(value);
+    reading.options.since = since.toUTC();
     return {};
 }
 
@@ -270,7 +303,7 @@ const OptionRow Options[] = {
     {"--ip-file", true, readAddressFile, OnInstrument, Mode(0), true},
     {"--jobs", true, readJobs, OnInstrument},
     {"--fleet-child", false, setFlag<&CliOptions::fleetChild>, OnInstrument},
-    {"--json", false, setFlag<&CliOptions::json>, OnInstrument | History},
+    {"--json", false, setFlag<&CliOptions::json>, OnInstrument | History | Report},
     {"--signals", true, readSignals, OnInstrument, Mode(0), true},
     // An audit writes nothing, so it asks no question to answer.
     {"--yes", false, setAnswer<LowSpaceAnswer::Yes>, Runs},
@@ -282,7 +315,10 @@ const OptionRow Options[] = {
     {"--require-signature", false, setFlag<&CliOptions::requireSignature>, OnInstrument},
     {"--trusted-key", true, readTrustedKey, OnInstrument, Mode(0), true},
     {"--write-checksums", true, readWriteChecksums, Checksums, Checksums},
-    {"--history-file", true, readHistoryFile, OnInstrument | History},
+    // Several histories merge into one report; every other mode reads one.
+    {"--history-file", true, readHistoryFile, OnInstrument | History | Report, Mode(0), true},
+    {"--report", true, readReport, Report, Report},
+    {"--since", true, readSince, Report},
     {"--changed-only", false, setFlag<&CliOptions::changedOnly>, Runs},
     {"--trust-size", false, setFlag<&CliOptions::trustSize>, Runs, Mode(0), false, "--changed-only"},
     {"--last", true, readLast, History},
@@ -397,7 +433,10 @@ QString modeOptions(unsigned modes)
 {
     const CliOptions &options = reading.options;
     const bool addressed = reading.addressGiven || reading.addressFileGiven;
-    if (!options.help && !options.version && !options.history && !options.writeChecksums && !addressed)
+    if (options.historyFiles.size() > 1 && !options.report)
+        return QStringLiteral("--history-file given twice");
+    if (!options.help && !options.version && !options.history && !options.writeChecksums && !options.report
+        && !addressed)
         return QStringLiteral("--ip ADDRESS is required");
     if (options.fleetChild && options.fleet)
         return QStringLiteral("--fleet-child takes one --ip");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -35,6 +36,13 @@ struct CliOptions
     // The history (with its index and digest cache) here instead of the
     // configured or default place; absolute.
     std::optional<QString> historyFile;
+    // Every --history-file, in the order given; several only for --report,
+    // which merges them.
+    QStringList historyFiles;
+    // --report FILE: the fleet's page (its model with --json) into FILE,
+    // "-" for standard output; --since: runs started before are left out.
+    std::optional<QString> report;
+    QDateTime since;
     // Send only what the instrument does not hold already, as verified by
     // an earlier run; --trust-size: a file of the right size is enough.
     bool changedOnly = false;

@@ -6,6 +6,8 @@
 #include "upgrade/RunHistory.h"
 #include "upgrade/SignaturePolicy.h"
 
+#include <QFileInfo>
+
 namespace cli {
 
 QString historyFileOf(const CliOptions &options)
@@ -13,9 +15,29 @@ QString historyFileOf(const CliOptions &options)
     return upgrade::ChosenHistoryFile(options.historyFile, upgrade::SignaturePolicy::FromEnvironment());
 }
 
+namespace {
+
+// The file or one of the older files rotated beside it.
+bool historyExists(const QString &path)
+{
+    for (int age = 0; age <= upgrade::HistoryLimits{}.keptFiles; ++age) {
+        if (QFileInfo::exists(upgrade::RotatedHistoryFile(path, age)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int printHistory(const CliOptions &options, Console &console)
 {
     const upgrade::RunHistory history(historyFileOf(options));
+    // A history named on the command line that isn't there is a mistyped
+    // path, not a history without runs: an empty table would hide that.
+    if (options.historyFile && !historyExists(history.fileName())) {
+        console.printError(QStringLiteral("vxupgrade-cli: %1: no such history file").arg(history.fileName()));
+        return ExitFailed;
+    }
     const upgrade::RunHistory::Reading reading = history.read(options.address, options.last);
     if (reading.error) {
         console.printError(QStringLiteral("vxupgrade-cli: %1: %2").arg(history.fileName(), *reading.error));

@@ -4,6 +4,7 @@
 #include "cli/ConsoleRun.h"
 #include "cli/FleetMain.h"
 #include "cli/HistoryCommand.h"
+#include "cli/ReportCommand.h"
 #include "cli/SignatureCommand.h"
 #include "cli/StopSignals.h"
 #include "platform/UserAction.h"
@@ -59,6 +60,8 @@ int main(int argc, char *argv[])
     cli::Console console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
     if (parsed.options.history)
         return cli::printHistory(parsed.options, console);
+    if (parsed.options.report)
+        return cli::writeReport(parsed.options, console);
     cli::ConsoleBoxes boxes(console, parsed.options.lowSpace, ::isatty(STDIN_FILENO) == 1, readInputLine);
     cli::ConsoleRun run(parsed.options, ports, console, boxes, &app);
     cli::StopSignals stopSignals(&app);

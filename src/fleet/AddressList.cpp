@@ -1,6 +1,6 @@
 #include "fleet/AddressList.h"
 
-#include "fleet/InstrumentAddress.h"
+#include "platform/Sockets.h"
 
 #include <QFile>
 
@@ -16,9 +16,11 @@ constexpr qint64 MaxFileBytes = 1024 * 1024;
 
 QString AddressList::add(const QString &text, const QString &origin)
 {
-    const std::optional<QString> address = canonicalAddress(text);
+    // One instrument has one spelling here ("127.0.0.02" is 127.0.0.2), so a
+    // repeat is caught and the child is handed the plain form.
+    const std::optional<QString> address = platform::sock::CanonicalAddress(text);
     if (!address)
-        return QStringLiteral("%1: \"%2\" is not a dotted IPv4 address").arg(origin, text);
+        return QStringLiteral("%1: \"%2\" is not an address of four decimal groups of 0 to 255").arg(origin, text);
     const qsizetype earlier = list.indexOf(*address);
     if (earlier >= 0)
         return QStringLiteral("%1: %2 is already given (%3); two runs must never write to one instrument at once")

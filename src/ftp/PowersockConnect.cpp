@@ -21,6 +21,10 @@ void TPowersock::ResolveHost()
         remoteAddress = *dotted;
         return;
     }
+    // A resolver reads "127.0.0.010" by the classic rules (127.0.0.8): an
+    // address the parser refused must not reach some instrument that way.
+    if (sock::LooksNumeric(name))
+        throw ESockError(QStringLiteral("Host Lookup Failed"));
 
     remoteAddress = 0;
     TimerOn();

@@ -20,7 +20,8 @@ public:
     TClientSocket(const TClientSocket &) = delete;
     TClientSocket &operator=(const TClientSocket &) = delete;
 
-    // Dotted IPv4 text, converted with inet_addr's rules (octal and hex parts).
+    // Four decimal groups (platform::sock::ParseDottedAddress); any other
+    // text fails Open before anything is sent.
     QString Address;
     quint16 Port = 5000;
     // Bound, in milliseconds, of the connect, of each write and of each

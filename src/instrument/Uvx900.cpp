@@ -9,6 +9,7 @@
 #include "instrument/InstrumentName.h"
 #include "instrument/TClientSocket.h"
 #include "platform/MessageBox.h"
+#include "platform/Sockets.h"
 
 #include <array>
 
@@ -88,7 +89,9 @@ bool TfrmVX900::Connect(const QString &address)
     }
     if (NMFTP->Connected)
         ELinkError::RaiseOnFailure(NMFTP->Disconnect());
-    NMFTP->Host = address;
+    // The form the command channel reached: the FTP client must reach that
+    // instrument, whatever zeros the operator typed.
+    NMFTP->Host = platform::sock::CanonicalAddress(address).value_or(address);
     ELinkError::RaiseOnFailure(NMFTP->Connect());
 
     SendCommand("*IDN?");

@@ -34,7 +34,11 @@ QString PrintableText(const QString &text)
     QString shown;
     shown.reserve(text.size());
     forEachCodePoint(text, [&shown](char32_t c, QStringView units) {
-        if (!hidden(c))
+        // A line break or tab between two words stands for a space; dropped,
+        // it would glue them together ("completed !Please reboot").
+        if (c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r')
+            shown += u' ';
+        else if (!hidden(c))
             shown += units;
     });
     return shown;

@@ -12,9 +12,9 @@
 // shows such text through these, one rule for all.
 namespace platform {
 
-// `text` for one line on a terminal or in a window: control characters (C0,
-// DEL, C1, line breaks too) and format characters (bidirectional controls,
-// zero-width marks) removed.
+// `text` for one line on a terminal or in a window: line breaks and tabs
+// shown as spaces, every other control character (C0, DEL, C1) and format
+// character (bidirectional controls, zero-width marks) removed.
 [[nodiscard]] QString PrintableText(const QString &text);
 
 // The same for text of several lines, such as a box: only its line feeds kept.

@@ -99,13 +99,49 @@ int WsaErrorFromErrno(int e)
 
 std::optional<std::uint32_t> ParseDottedAddress(const QString &text)
 {
-    const QByteArray bytes = text.toLatin1();
-    if (bytes.contains('\0') || text != QString::fromLatin1(bytes))
+    std::uint32_t address = 0;
+    int group = 0;
+    int digits = 0;
+    int value = 0;
+    for (const QChar c : text) {
+        if (c == u'.') {
+            if (digits == 0 || group == 3)
+                return std::nullopt;
+            address = address << 8 | std::uint32_t(value);
+            ++group;
+            digits = 0;
+            value = 0;
+        } else if (c >= u'0' && c <= u'9') {
+            if (++digits > 3)
+                return std::nullopt;
+            value = value * 10 + (c.unicode() - u'0');
+            if (value > 255)
+                return std::nullopt;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (group != 3 || digits == 0)
         return std::nullopt;
-    in_addr address{};
-    if (inet_aton(bytes.constData(), &address) == 0)
+    return htonl(address << 8 | std::uint32_t(value));
+}
+
+std::optional<QString> CanonicalAddress(const QString &text)
+{
+    const std::optional<std::uint32_t> address = ParseDottedAddress(text);
+    if (!address)
         return std::nullopt;
-    return address.s_addr;
+    return QString::fromLatin1(DottedAddress(*address));
+}
+
+bool LooksNumeric(const QString &name)
+{
+    QStringView labels(name);
+    if (labels.endsWith(u'.'))
+        labels.chop(1);
+    const qsizetype dot = labels.lastIndexOf(u'.');
+    const QStringView last = dot < 0 ? labels : labels.mid(dot + 1);
+    return !last.isEmpty() && last.front().isDigit();
 }
 
 QByteArray DottedAddress(std::uint32_t networkOrderAddress)

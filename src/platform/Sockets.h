@@ -33,13 +33,21 @@ void SetLastSocketError(int wsaError);
 // 10000 + errno so that they still read as a socket error.
 [[nodiscard]] int WsaErrorFromErrno(int errnoValue);
 
-// A dotted IPv4 address by the classic inet_addr rules ("10.0.0.7", "127.1",
-// "0x7f.1": a part with a leading 0 is octal, 0x hexadecimal, fewer than four
-// parts fill the low bytes), in network byte order; nothing when the text is
-// not one. Unlike inet_addr it reads 255.255.255.255 as the address it is,
-// and a text with a NUL or a character beyond Latin-1 is no address, rather
-// than the address its first part spells.
+// The one reading of an instrument address: four decimal groups of 0-255
+// joined by dots, a group of one to three digits ("192.168.001.010" is
+// 192.168.1.10). The classic inet_addr rules read a leading 0 as octal, 0x
+// as hexadecimal and "127.1" as shorthand, so a zero-padded group typed into
+// the window's three-digit places reached another instrument; none of that
+// is taken here. In network byte order; nothing when the text is not one.
 [[nodiscard]] std::optional<std::uint32_t> ParseDottedAddress(const QString &text);
+// The address in its plain form ("192.168.1.10"), as records keep it and a
+// child run is handed it; nothing when the text is not an address.
+[[nodiscard]] std::optional<QString> CanonicalAddress(const QString &text);
+// True for a name that a resolver would take for a numeric address (its
+// last label starts with a digit, as no host name's top-level label does):
+// such a name is never looked up, or "127.0.0.010" or "127.1" would reach the
+// address the classic rules make of it.
+[[nodiscard]] bool LooksNumeric(const QString &name);
 [[nodiscard]] QByteArray DottedAddress(std::uint32_t networkOrderAddress);
 
 // A non-blocking, close-on-exec IPv4 stream socket, or InvalidSocket.

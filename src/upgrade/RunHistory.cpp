@@ -1,7 +1,9 @@
 #include "upgrade/RunHistory.h"
 
 #include "platform/OutsideText.h"
+#include "platform/Sockets.h"
 #include "upgrade/BackwardLineReader.h"
+#include "upgrade/HistoryOutcome.h"
 #include "upgrade/HistoryWriter.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/SendIndex.h"
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -34,9 +37,30 @@ QString isoTime(const QDateTime &time)
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
 }
 
+// The writer's own form, "2026-12-10T09:41:07.123Z", read directly: a long
+// history holds two a record, and the general parser costs more than the
+// rest of the record. Anything else goes to the general parser.
 QDateTime parseTime(const QJsonValue &value)
 {
-    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
+    const QString text = value.toString();
+    const auto number = [&text](qsizetype at, qsizetype digits) {
+        int n = 0;
+        for (qsizetype i = at; i < at + digits; ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c < u'0' || c > u'9')
+                return -1;
+            n = n * 10 + (c - u'0');
+        }
+        return n;
+    };
+    if (text.size() == 24 && text.at(4) == u'-' && text.at(7) == u'-' && text.at(10) == u'T' && text.at(13) == u':'
+        && text.at(16) == u':' && text.at(19) == u'.' && text.at(23) == u'Z') {
+        const QDate date(number(0, 4), number(5, 2), number(8, 2));
+        const QTime time(number(11, 2), number(14, 2), number(17, 2), number(20, 3));
+        if (date.isValid() && time.isValid())
+            return QDateTime(date, time, Qt::UTC);
+    }
+    return QDateTime::fromString(text, Qt::ISODateWithMs).toUTC();
 }
 
 QString userName()
@@ -197,19 +221,10 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     }
     if (o.value("free").isDouble())
         r.freeSpace = qint64(o.value("free").toDouble());
-    for (const QJsonValue &value : o.value("files").toArray()) {
-        const QJsonObject f = value.toObject();
-        const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
-        if (!outcome)
-            return std::nullopt;
-        RecordedFile file{f.value("path").toString(), qint64(f.value("size").toDouble()),
-                          f.value("sha256").toString().toLatin1(), *outcome, QDateTime()};
-        if (*outcome == FileOutcome::NotSent && f.contains(QStringLiteral("already"))) {
-            file.outcome = FileOutcome::AlreadyThere;
-            file.verifiedOn = parseTime(f.value("verifiedOn"));
-        }
-        r.files.append(file);
-    }
+    std::optional<QList<RecordedFile>> files = filesFromJson(o.value("files").toArray());
+    if (!files)
+        return std::nullopt;
+    r.files = std::move(*files);
     r.kitDigest = o.value("kitDigest").toString().toLatin1();
     r.outcome = o.value("outcome").toString();
     r.step = o.value("step").toString();
@@ -224,6 +239,33 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.reboot = o.value("reboot").toString();
     r.audit = o.value("audit").toObject();
     return r;
+}
+
+std::optional<QList<RecordedFile>> RunRecord::filesFromJson(const QJsonArray &array)
+{
+    QList<RecordedFile> files;
+    files.reserve(array.size());
+    for (const QJsonValue &value : array) {
+        const QJsonObject f = value.toObject();
+        const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
+        if (!outcome)
+            return std::nullopt;
+        RecordedFile file{f.value("path").toString(), qint64(f.value("size").toDouble()),
+                          f.value("sha256").toString().toLatin1(), *outcome, QDateTime()};
+        if (*outcome == FileOutcome::NotSent && f.contains(QStringLiteral("already"))) {
+            file.outcome = FileOutcome::AlreadyThere;
+            file.verifiedOn = parseTime(f.value("verifiedOn"));
+        }
+        files.append(file);
+    }
+    return files;
+}
+
+QList<RecordedFile> VisitedRecord::files() const
+{
+    if (filesJson.isEmpty())
+        return record.files;
+    return RunRecord::filesFromJson(QJsonDocument::fromJson(filesJson).array()).value_or(QList<RecordedFile>());
 }
 
 QString RunHistory::StateFolder(const QProcessEnvironment &environment)
@@ -261,13 +303,134 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
     return std::nullopt;
 }
 
-RunHistory::Reading RunHistory::read(const QString &address, int last) const
+namespace {
+
+// Records keep the plain form; older ones kept what was typed, and any
+// spelling of an address asks for every one of them.
+QString plainAddress(const QString &address)
 {
-    Reading reading;
-    auto failed = [&reading](const QString &file, const QString &why) {
-        reading.error = QStringLiteral("Can't read the history %1: %2").arg(file, why);
-        reading.records.clear();
-        return reading;
+    return platform::sock::CanonicalAddress(address).value_or(address);
+}
+
+// False only for a line that is surely another instrument's record, so that
+// a long history is not parsed whole for the runs of one instrument. In JSON
+// text a quote inside a string is escaped, so `"address":"` is a key; with
+// no "{" or "[" before it, it is the record's own. Any other layout, or an
+// escape in the value, is left to the parser.
+bool mayHoldAddress(const QByteArray &line, const QString &wanted)
+{
+    static constexpr char key[] = "\"address\":\"";
+    constexpr qsizetype keySize = sizeof key - 1;
+    // glibc's memmem; QByteArray::indexOf compares a byte at a time.
+    const void *found = ::memmem(line.constData(), size_t(line.size()), key, size_t(keySize));
+    if (!found)
+        return true;
+    const qsizetype at = static_cast<const char *>(found) - line.constData();
+    const QByteArrayView before = QByteArrayView(line).first(at);
+    if (!before.startsWith('{') || before.sliced(1).contains('{') || before.contains('['))
+        return true;
+    const qsizetype start = at + keySize;
+    const qsizetype end = line.indexOf('"', start);
+    if (end < 0)
+        return true;
+    const QByteArrayView value = QByteArrayView(line).sliced(start, end - start);
+    if (value.contains('\\'))
+        return true;
+    return plainAddress(QString::fromUtf8(value)) == wanted;
+}
+
+// The closing quote of the string whose text begins at `from`, or `size`.
+qsizetype stringEnd(const char *data, qsizetype size, qsizetype from)
+{
+    while (from < size) {
+        const void *quote = std::memchr(data + from, '"', size_t(size - from));
+        if (!quote)
+            return size;
+        const qsizetype at = static_cast<const char *>(quote) - data;
+        qsizetype backslashes = 0;
+        while (at - backslashes > from && data[at - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            return at;
+        from = at + 1;
+    }
+    return size;
+}
+
+// Where the record's "files" array lies in the line, [first, last): the
+// array of the key "files" of the outermost object, matched to its end
+// outside strings. Nothing when there is none.
+std::optional<std::pair<qsizetype, qsizetype>> filesArrayIn(const QByteArray &line)
+{
+    static const QByteArray key = QByteArrayLiteral("\"files\":[");
+    const char *const data = line.constData();
+    const qsizetype size = line.size();
+    int depth = 0;
+    qsizetype first = -1;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c == '"') {
+            // At the outermost level a string followed by ":" is a key.
+            if (depth == 1 && first < 0 && size - i >= key.size()
+                && std::memcmp(data + i, key.constData(), size_t(key.size())) == 0) {
+                first = i + key.size() - 1;
+                i = first;
+                ++depth;
+                continue;
+            }
+            i = stringEnd(data, size, i + 1);
+        } else if (c == '[' || c == '{') {
+            ++depth;
+        } else if ((c == ']' || c == '}') && --depth == 1 && first >= 0) {
+            return std::pair{first, i + 1};
+        }
+    }
+    return std::nullopt;
+}
+
+// The line's record, its files left in `filesJson` when asked and the line
+// allows; nothing when the line is no record.
+std::optional<VisitedRecord> recordOf(const QByteArray &line, bool filesOnDemand)
+{
+    if (filesOnDemand) {
+        if (const auto files = filesArrayIn(line)) {
+            QByteArray rest = line;
+            rest.replace(files->first, files->second - files->first, "[]");
+            const QJsonDocument document = QJsonDocument::fromJson(rest);
+            // Anything else than the record's own files array cut out, and
+            // the whole line is read after all.
+            if (document.isObject() && document.object().value("files").toArray().isEmpty()) {
+                if (std::optional<RunRecord> record = RunRecord::fromJson(document.object()))
+                    return VisitedRecord{std::move(*record), line.mid(files->first, files->second - files->first)};
+            }
+        }
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    std::optional<RunRecord> record = document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
+    if (!record)
+        return std::nullopt;
+    return VisitedRecord{std::move(*record), {}};
+}
+
+} // namespace
+
+RunHistory::Visit RunHistory::visit(const std::function<bool(RunRecord &&)> &take) const
+{
+    return walk(false, {}, [&take](VisitedRecord &&visited) { return take(std::move(visited.record)); });
+}
+
+RunHistory::Visit RunHistory::visitFilesOnDemand(const std::function<bool(VisitedRecord &&)> &take) const
+{
+    return walk(true, {}, take);
+}
+
+RunHistory::Visit RunHistory::walk(bool filesOnDemand, const QString &wantedAddress,
+                                   const std::function<bool(VisitedRecord &&)> &take) const
+{
+    Visit visit;
+    auto failed = [&visit](const QString &file, const QString &why) {
+        visit.error = QStringLiteral("Can't read the history %1: %2").arg(file, why);
+        return visit;
     };
     // The shared lock on the current file holds off every rotation (which
     // happens under its exclusive lock) until this read ends: no file is
@@ -276,9 +439,8 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
     if (const std::optional<QString> why = current.open(path, HistoryFile::Mode::Read))
         return failed(path, *why);
 
-    QList<RunRecord> newestFirst;
-    const auto enough = [&] { return last > 0 && newestFirst.size() >= last; };
-    for (int age = 0; age <= limits.keptFiles && !enough(); ++age) {
+    bool more = true;
+    for (int age = 0; age <= limits.keptFiles && more; ++age) {
         const QString name = RotatedHistoryFile(path, age);
         QFile older(name);
         if (age > 0 && !older.exists())
@@ -290,22 +452,42 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
         BackwardLineReader lines(age == 0 ? current.descriptor() : older.handle());
         QByteArray line;
         bool overlong = false;
-        while (!enough() && lines.previous(line, overlong)) {
+        while (more && lines.previous(line, overlong)) {
             line = line.trimmed();
             if (line.isEmpty() && !overlong)
                 continue;
-            const QJsonDocument document = QJsonDocument::fromJson(line);
-            const std::optional<RunRecord> record =
-                document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
-            if (!record)
-                ++reading.unreadableLines;
-            else if (address.isEmpty() || record->address == address)
-                newestFirst.append(*record);
+            if (!wantedAddress.isEmpty() && !mayHoldAddress(line, wantedAddress))
+                continue;
+            std::optional<VisitedRecord> record = recordOf(line, filesOnDemand);
+            if (!record) {
+                ++visit.unreadableLines;
+                continue;
+            }
+            ++visit.records;
+            more = take(std::move(*record));
         }
         if (lines.error())
             return failed(name, *lines.error());
     }
-    reading.records = QList<RunRecord>(newestFirst.crbegin(), newestFirst.crend());
+    return visit;
+}
+
+RunHistory::Reading RunHistory::read(const QString &address, int last) const
+{
+    // Records keep the plain form, older ones what was typed: any spelling
+    // of an address asks for all of them.
+    const QString wanted = address.isEmpty() ? QString() : plainAddress(address);
+    QList<RunRecord> newestFirst;
+    const Visit visited = walk(false, wanted, [&](VisitedRecord &&visited) {
+        if (wanted.isEmpty() || plainAddress(visited.record.address) == wanted)
+            newestFirst.append(std::move(visited.record));
+        return last <= 0 || newestFirst.size() < last;
+    });
+    Reading reading;
+    reading.unreadableLines = visited.unreadableLines;
+    reading.error = visited.error;
+    if (!reading.error)
+        reading.records = QList<RunRecord>(newestFirst.crbegin(), newestFirst.crend());
     return reading;
 }
 
@@ -323,7 +505,7 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.address.isEmpty() ? "-" : r.address,
                      identity.isEmpty() ? "-" : identity,
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
-                     r.dryRun ? r.outcome + " (dry run)" : !r.audit.isEmpty() ? r.outcome + " (audit)" : r.outcome,
+                     HistoryOutcomeText(r),
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
                      QString::number(r.seconds, 'f', 1) + " s"});
     }

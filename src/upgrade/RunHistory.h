@@ -6,12 +6,14 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace upgrade {
@@ -97,6 +99,21 @@ struct RunRecord
     [[nodiscard]] QByteArray toJsonLine() const;
     // Nothing when the object is no run record.
     [[nodiscard]] static std::optional<RunRecord> fromJson(const QJsonObject &object);
+    // A record's "files"; nothing when an entry is none.
+    [[nodiscard]] static std::optional<QList<RecordedFile>> filesFromJson(const QJsonArray &files);
+};
+
+// A record as a reader that wants the files of a few records only is handed
+// it: the files array of a long line is read only when asked for, which
+// spares most of the reading of a long history.
+struct VisitedRecord
+{
+    RunRecord record; // its files left empty when `filesJson` holds them
+    QByteArray filesJson;
+
+    // The record's files, read from the line now if they were left there;
+    // none when they can't be read.
+    [[nodiscard]] QList<RecordedFile> files() const;
 };
 
 // The runs on record: one JSON object a line, appended under an exclusive
@@ -133,9 +150,29 @@ public:
     // are counted among the lines read; with `last`, reading stops early.
     [[nodiscard]] Reading read(const QString &address = QString(), int last = 0) const;
 
+    struct Visit
+    {
+        qint64 records = 0;
+        int unreadableLines = 0;
+        std::optional<QString> error; // the history exists but can't be read
+    };
+    // Hands each record to `take`, newest first (the current file, then the
+    // kept ones), one at a time, so that a reader that keeps only what it
+    // needs never holds the whole history; `take` returns false to stop
+    // there. A missing history has none.
+    [[nodiscard]] Visit visit(const std::function<bool(RunRecord &&)> &take) const;
+    // The same, with each record's files read only when asked for. A file
+    // entry that is none makes its line no record only then.
+    [[nodiscard]] Visit visitFilesOnDemand(const std::function<bool(VisitedRecord &&)> &take) const;
+
     [[nodiscard]] QString fileName() const { return path; }
 
 private:
+    // With a wanted address, lines that surely hold another instrument's
+    // record are skipped before they are parsed.
+    [[nodiscard]] Visit walk(bool filesOnDemand, const QString &wantedAddress,
+                             const std::function<bool(VisitedRecord &&)> &take) const;
+
     QString path;
     HistoryLimits limits;
 };

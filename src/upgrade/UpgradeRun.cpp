@@ -3,6 +3,7 @@
 #include "ftp/TNMFTP.h"
 #include "instrument/Uvx900.h"
 #include "platform/MessageBox.h"
+#include "platform/Sockets.h"
 #include "platform/UserAction.h"
 #include "upgrade/InstrumentLayout.h"
 #include "upgrade/ModuleCatalogue.h"
@@ -102,8 +103,11 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     auditReport = upgrade::AuditReport();
     signature = upgrade::SignatureCheck();
     runRecord = upgrade::RunRecord::begin();
-    runRecord.address = address;
-    runAddress = address;
+    // "192.168.001.010" and "192.168.1.10" are one instrument, on record and
+    // in the index of what it holds; text that is no address is kept as
+    // typed, and Connect refuses it.
+    runAddress = platform::sock::CanonicalAddress(address).value_or(address);
+    runRecord.address = runAddress;
     forgetDrive();
     indexProblemShown = false;
     runRecord.dryRun = mode == RunMode::DryRun;

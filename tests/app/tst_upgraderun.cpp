@@ -148,6 +148,37 @@ private slots:
         QVERIFY(idn == 0 && root > idn && space > root && mid > space);
     }
 
+    // The field's three-digit places invite zeros, which once read as octal
+    // ("127.000.000.010" reached 127.0.0.8). Groups are decimal; text outside
+    // the form is Connect's box, with nothing sent to any instrument.
+    void typedAddressReachesTheInstrumentItNames_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("zero-padded, the instrument") << "127.000.000.008" << SuccessText;
+        QTest::newRow("zero-padded, another address") << "127.000.000.010" << CantConnect;
+        QTest::newRow("a group above 255") << "127.0.0.264" << CantConnect;
+        QTest::newRow("a group left empty") << "127.0.0." << CantConnect;
+    }
+
+    void typedAddressReachesTheInstrumentItNames()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, box);
+        SimInstrument sim({"--host", "127.0.0.8"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{3, "KRN3", 0}});
+        auto window = windowOn(sim, folder, {"target/KRN3/a"});
+        window->ipAddressText = typed;
+        BoxLog boxes;
+        pressCopy(*window);
+        QCOMPARE(boxes.texts().value(0), box);
+        const bool reached = box == SuccessText;
+        QCOMPARE(sim.file("/F0:/KRN3/a").size(), reached ? 1000 : 0);
+        QCOMPARE(sim.lines("cmd", "event").isEmpty() && sim.lines("ftp", "event").isEmpty(), !reached);
+    }
+
     // Connect and ChangeDirectory failing leave the window open, the memo at
     // its first line, the pointer as it was and Copy ready for another run.
     void earlyEndsKeepTheWindowOpen_data()

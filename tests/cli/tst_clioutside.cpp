@@ -254,7 +254,7 @@ private slots:
         QVERIFY2(!record.value("audit").toObject().value("problem").toString().isEmpty(),
                  QJsonDocument(record).toJson().constData());
         const Finished table = runCli(environment, {"--history"});
-        QVERIFY2(table.out.contains("failed (audit)"), table.out.constData());
+        QVERIFY2(table.out.contains("failed (audit: drive not read)"), table.out.constData());
     }
 };
 

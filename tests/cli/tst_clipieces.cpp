@@ -62,8 +62,7 @@ private slots:
         QTest::addColumn<bool>("help");
         using A = cli::LowSpaceAnswer;
         QTest::newRow("address only") << QStringList{"--ip", "10.0.0.1"} << "10.0.0.1" << QStringList{} << A::AskOnTerminal << "" << false;
-        QTest::newRow("value after =") << QStringList{"--ip=192.168.001.010", "--dir=/opt/vx"} << "192.168.001.010" << QStringList{} << A::AskOnTerminal << "/opt/vx" << false;
-        QTest::newRow("no range check, as in the window") << QStringList{"--ip", "999.999.999.999"} << "999.999.999.999" << QStringList{} << A::AskOnTerminal << "" << false;
+        QTest::newRow("value after =, zeros dropped") << QStringList{"--ip=192.168.001.010", "--dir=/opt/vx"} << "192.168.1.10" << QStringList{} << A::AskOnTerminal << "/opt/vx" << false;
         QTest::newRow("modules in order, repeats dropped")
             << QStringList{"--signals", "PRZ53,KRN3", "--ip", "1.2.3.4", "--signals", "KRN3,LPS3"} << "1.2.3.4"
             << QStringList{"PRZ53", "KRN3", "LPS3"} << A::AskOnTerminal << "" << false;
@@ -103,7 +102,9 @@ private slots:
         QTest::newRow("a host name") << QStringList{"--ip", "vx900.lab"} << "vx900.lab";
         QTest::newRow("blanks") << QStringList{"--ip", "10. 0.0.1"} << "10. 0.0.1";
         QTest::newRow("same address twice") << QStringList{"--ip", "1.2.3.4", "--ip", "1.2.3.04"} << "already given";
-        QTest::newRow("no range check in a fleet") << QStringList{"--ip", "1.2.3.4", "--ip", "999.1.1.1"} << "not a dotted";
+        QTest::newRow("a group above 255") << QStringList{"--ip", "999.999.999.999"} << "999.999.999.999";
+        QTest::newRow("shorthand") << QStringList{"--ip", "127.3"} << "127.3";
+        QTest::newRow("hex") << QStringList{"--ip", "1.2.3.4", "--ip", "0x7f.0.0.1"} << "0x7f.0.0.1";
         QTest::newRow("both answers") << QStringList{"--ip", "1.2.3.4", "--yes", "--no"} << "--yes";
         QTest::newRow("an answer twice") << QStringList{"--ip", "1.2.3.4", "--no", "--no"} << "--no";
         QTest::newRow("module without a box") << QStringList{"--ip", "1.2.3.4", "--signals", "ABC9"} << "ABC9";
@@ -138,7 +139,7 @@ private slots:
         QTest::newRow("single dash") << QStringList{"-ip", ip} << "unknown argument \"-ip\"";
         QTest::newRow("double dash alone") << QStringList{"--ip", ip, "--"} << "unknown argument \"--\"";
         QTest::newRow("a value may start with a dash") << QStringList{"--ip", "--yes"}
-                                                       << "--ip: \"--yes\" is not an address of four groups of up to three digits";
+                                                       << "--ip: \"--yes\" is not an address of four decimal groups of 0 to 255";
         QTest::newRow("first bad argument wins") << QStringList{"--ip", ip, "--jobs", "0", "--force"}
                                                  << "--jobs: \"0\" is not a whole number from 1 to 256";
         QTest::newRow("no such box") << QStringList{"--ip", ip, "--signals", "ABC9"}
@@ -209,9 +210,9 @@ private slots:
         const QString help = cli::usageText();
         const QString synopsis = help.left(help.indexOf(QLatin1String("\n\n")));
         const QStringList forms = synopsis.split(QRegularExpression(QStringLiteral("\n\\s*(?:Usage: )?vxupgrade-cli ")));
-        QCOMPARE(forms.size(), 6);
+        QCOMPARE(forms.size(), 7);
         const QHash<QString, QString> values{{"ADDRESS", "1.2.3.4"}, {"NAME", "KRN3"}, {"...", "KRN3"}, {"DIR", "d"},
-                                             {"FILE", "f"}, {"N", "3"}, {"S", "10"}};
+                                             {"FILE", "f"}, {"N", "3"}, {"S", "10"}, {"DATE", "2026-12-01"}};
         const QRegularExpression alternative(QStringLiteral("\\s*\\|\\s*--[a-z-]+( [A-Z]+)?(\\.\\.\\.)?"));
         const QRegularExpression option(QStringLiteral("(--[a-z-]+)(?: (\\.\\.\\.|[A-Z]+))?"));
         for (QString form : forms) {

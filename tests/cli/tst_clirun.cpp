@@ -143,6 +143,47 @@ private slots:
         QVERIFY(QJsonDocument::fromJson(history.out.first().toUtf8()).object().contains("dryRun"));
     }
 
+    // A leading 0 once meant octal: "--ip 127.0.0.010" upgraded 127.0.0.8.
+    // With an instrument there and none at 127.0.0.10, the run must fail to
+    // connect without a word to it, and go on record as 127.0.0.10, which
+    // --history finds under any spelling.
+    void zeroPaddedAddressIsReadAsDecimal()
+    {
+        SimInstrument decoy({"--host", "127.0.0.8"});
+        QVERIFY2(decoy.start(), qPrintable(decoy.errorString()));
+        ProgramFolder folder;
+        writeTwoModules(folder);
+        QTemporaryDir state;
+        QProcessEnvironment environment = benchEnvironment(decoy.ports());
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+
+        const Finished run = runCli({"--ip", "127.0.0.010", "--dir", folder.path(), "--yes"}, environment);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains("Can't connect VX900."), qPrintable(run.err));
+        QVERIFY(decoy.lines("cmd", "event").isEmpty() && decoy.lines("ftp", "event").isEmpty());
+        QVERIFY(decoy.files().isEmpty());
+
+        for (const QString spelling : {"127.0.0.10", "127.000.000.010"}) {
+            const Finished history = runCli({"--history", "--ip", spelling, "--json"}, environment);
+            QCOMPARE(history.status, 0);
+            QCOMPARE(history.out.size(), 1);
+            QCOMPARE(QJsonDocument::fromJson(history.out.first().toUtf8()).object().value("address").toString(),
+                     QString("127.0.0.10"));
+        }
+        QCOMPARE(runCli({"--history", "--ip", "127.0.0.8", "--json"}, environment).out, QStringList());
+    }
+
+    // A mistyped --history-file is said, not shown as a history without runs.
+    void namedHistoryThatIsMissing()
+    {
+        QTemporaryDir state;
+        const QString path = state.filePath("histroy.jsonl");
+        const Finished shown = runCli({"--history", "--history-file", path}, QProcessEnvironment::systemEnvironment());
+        QCOMPARE(shown.status, 1);
+        QCOMPARE(shown.out, QStringList());
+        QCOMPARE(shown.err, QStringLiteral("vxupgrade-cli: %1: no such history file\n").arg(path));
+    }
+
     // A dry run ends as the run would, up to its first write: a question
     // that --no or the missing terminal declines is exit 3, a folder the
     // run would fail on is exit 1; never a write.

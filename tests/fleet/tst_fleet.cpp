@@ -111,6 +111,13 @@ void tst_Fleet::addressList_data()
     QTest::newRow("twice, spelled apart") << QStringList{QStringLiteral("127.0.0.2")}
                                           << QByteArray("127.0.0.02\n") << QStringList()
                                           << QStringLiteral("list.txt:1|--ip|127.0.0.2");
+    QTest::newRow("zeros mean nothing") << QStringList() << QByteArray("127.0.0.010\n127.0.0.008\n")
+                                        << QStringList{"127.0.0.10", "127.0.0.8"} << QString();
+    QTest::newRow("shorthand") << QStringList() << QByteArray("127.0.0.2\n127.3\n") << QStringList()
+                               << QStringLiteral("list.txt:2|127.3");
+    QTest::newRow("one number") << QStringList() << QByteArray("1\n") << QStringList() << QStringLiteral("list.txt:1|\"1\"");
+    QTest::newRow("hex") << QStringList() << QByteArray("0x7f.0.0.1\n") << QStringList()
+                         << QStringLiteral("list.txt:1|0x7f.0.0.1");
     QTest::newRow("file of comments only") << QStringList() << QByteArray("# nothing yet\n\n") << QStringList()
                                            << QStringLiteral("list.txt|no address");
 }

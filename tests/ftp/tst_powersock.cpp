@@ -282,7 +282,7 @@ private slots:
     void dottedHostNeedsNoLookupButANameDoes()
     {
         RawPeer peer;
-        for (const QString &host : {QStringLiteral("127.0.0.1"), QStringLiteral("127.1"), QStringLiteral("localhost")}) {
+        for (const QString &host : {QStringLiteral("127.0.0.1"), QStringLiteral("127.000.000.001"), QStringLiteral("localhost")}) {
             TPowersock sock(nullptr);
             sock.Host = host;
             sock.Port = peer.port();
@@ -294,6 +294,17 @@ private slots:
             QCOMPARE(sock.RemoteAddress(), QStringLiteral("127.0.0.1"));
             QCOMPARE(resolved, host == QLatin1String("localhost") ? 1 : 0);
         }
+        // A resolver would read these by the classic rules, as 127.0.0.1.
+        RawPeer decoy;
+        for (const QString &host : {QStringLiteral("127.1"), QStringLiteral("0x7f.0.0.1"), QStringLiteral("2130706433")}) {
+            TPowersock sock(nullptr);
+            sock.Host = host;
+            sock.Port = decoy.port();
+            sock.TimeOut = 10000;
+            QVERIFY_THROWS_EXCEPTION(ESockError, sock.Connect());
+            QVERIFY(!sock.Connected);
+        }
+        QVERIFY(!decoy.server.hasPendingConnections() && !decoy.peer);
     }
 
     void invalidHostGetsExactlyOneRetry()

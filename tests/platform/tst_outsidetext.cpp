@@ -20,7 +20,7 @@ private slots:
         QTest::newRow("window title (OSC ... BEL)")
             << QStringLiteral("a\x1b]0;owned\x07z") << QStringLiteral("a]0;ownedz");
         QTest::newRow("C1 CSI, DEL") << QStringLiteral("a\u009b2Jb\x7f") << QStringLiteral("a2Jb");
-        QTest::newRow("carriage return, tab, NUL") << QStringLiteral("a\rb\tc") + QChar(0) + u'd' << QStringLiteral("abcd");
+        QTest::newRow("carriage return, tab, NUL") << QStringLiteral("a\rb\tc") + QChar(0) + u'd' << QStringLiteral("a b cd");
         QTest::newRow("bidirectional override, zero-width, BOM")
             << QStringLiteral("a\u202Eb\u200Bc\uFEFFd") << QStringLiteral("abcd");
         QTest::newRow("format character beyond the BMP (tag)")

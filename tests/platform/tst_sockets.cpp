@@ -37,20 +37,34 @@ private slots:
         QCOMPARE(sock::WsaErrorFromErrno(errnoValue), wsa);
     }
 
-    void dottedAddressesFollowTheClassicRules_data()
+    // The classic inet_aton rules (octal, hex, shorthand) sent an upgrade
+    // for "127.0.0.010" to 127.0.0.8: only four decimal groups are taken.
+    void dottedAddressesAreFourDecimalGroups_data()
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("dotted"); // empty: not an address
         QTest::newRow("plain") << QByteArray("10.0.0.7") << QByteArray("10.0.0.7");
-        QTest::newRow("short form") << QByteArray("127.1") << QByteArray("127.0.0.1");
-        QTest::newRow("hex") << QByteArray("0x7f.0.0.1") << QByteArray("127.0.0.1");
+        QTest::newRow("zeros mean nothing") << QByteArray("192.168.001.010") << QByteArray("192.168.1.10");
+        QTest::newRow("not octal") << QByteArray("127.0.0.010") << QByteArray("127.0.0.10");
+        QTest::newRow("no octal digit rule") << QByteArray("127.0.0.08") << QByteArray("127.0.0.8");
+        QTest::newRow("all zeros") << QByteArray("000.000.000.000") << QByteArray("0.0.0.0");
+        QTest::newRow("all ones is an address") << QByteArray("255.255.255.255") << QByteArray("255.255.255.255");
+        QTest::newRow("short form") << QByteArray("127.1") << QByteArray();
+        QTest::newRow("one number") << QByteArray("1") << QByteArray();
+        QTest::newRow("three groups") << QByteArray("1.2.3") << QByteArray();
+        QTest::newRow("hex") << QByteArray("0x7f.0.0.1") << QByteArray();
+        QTest::newRow("five groups") << QByteArray("1.2.3.4.5") << QByteArray();
+        QTest::newRow("empty group") << QByteArray("1..3.4") << QByteArray();
+        QTest::newRow("trailing dot") << QByteArray("1.2.3.4.") << QByteArray();
+        QTest::newRow("group too big") << QByteArray("10.0.0.256") << QByteArray();
+        QTest::newRow("four digits") << QByteArray("0010.0.0.1") << QByteArray();
+        QTest::newRow("sign") << QByteArray("+1.2.3.4") << QByteArray();
+        QTest::newRow("blank after") << QByteArray("1.2.3.4 ") << QByteArray();
         QTest::newRow("name") << QByteArray("vx900") << QByteArray();
         QTest::newRow("empty") << QByteArray("") << QByteArray();
-        QTest::newRow("part too big") << QByteArray("10.0.0.256") << QByteArray();
-        QTest::newRow("all ones is an address") << QByteArray("255.255.255.255") << QByteArray("255.255.255.255");
-        QTest::newRow("NUL and more") << QByteArray("1.2.3.4\0junk", 13) << QByteArray();
+        QTest::newRow("NUL and more") << QByteArray("1.2.3.4\0junk", 12) << QByteArray();
     }
-    void dottedAddressesFollowTheClassicRules()
+    void dottedAddressesAreFourDecimalGroups()
     {
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, dotted);
@@ -58,8 +72,10 @@ private slots:
         QCOMPARE(a.has_value(), !dotted.isEmpty());
         if (a)
             QCOMPARE(sock::DottedAddress(*a), dotted);
-        // Beyond Latin-1 nothing is an address.
+        QCOMPARE(sock::CanonicalAddress(QString::fromLatin1(text)).value_or(QString()), QString::fromLatin1(dotted));
+        // Beyond Latin-1 nothing is an address, digits of other scripts included.
         QVERIFY(!sock::ParseDottedAddress(QString::fromLatin1(text) + QChar(0x2024)));
+        QVERIFY(!sock::ParseDottedAddress(QString::fromLatin1(text).replace(u'1', QChar(0x0661))) || !text.contains('1'));
     }
 
     void writingToADroppedConnectionIsAnErrorNotASignal()

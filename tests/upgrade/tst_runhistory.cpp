@@ -2,11 +2,14 @@
 // or lose one to a rotation, a record never joins a cut-off line, reading
 // goes across the rotated files, a history that can't be written is a
 // value, and the table.
+#include "upgrade/HistoryOutcome.h"
 #include "upgrade/KitPreflight.h"
 #include "upgrade/RunHistory.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -77,8 +80,10 @@ private slots:
         QTemporaryDir dir;
         const RunHistory history(dir.filePath("state/vxupgrade/history.jsonl")); // folders made as needed
         QList<RunRecord> written;
-        for (const QString address : {"10.0.0.1", "10.0.0.2", "10.0.0.1"}) {
-            written << sampleRecord(address, "message " + QString::number(written.size()));
+        // The last one as an earlier version kept it, as typed; its message
+        // names another address as a record would.
+        for (const QString address : {"10.0.0.1", "10.0.0.2", "10.0.0.001"}) {
+            written << sampleRecord(address, "message " + QString::number(written.size()) + R"( {"address":"10.0.0.2"})");
             written.last().dryRun = written.size() == 2;
             QCOMPARE(history.append(written.last()), std::nullopt);
         }
@@ -96,7 +101,9 @@ private slots:
 
         const RunHistory::Reading one = history.read("10.0.0.1", 1);
         QCOMPARE(one.records.size(), 1);
-        QCOMPARE(one.records[0].message, QStringLiteral("message 2"));
+        QCOMPARE(one.records[0].message, QStringLiteral(R"(message 2 {"address":"10.0.0.2"})"));
+        QCOMPARE(messages(history.read("010.000.000.01").records).size(), 2);
+        QCOMPARE(history.read("10.0.0.2").records.size(), 1);
         QCOMPARE(history.read("10.0.0.9").records.size(), 0);
         QCOMPARE(RunHistory(dir.filePath("none")).read().records.size(), 0);
     }
@@ -167,6 +174,48 @@ private slots:
         QCOMPARE(file.readAll().count('\n'), 4); // no blank line added after a whole one
     }
 
+    // A reader that reads files on demand gets the very records and files
+    // the full reading gives, whatever the texts around the files array.
+    void filesReadOnDemand()
+    {
+        QTemporaryDir dir;
+        const RunHistory history(dir.filePath("history.jsonl"));
+        for (const QString message : {"plain", "\"files\":[{\"x\":1}]", "]}\\\"[{", ""}) {
+            RunRecord r = sampleRecord("10.0.0.1", message);
+            r.files[0].instrumentPath = "/F0:/KRN3/" + message;
+            r.audit = QJsonObject{{"notMatching", QJsonArray{QJsonObject{{"files", QJsonArray{1}}}}}};
+            if (message.isEmpty())
+                r.files.clear();
+            QCOMPARE(history.append(r), std::nullopt);
+        }
+        {
+            // Written by another hand: another time form, keys in another order.
+            QFile file(history.fileName());
+            QVERIFY(file.open(QIODevice::Append));
+            QJsonObject rest = sampleRecord("10.0.0.2", "other").toJson();
+            rest.insert("started", "2026-12-10T10:41:07.123+01:00");
+            const QJsonArray files = rest.take("files").toArray();
+            file.write("{\"files\":" + QJsonDocument(files).toJson(QJsonDocument::Compact) + ","
+                       + QJsonDocument(rest).toJson(QJsonDocument::Compact).mid(1) + "\n");
+        }
+        QList<QJsonObject> full;
+        const RunHistory::Visit fully = history.visit([&full](RunRecord &&r) {
+            full << r.toJson();
+            return true;
+        });
+        QList<QJsonObject> onDemand;
+        const RunHistory::Visit lightly = history.visitFilesOnDemand([&onDemand](VisitedRecord &&v) {
+            v.record.files = v.files();
+            onDemand << v.record.toJson();
+            return true;
+        });
+        QCOMPARE(fully.records, 5);
+        QCOMPARE(lightly.records, fully.records);
+        QCOMPARE(lightly.unreadableLines, fully.unreadableLines);
+        QCOMPARE(onDemand, full);
+        QCOMPARE(full[0].value("started").toString(), QStringLiteral("2026-12-10T09:41:07.123Z"));
+    }
+
     void rotationKeepsWholeRecordsAcrossFiles()
     {
         QTemporaryDir dir;
@@ -223,6 +272,46 @@ private slots:
         QCOMPARE(RunHistory::DefaultFile(environment), QStringLiteral("/srv/state/vxupgrade/history.jsonl"));
         environment.insert("XDG_STATE_HOME", "relative/state"); // not absolute: ignored
         QCOMPARE(RunHistory::DefaultFile(environment), QDir::homePath() + "/.local/state/vxupgrade/history.jsonl");
+    }
+
+    // A clean audit, one that found files missing, and a run whose restart
+    // never came back must not read alike.
+    void outcomeColumn_data()
+    {
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QByteArray>("audit"); // JSON; empty: no audit
+        QTest::addColumn<QString>("reboot");
+        QTest::addColumn<QString>("shown");
+        const QByteArray found = R"({"counts":{"matches":5,"unknown-origin":0,"differs":2,"missing":1,"extra":0}})";
+        QTest::newRow("plain") << "succeeded" << QByteArray() << "" << "succeeded";
+        QTest::newRow("audit that found faults") << "succeeded" << found << "" << "audit: 1 missing, 2 differ, 5 match";
+        QTest::newRow("clean audit") << "succeeded" << QByteArray(R"({"counts":{"matches":4,"missing":0}})") << ""
+                                     << "audit: all 4 match";
+        QTest::newRow("audit of a drive not fully read")
+            << "succeeded" << QByteArray(R"({"counts":{"matches":3},"problem":"listing refused"})") << ""
+            << "audit: 3 match, drive not fully read";
+        QTest::newRow("a verdict of a later version") << "succeeded" << QByteArray(R"({"counts":{"size-unknown":2}})")
+                                                      << "" << "audit: 2 size-unknown";
+        QTest::newRow("stopped audit") << "stopped" << found << "" << "stopped (audit: 1 missing, 2 differ, 5 match)";
+        QTest::newRow("failed audit, nothing seen") << "failed" << QByteArray(R"({"counts":{}})") << "" << "failed (audit)";
+        QTest::newRow("restart confirmed") << "succeeded" << QByteArray() << "confirmed" << "succeeded, restart confirmed";
+        QTest::newRow("restart not confirmed") << "succeeded" << QByteArray()
+                                               << "not confirmed: no answer on port 5000 within 300 s"
+                                               << "succeeded, restart not confirmed";
+    }
+
+    void outcomeColumn()
+    {
+        QFETCH(QString, outcome);
+        QFETCH(QByteArray, audit);
+        QFETCH(QString, reboot);
+        QFETCH(QString, shown);
+        RunRecord record = sampleRecord("10.0.0.1", "m");
+        record.outcome = outcome;
+        record.audit = QJsonDocument::fromJson(audit).object();
+        record.reboot = reboot;
+        QCOMPARE(HistoryOutcomeText(record), shown);
+        QCOMPARE(FormatHistoryTable({record}).value(1).split("  ", Qt::SkipEmptyParts).value(4), shown);
     }
 
     void tableForTheTerminal()

@@ -4,8 +4,8 @@
 // promises.
 #include "FuzzInput.h"
 
-#include "upgrade/ChecksumList.h"
-#include "upgrade/SignifyFile.h"
+#include "upgrade/signature/ChecksumList.h"
+#include "upgrade/signature/SignifyFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -5,9 +5,9 @@
 #include "platform/LocalFolder.h"
 #include "platform/MessageBox.h"
 #include "platform/UserAction.h"
-#include "upgrade/AddressField.h"
-#include "upgrade/RunAssembly.h"
-#include "upgrade/UpgradeRun.h"
+#include "upgrade/common/AddressField.h"
+#include "upgrade/run/RunAssembly.h"
+#include "upgrade/run/UpgradeRun.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "instrument/InstrumentPorts.h"
-#include "upgrade/ModuleCatalogue.h"
-#include "upgrade/RunObserver.h"
+#include "upgrade/common/ModuleCatalogue.h"
+#include "upgrade/run/RunObserver.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upgrade/KitAudit.h"
+#include "upgrade/audit/KitAudit.h"
 
 #include <QStringList>
 

@@ -4,7 +4,7 @@
 #include "fleet/ChildProtocol.h"
 #include "platform/MessageBox.h"
 #include "platform/UserAction.h"
-#include "upgrade/RunHistory.h"
+#include "upgrade/record/RunHistory.h"
 
 namespace cli {
 namespace {

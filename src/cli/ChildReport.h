@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/CliOptions.h"
-#include "upgrade/RunHistory.h"
-#include "upgrade/RunObserver.h"
+#include "upgrade/record/RunHistory.h"
+#include "upgrade/run/RunObserver.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

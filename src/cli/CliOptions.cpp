@@ -3,7 +3,7 @@
 #include "fleet/AddressList.h"
 #include "fleet/FleetRun.h"
 #include "platform/Sockets.h"
-#include "upgrade/ModuleCatalogue.h"
+#include "upgrade/common/ModuleCatalogue.h"
 
 #include <QFileInfo>
 

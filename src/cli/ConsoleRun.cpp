@@ -10,12 +10,12 @@
 #include "instrument/Uvx900.h"
 #include "platform/UserAction.h"
 #include "platform/Utilities.h"
-#include "upgrade/ModuleCatalogue.h"
-#include "upgrade/PlanPrinter.h"
-#include "upgrade/RebootConfirmation.h"
-#include "upgrade/RunAssembly.h"
-#include "upgrade/RunHistory.h"
-#include "upgrade/UpgradeRun.h"
+#include "upgrade/common/ModuleCatalogue.h"
+#include "upgrade/kit/PlanPrinter.h"
+#include "upgrade/reboot/RebootConfirmation.h"
+#include "upgrade/run/RunAssembly.h"
+#include "upgrade/record/RunHistory.h"
+#include "upgrade/run/UpgradeRun.h"
 
 #include <QCoreApplication>
 #include <QDir>

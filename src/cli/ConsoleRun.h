@@ -3,7 +3,7 @@
 #include "cli/CliOptions.h"
 #include "instrument/InstrumentPorts.h"
 #include "platform/MessageBox.h"
-#include "upgrade/RunObserver.h"
+#include "upgrade/run/RunObserver.h"
 
 #include <QElapsedTimer>
 #include <QObject>

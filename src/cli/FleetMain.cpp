@@ -5,7 +5,7 @@
 #include "fleet/FleetConsole.h"
 #include "fleet/FleetReport.h"
 #include "fleet/FleetRun.h"
-#include "upgrade/RunHistory.h"
+#include "upgrade/record/RunHistory.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -2,9 +2,9 @@
 
 #include "cli/Console.h"
 #include "cli/ConsoleRun.h"
-#include "upgrade/RunAssembly.h"
-#include "upgrade/RunHistory.h"
-#include "upgrade/SignaturePolicy.h"
+#include "upgrade/run/RunAssembly.h"
+#include "upgrade/record/RunHistory.h"
+#include "upgrade/signature/SignaturePolicy.h"
 
 #include <QFileInfo>
 

@@ -4,9 +4,9 @@
 #include "cli/HistoryCommand.h"
 #include "report/FleetModel.h"
 #include "report/FleetPage.h"
-#include "upgrade/HistoryFile.h"
-#include "upgrade/RunHistory.h"
-#include "upgrade/RunVocabulary.h"
+#include "upgrade/record/HistoryFile.h"
+#include "upgrade/record/RunHistory.h"
+#include "upgrade/common/RunVocabulary.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

@@ -2,7 +2,7 @@
 
 #include "cli/ConsoleRun.h"
 #include "cli/Console.h"
-#include "upgrade/KitChecksums.h"
+#include "upgrade/signature/KitChecksums.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/CliOptions.h"
-#include "upgrade/SignaturePolicy.h"
+#include "upgrade/signature/SignaturePolicy.h"
 
 #include <optional>
 

@@ -2,7 +2,7 @@
 
 #include "fleet/ChildProtocol.h"
 #include "fleet/FleetReport.h"
-#include "upgrade/RunVocabulary.h"
+#include "upgrade/common/RunVocabulary.h"
 
 #include <csignal>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "fleet/ChildVerdict.h"
 #include "fleet/FleetReport.h"
-#include "upgrade/RunHistory.h"
+#include "upgrade/record/RunHistory.h"
 
 #include <QProcess>
 #include <QTimer>

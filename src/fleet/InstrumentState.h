@@ -3,7 +3,7 @@
 #include <QJsonObject>
 #include <QString>
 
-#include "upgrade/RunVocabulary.h"
+#include "upgrade/common/RunVocabulary.h"
 
 #include <optional>
 

@@ -2,7 +2,7 @@
 
 #include "fleet/FleetReport.h"
 #include "instrument/InstrumentIdentity.h"
-#include "upgrade/SendIndex.h"
+#include "upgrade/record/SendIndex.h"
 
 #include <QJsonArray>
 #include <QSet>

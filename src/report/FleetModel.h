@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upgrade/RunHistory.h"
+#include "upgrade/record/RunHistory.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -3,7 +3,7 @@
 #include "cli/ConsoleBoxes.h"
 #include "cli/ProgressText.h"
 #include "platform/MessageBox.h"
-#include "upgrade/RunVocabulary.h"
+#include "upgrade/common/RunVocabulary.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -1,6 +1,6 @@
 // The module catalogue: read from vxUpgrade.ini or made from the folders
 // below target, and the module boxes it enables.
-#include "upgrade/ModuleCatalogue.h"
+#include "upgrade/common/ModuleCatalogue.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // The check of a kit before the first write: the plan it makes, every
 // problem it finds, the kit digest, the digest cache, and the dry run's text.
 #include "platform/UnreadableEntry.h"
-#include "upgrade/DigestCache.h"
-#include "upgrade/KitPreflight.h"
-#include "upgrade/PlanPrinter.h"
-#include "upgrade/SentKitFile.h"
+#include "upgrade/kit/DigestCache.h"
+#include "upgrade/kit/KitPreflight.h"
+#include "upgrade/kit/PlanPrinter.h"
+#include "upgrade/kit/SentKitFile.h"
 
 #include <QDir>
 #include <QFile>

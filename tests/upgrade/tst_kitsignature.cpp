@@ -4,11 +4,11 @@
 #include "support/RunFixture.h"
 #include "support/SignifyTool.h"
 
-#include "upgrade/ChecksumList.h"
-#include "upgrade/KitChecksums.h"
-#include "upgrade/KitPreflight.h"
-#include "upgrade/KitSignature.h"
-#include "upgrade/SignifyFile.h"
+#include "upgrade/signature/ChecksumList.h"
+#include "upgrade/signature/KitChecksums.h"
+#include "upgrade/kit/KitPreflight.h"
+#include "upgrade/signature/KitSignature.h"
+#include "upgrade/signature/SignifyFile.h"
 
 #include <QFile>
 #include <QtTest>

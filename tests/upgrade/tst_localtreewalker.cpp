@@ -1,6 +1,6 @@
 // The one walker's handling of folders that can't be listed to their end.
 #include "platform/UnreadableEntry.h"
-#include "upgrade/LocalTreeWalker.h"
+#include "upgrade/kit/LocalTreeWalker.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // or lose one to a rotation, a record never joins a cut-off line, reading
 // goes across the rotated files, a history that can't be written is a
 // value, and the table.
-#include "upgrade/HistoryOutcome.h"
-#include "upgrade/KitPreflight.h"
-#include "upgrade/RunHistory.h"
+#include "upgrade/record/HistoryOutcome.h"
+#include "upgrade/kit/KitPreflight.h"
+#include "upgrade/record/RunHistory.h"
 
 #include <QCoreApplication>
 #include <QDir>

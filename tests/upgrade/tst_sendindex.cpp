@@ -1,8 +1,8 @@
 // The index of verified sends: it follows every record (a later unverified
 // send takes an entry out), keeps what rotated files hold, and a missing,
 // stale or damaged index is rebuilt to the same answers.
-#include "upgrade/RunHistory.h"
-#include "upgrade/SendIndex.h"
+#include "upgrade/record/RunHistory.h"
+#include "upgrade/record/SendIndex.h"
 
 #include <QFile>
 #include <QTemporaryDir>

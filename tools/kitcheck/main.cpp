@@ -7,9 +7,9 @@
 // catalogue (default: every folder in DIR/target, sorted). With
 // --trusted-key the kit's SHA256.sig is checked after pre-flight, as a run
 // does, and that check is timed on its own.
-#include "upgrade/DigestCache.h"
-#include "upgrade/KitPreflight.h"
-#include "upgrade/KitSignature.h"
+#include "upgrade/kit/DigestCache.h"
+#include "upgrade/kit/KitPreflight.h"
+#include "upgrade/signature/KitSignature.h"
 
 #include <QCoreApplication>
 #include <QDir>

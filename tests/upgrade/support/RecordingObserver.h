@@ -2,7 +2,7 @@
 
 #include "RunFixture.h"
 
-#include "upgrade/RunObserver.h"
+#include "upgrade/run/RunObserver.h"
 
 #include <QList>
 #include <QStringList>

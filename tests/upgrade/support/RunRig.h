@@ -4,8 +4,8 @@
 #include "SimInstrument.h"
 
 #include "instrument/Uvx900.h"
-#include "upgrade/ModuleCatalogue.h"
-#include "upgrade/UpgradeRun.h"
+#include "upgrade/common/ModuleCatalogue.h"
+#include "upgrade/run/UpgradeRun.h"
 
 // A run as a view makes it: the catalogue of a program folder, a link to
 // the given ports, and the run, which reports to `observer`.

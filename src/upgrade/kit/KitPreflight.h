@@ -1,0 +1,104 @@
+#pragma once
+
+#include "upgrade/kit/DigestCache.h"
+#include "upgrade/common/ModuleEntry.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+namespace upgrade {
+
+// An instrument folder the run makes when it is missing.
+struct PlannedFolder
+{
+    QString parent;    // the instrument folder it is made in
+    QString name;
+    QString localPath; // the local folder it mirrors
+    int module = -1;   // index of its module in the catalogue; -1 for the system files
+    [[nodiscard]] QString instrumentPath() const;
+};
+
+// A file the run sends: what was read now is what the run will claim it sent.
+struct PlannedFile
+{
+    QString localPath;
+    QString instrumentPath;
+    qint64 size = 0;   // bytes read for the digest
+    QByteArray sha256; // raw digest of those bytes
+    int module = -1;
+    // The file's status when those bytes were read: as long as it holds, the
+    // file still has them.
+    FileStamp stamp;
+    // The file had last been written well before it was read, so that a
+    // later write can't leave its times as they were (a clock that ticks
+    // coarsely stamps writes close together alike): the stamp alone vouches
+    // for the content.
+    bool stampSettled = false;
+};
+
+// A module's identification folder and NAME file, as the NAME step makes
+// them. `write` is true unless someone found the NAME file already there
+// (the step never rewrites one).
+struct PlannedNameFile
+{
+    qint32 id = 0;
+    QString moduleName;
+    QString folder; // "/F0:/SYSTEM/MID<id>"
+    bool write = true;
+    [[nodiscard]] QString path() const { return folder + QStringLiteral("/NAME"); }
+};
+
+// Something in the kit that would stop the run part-way, found before
+// anything is written.
+struct KitProblem
+{
+    QString localPath;
+    QString what;   // "Folder can't be listed"
+    QString detail; // the system's words, when there are some
+    // One line: what, the path (control characters shown as \xNN), detail.
+    [[nodiscard]] QString text() const;
+};
+
+struct KitPlan
+{
+    QString kitFolder;
+    QList<PlannedNameFile> nameFiles; // catalogue order
+    QList<PlannedFolder> folders;     // in copy order: each before what lies in it
+    QList<PlannedFile> files;         // in copy order
+    qint64 totalBytes = 0;
+    QList<KitProblem> problems;       // every one, in walk order
+    // How the digests were had: read now, or taken from the cache.
+    qint64 bytesDigested = 0;
+    int digestsFromCache = 0;
+    QHash<QString, qsizetype> fileIndex; // local path to its place in `files`
+
+    [[nodiscard]] bool sendable() const { return problems.isEmpty(); }
+    // The planned file read from `localPath`; null when there is none.
+    [[nodiscard]] const PlannedFile *file(const QString &localPath) const;
+    // Lower-case hex SHA-256 over the files sorted by their place on the
+    // drive (below "/F0:/"), one "place\nsize\nhex digest\n" each: the same
+    // kit gives the same digest wherever it lies locally.
+    [[nodiscard]] QByteArray kitDigest() const;
+};
+
+// One walk over the kit in the program folder, before anything is written:
+// each catalogued module's tree from "target" (its SIGNAL folder only when
+// the module is ticked) and "MainFrame", by the rules of the copy (names
+// beginning with "." skipped at every depth, local names matched without
+// regard to case). It reads every file it will send and finds every
+// problem, not only the first.
+//
+// With a cache, a file whose identity (path, size, times, inode) is cached
+// is not read again; the cache learns the digests read.
+[[nodiscard]] KitPlan CheckKit(const QString &programFolder, const ModuleList &modules,
+                               DigestCache *cache = nullptr);
+
+// Reads a file that the copy reaches and pre-flight did not plan (a SIGNAL
+// folder whose box was ticked during the copy) as pre-flight reads one, and
+// adds it to `plan`. Null, with the problem added, when it can't be read.
+[[nodiscard]] const PlannedFile *PlanLateFile(KitPlan &plan, const QString &localPath,
+                                              const QString &instrumentPath);
+
+} // namespace upgrade

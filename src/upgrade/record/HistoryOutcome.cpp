@@ -1,0 +1,59 @@
+#include "upgrade/record/HistoryOutcome.h"
+
+#include "upgrade/record/RunHistory.h"
+
+#include <QJsonObject>
+#include <QStringList>
+
+namespace upgrade {
+namespace {
+
+// What the audit found, worst first; keys of verdicts this version does not
+// know (a newer tool's record) are shown by their key rather than dropped.
+QString auditCounts(const QJsonObject &audit)
+{
+    const QJsonObject counts = audit.value(QStringLiteral("counts")).toObject();
+    static const QList<std::pair<QString, QString>> named{{"missing", "missing"},
+                                                          {"differs", "differ"},
+                                                          {"unknown-origin", "origin unknown"},
+                                                          {"extra", "extra"}};
+    QStringList found;
+    QStringList shown{QStringLiteral("matches")};
+    for (const auto &[key, words] : named) {
+        shown << key;
+        if (const int n = counts.value(key).toInt(); n > 0)
+            found << QStringLiteral("%1 %2").arg(n).arg(words);
+    }
+    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it) {
+        if (!shown.contains(it.key()) && it.value().toInt() > 0)
+            found << QStringLiteral("%1 %2").arg(it.value().toInt()).arg(it.key());
+    }
+    const int matches = counts.value(QStringLiteral("matches")).toInt();
+    const bool partial = audit.contains(QStringLiteral("problem"));
+    if (matches > 0)
+        found << (found.isEmpty() && !partial ? QStringLiteral("all %1 match") : QStringLiteral("%1 match")).arg(matches);
+    // An audit stopped before its first listing, or of an instrument that
+    // never answered, read nothing at all.
+    if (partial)
+        found << (found.isEmpty() ? QStringLiteral("drive not read") : QStringLiteral("drive not fully read"));
+    return found.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QString HistoryOutcomeText(const RunRecord &record)
+{
+    if (record.dryRun)
+        return record.outcome + QStringLiteral(" (dry run)");
+    if (!record.audit.isEmpty()) {
+        const QString counts = auditCounts(record.audit);
+        if (record.outcome == QLatin1String("succeeded"))
+            return QStringLiteral("audit: ") + (counts.isEmpty() ? QStringLiteral("no file compared") : counts);
+        return record.outcome + QStringLiteral(" (audit") + (counts.isEmpty() ? QString() : QStringLiteral(": ") + counts) + u')';
+    }
+    if (!record.reboot.isEmpty())
+        return record.outcome + QStringLiteral(", restart ") + record.reboot.section(u':', 0, 0);
+    return record.outcome;
+}
+
+} // namespace upgrade

@@ -1,0 +1,38 @@
+#include "upgrade/run/RunAssembly.h"
+
+#include "instrument/Uvx900.h"
+#include "upgrade/common/ModuleCatalogue.h"
+#include "upgrade/record/RunHistory.h"
+#include "upgrade/run/UpgradeRun.h"
+
+namespace upgrade {
+
+std::unique_ptr<ModuleCatalogue> MakeCatalogue(const QString &exeDir)
+{
+    auto catalogue = std::make_unique<ModuleCatalogue>(exeDir);
+    catalogue->Build();
+    return catalogue;
+}
+
+QString ChosenHistoryFile(const std::optional<QString> &named, const SignaturePolicy &policy)
+{
+    if (named)
+        return *named;
+    return policy.historyFile.isEmpty() ? RunHistory::DefaultFile() : policy.historyFile;
+}
+
+RunParts AssembleRun(ModuleCatalogue &catalogue, const RunSetup &setup, RunObserver &observer)
+{
+    RunParts parts;
+    parts.link = std::make_unique<TfrmVX900>(setup.linkOwner, setup.ports);
+    parts.run = std::make_unique<UpgradeRun>(*parts.link, catalogue, setup.exeDir, observer);
+    UpgradeRun &run = *parts.run;
+    run.signaturePolicy = setup.signaturePolicy;
+    run.historyFile = ChosenHistoryFile(setup.historyFile, setup.signaturePolicy);
+    run.changedOnly = setup.changedOnly;
+    run.trustSize = setup.trustSize;
+    run.strictAudit = setup.strictAudit;
+    return parts;
+}
+
+} // namespace upgrade

@@ -19,13 +19,15 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class TfrmVX900;
+namespace upgrade {
 class UpgradeRun;
+}
 
 // The program's one window: a view of the upgrade run. It lays out the
 // controls, makes the link and the catalogue, hands them to the run on Copy,
 // and shows what the run reports: memo lines, the bar, the pointer, boxes.
 // The work itself is UpgradeRun's.
-class TfrmMain : public QWidget, private RunObserver
+class TfrmMain : public QWidget, private upgrade::RunObserver
 {
     Q_OBJECT
 
@@ -49,7 +51,7 @@ public:
     TfrmVX900 *linkForm = nullptr;
     QString ipAddressText;
     QString exeDir;
-    std::unique_ptr<ModuleCatalogue> moduleList;
+    std::unique_ptr<upgrade::ModuleCatalogue> moduleList;
 
     // The catalogue, built once during construction.
     void LoadCatalogue(const QString &iniPath);
@@ -83,6 +85,8 @@ protected:
 
 private:
     void CreateControls();
+    void CreateStatusGroup();
+    void NameControls();
     void SetTabOrder();
     void ConnectHandlers();
     [[nodiscard]] QCheckBox *CheckBoxOf(const QString &moduleName) const;
@@ -91,9 +95,9 @@ private:
 
     // The run's reports.
     void runStarted() override;
-    void stepEntered(RunStep step) override;
+    void stepEntered(upgrade::RunStep step) override;
     void memoLine(const QString &line) override;
-    void progress(const RunProgress &progress) override;
+    void progress(const upgrade::RunProgress &progress) override;
     int box(const QString &text, const QString &caption, int flags) override;
 
     // Controls, in the window's declaration order.
@@ -114,7 +118,7 @@ private:
     QCheckBox *cbPRZ53 = nullptr;
 
     // Made with the link and the catalogue, released before them.
-    std::unique_ptr<UpgradeRun> upgradeRun;
+    std::unique_ptr<upgrade::UpgradeRun> upgradeRun;
     bool closingStarted = false;
 
     // The address field's text when IPAddressChange last ran: the field

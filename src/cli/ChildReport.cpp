@@ -41,17 +41,17 @@ void ChildReport::tellIdentity(const QByteArray &reply)
     write(fleet::childline::identity(identity));
 }
 
-void ChildReport::stepEntered(RunStep entered)
+void ChildReport::stepEntered(upgrade::RunStep entered)
 {
     step = entered;
     // Told as soon as it is known: a child killed later sends no end, and
     // the fleet still shows which instrument it was.
-    if (identityReply && entered != RunStep::Connect)
+    if (identityReply && entered != upgrade::RunStep::Connect)
         tellIdentity(*identityReply);
-    if (entered == RunStep::DriveCheck && runRecord)
+    if (entered == upgrade::RunStep::DriveCheck && runRecord)
         tellIdentity(runRecord->identity.toLatin1());
     // The module step is announced per module, as its first file starts.
-    if (entered != RunStep::Modules)
+    if (entered != upgrade::RunStep::Modules)
         write(fleet::childline::step(upgrade::ChildStepName(entered)));
 }
 
@@ -60,7 +60,7 @@ void ChildReport::memoLine(const QString &line)
     write(fleet::childline::memo(line));
 }
 
-void ChildReport::progress(const RunProgress &progress)
+void ChildReport::progress(const upgrade::RunProgress &progress)
 {
     latest = progress;
     // Between files (file empty) always: the fleet's count then stays exact.
@@ -71,9 +71,9 @@ void ChildReport::progress(const RunProgress &progress)
     write(fleet::childline::progress(progress.copiedBytes, progress.totalBytes, progress.file));
 }
 
-void ChildReport::fileStarted(const FileTransfer &file)
+void ChildReport::fileStarted(const upgrade::FileTransfer &file)
 {
-    if (step != RunStep::Modules)
+    if (step != upgrade::RunStep::Modules)
         return;
     // "/F0:/KRN3/..." belongs to module KRN3.
     const QString name = file.instrumentPath.section(u'/', 2, 2);
@@ -83,7 +83,7 @@ void ChildReport::fileStarted(const FileTransfer &file)
     }
 }
 
-void ChildReport::fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome)
+void ChildReport::fileEnded(const upgrade::FileTransfer &file, upgrade::FileOutcome outcome)
 {
     // A file's end always shows its last bytes, a failed one's too.
     if (latestHeldBack) {
@@ -110,7 +110,7 @@ int ChildReport::box(const QString &text, const QString &caption, int flags)
     return yes ? platform::IDYES : platform::IDNO;
 }
 
-void ChildReport::runEnded(const RunResult &result)
+void ChildReport::runEnded(const upgrade::RunResult &result)
 {
     tellIdentity(result.identity);
     // The error box the console view shows after the run, told before the

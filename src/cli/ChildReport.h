@@ -15,7 +15,7 @@ namespace cli {
 // The run as a fleet's child reports it (--fleet-child): every event as one
 // JSON line on `out` (fleet/ChildProtocol.h), flushed at once, ending with
 // the run's record. Questions are answered from --yes/--no, never asked.
-class ChildReport : public RunObserver
+class ChildReport : public upgrade::RunObserver
 {
 public:
     ChildReport(std::FILE *out, LowSpaceAnswer answer, QString address, QString kitFolder);
@@ -32,13 +32,13 @@ public:
     void restartWaited(int seconds);
 
     void runStarted() override;
-    void stepEntered(RunStep step) override;
+    void stepEntered(upgrade::RunStep step) override;
     void memoLine(const QString &line) override;
-    void progress(const RunProgress &progress) override;
-    void fileStarted(const FileTransfer &file) override;
-    void fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome) override;
+    void progress(const upgrade::RunProgress &progress) override;
+    void fileStarted(const upgrade::FileTransfer &file) override;
+    void fileEnded(const upgrade::FileTransfer &file, upgrade::FileOutcome outcome) override;
     int box(const QString &text, const QString &caption, int flags) override;
-    void runEnded(const RunResult &result) override;
+    void runEnded(const upgrade::RunResult &result) override;
 
 private:
     void write(const QByteArray &line);
@@ -48,10 +48,10 @@ private:
     LowSpaceAnswer answer;
     QString address;
     QString kitFolder;
-    RunStep step = RunStep::Connect;
+    upgrade::RunStep step = upgrade::RunStep::Connect;
     QString module;
     QElapsedTimer sinceProgress;
-    RunProgress latest;
+    upgrade::RunProgress latest;
     bool latestHeldBack = false;
     const upgrade::RunRecord *runRecord = nullptr;
     const QByteArray *identityReply = nullptr;

@@ -12,103 +12,6 @@
 
 namespace cli {
 
-QString usageText()
-{
-    return QStringLiteral(
-        "Usage: vxupgrade-cli --ip ADDRESS [--signals NAME[,NAME...]] [--yes | --no] [--dir DIR]\n"
-        "                     [--json] [--require-signature] [--trusted-key FILE]\n"
-        "                     [--changed-only [--trust-size]] [--history-file FILE]\n"
-        "                     [--await-reboot [--reboot-timeout S]]\n"
-        "       vxupgrade-cli --dry-run --ip ADDRESS [options]\n"
-        "       vxupgrade-cli --verify --ip ADDRESS... [--strict] [--signals ...] [--dir DIR] [--json]\n"
-        "                     [--require-signature] [--trusted-key FILE] [--history-file FILE]\n"
-        "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json] [--history-file FILE]\n"
-        "       vxupgrade-cli --report FILE.html [--history-file FILE...] [--since DATE] [--json]\n"
-        "       vxupgrade-cli --write-checksums DIR\n"
-        "       vxupgrade-cli (--ip ADDRESS... | --ip-file FILE) [--jobs N] [--json] [options]\n"
-        "\n"
-        "Upgrades a VX900 as the window's Copy button does, without a display;\n"
-        "given several addresses or --ip-file, upgrades them side by side (a fleet\n"
-        "run, one process per instrument) and ends with a table of each outcome.\n"
-        "\n"
-        "  --ip ADDRESS       the instrument's IPv4 address, as typed in the window\n"
-        "                     (four decimal groups of 0 to 255, where a leading 0\n"
-        "                     means nothing); may be repeated\n"
-        "  --ip-file FILE     the addresses of a fleet run, one a line; blank lines\n"
-        "                     and \"#\" comments are skipped; may be repeated\n"
-        "  --jobs N           fleet runs at most N at once (default: one per\n"
-        "                     instrument, at most 8)\n"
-        "  --signals NAMES    tick these modules' boxes, so that their SIGNAL folders\n"
-        "                     are copied too: KRN3, LPS3, QMX53, SBX3, PRZ53; may be\n"
-        "                     repeated\n"
-        "  --yes, --no        the answer to the low-space and the space question;\n"
-        "                     without either they are asked on the terminal, and\n"
-        "                     answered No without one\n"
-        "                     (a fleet run never asks: No for every instrument)\n"
-        "  --dir DIR          read vxUpgrade.ini, target and MainFrame from DIR\n"
-        "                     instead of the program's own folder\n"
-        "  --dry-run          connect, check the instrument and the whole kit, ask what\n"
-        "                     the run would ask, and print what it would write; write\n"
-        "                     nothing; the exit status is the run's\n"
-        "  --verify           audit: connect, check the kit, and compare it file by file\n"
-        "                     with what the instrument holds where the kit would write;\n"
-        "                     write nothing; exit 0 all match, 4 something differs or\n"
-        "                     is missing, 1 the instrument could not be read\n"
-        "  --strict           with --verify: a file of the right size that no run on\n"
-        "                     record sent and verified there counts as differing\n"
-        "  --json             memo lines to standard error, and this run's record as\n"
-        "                     one line of JSON on standard output at the end (a\n"
-        "                     fleet: each instrument's record as its run ends)\n"
-        "  --require-signature  refuse a kit without a SHA256.sig that a trusted key\n"
-        "                     verifies and that matches the kit; the trusted keys are\n"
-        "                     the signify public keys in $XDG_CONFIG_HOME/vxupgrade/\n"
-        "                     trusted-keys/ and /etc/vxupgrade/trusted-keys/\n"
-        "  --trusted-key FILE also trust this signify public key, and require the\n"
-        "                     signature; may be repeated\n"
-        "  --write-checksums DIR  write the kit's SHA256 list (every file under target\n"
-        "                     and MainFrame, and vxUpgrade.ini) as DIR/SHA256, for\n"
-        "                     signify-openbsd -S -e to sign into SHA256.sig\n"
-        "  --history          print the runs on record (of ADDRESS with --ip) as a\n"
-        "                     table, or as JSON lines with --json\n"
-        "  --last N           with --history: only the last N runs\n"
-        "  --report FILE      write one HTML page of every instrument on record (its\n"
-        "                     kit, last upgrade, audit and restart, and its runs) to\n"
-        "                     FILE, \"-\" for standard output; with --json, the same\n"
-        "                     as JSON; several --history-file merge those histories\n"
-        "  --since DATE       with --report: leave out the runs before DATE\n"
-        "                     (YYYY-MM-DD, UTC, or an ISO 8601 time)\n"
-        "  --history-file FILE  keep the history (and its index and digest cache,\n"
-        "                     beside it) in FILE, e.g. on a folder the lab shares;\n"
-        "                     also \"history-file = FILE\" in vxupgrade.conf\n"
-        "  --changed-only     send only the files the instrument does not hold at the\n"
-        "                     kit's size with this very content verified there by an\n"
-        "                     earlier run on record; the rest of the run is as usual\n"
-        "  --trust-size       with --changed-only: a file at the kit's size is left\n"
-        "                     alone even when no run on record sent it\n"
-        "  --await-reboot     after a successful upgrade, wait for the instrument to\n"
-        "                     restart, then check it is the same instrument, its free\n"
-        "                     space can be read and every module's NAME file is there\n"
-        "                     (not with --dry-run)\n"
-        "  --reboot-timeout S with --await-reboot: wait at most S seconds (default 300)\n"
-        "                     for the instrument to go away and come back\n"
-        "  --help             show this text\n"
-        "  --version          show the version\n"
-        "\n"
-        "Memo lines go to standard output, message boxes to standard error.\n"
-        "An option a mode does not use is a usage error, and so is an option given\n"
-        "twice, except --ip, --ip-file, --signals and --trusted-key, which add up.\n"
-        "Exit status: 0 upgraded (a dry run: would go ahead; an audit: all match),\n"
-        "1 failed, 2 usage error, 3 declined at the low-space or the space question,\n"
-        "4 an audit (--verify) found files that differ or are missing, 5 upgraded,\n"
-        "but the restart was not confirmed (--await-reboot). A fleet: 0 all\n"
-        "upgraded, 1 any failed or stopped, 5 none failed but some restart not\n"
-        "confirmed, 4 none of that but an audit found differences, 3 none failed\n"
-        "but some declined.\n"
-        "Every run is put on record in $XDG_STATE_HOME/vxupgrade/history.jsonl\n"
-        "(or --history-file, or \"history-file\" in vxupgrade.conf)\n"
-        "(~/.local/state/vxupgrade/history.jsonl by default).\n");
-}
-
 namespace {
 
 struct OptionRow;
@@ -205,7 +108,7 @@ QString readJobs(Reading &reading, const QString &value)
 
 QString readSignals(Reading &reading, const QString &value)
 {
-    const QStringList &boxes = ModuleCatalogue::BoxNames();
+    const QStringList &boxes = upgrade::ModuleCatalogue::BoxNames();
     for (const QString &module : value.split(u',')) {
         if (module.isEmpty())
             return QStringLiteral("--signals: empty module name in \"%1\"").arg(value);

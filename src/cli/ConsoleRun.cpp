@@ -96,13 +96,13 @@ std::optional<int> ConsoleRun::assemble()
 
     if (options.fleetChild)
         child = std::make_unique<ChildReport>(stdout, options.lowSpace, options.address, exeDir);
-    const std::optional<upgrade::SignaturePolicy> policy = signaturePolicy(options, console);
-    if (!policy)
+    const std::optional<upgrade::RunSettings> settings = runSettings(options, console);
+    if (!settings)
         return ExitUsage;
     upgrade::RunSetup setup;
     setup.exeDir = exeDir;
     setup.ports = ports;
-    setup.signaturePolicy = *policy;
+    setup.settings = *settings;
     setup.historyFile = options.historyFile;
     setup.changedOnly = options.changedOnly;
     setup.trustSize = options.trustSize;
@@ -123,7 +123,7 @@ std::optional<int> ConsoleRun::assemble()
     return std::nullopt;
 }
 
-RunResult ConsoleRun::runShowingProgress()
+upgrade::RunResult ConsoleRun::runShowingProgress()
 {
     if (console.showsProgress()) {
         // The FTP client's waits turn the event loop, so the timer ticks
@@ -132,15 +132,16 @@ RunResult ConsoleRun::runShowingProgress()
         connect(progressTimer, &QTimer::timeout, this, &ConsoleRun::showProgress);
         progressTimer->start(ProgressRefreshMs);
     }
-    const RunMode mode = options.verify ? RunMode::Audit : options.dryRun ? RunMode::DryRun : RunMode::Upgrade;
-    const RunResult result = run->Run(options.address, mode);
+    using enum upgrade::RunMode;
+    const upgrade::RunMode mode = options.verify ? Audit : options.dryRun ? DryRun : Upgrade;
+    const upgrade::RunResult result = run->Run(options.address, mode);
     if (progressTimer)
         progressTimer->stop();
     console.clearProgress();
     return result;
 }
 
-int ConsoleRun::conclude(const RunResult &result)
+int ConsoleRun::conclude(const upgrade::RunResult &result)
 {
     if (!result.note.isEmpty()) {
         // The upgrade is complete; what went wrong after it is one line
@@ -151,18 +152,18 @@ int ConsoleRun::conclude(const RunResult &result)
         // As the window shows it: the application's error box.
         platform::ShowErrorMessage(result.message);
     }
-    if (result.outcome == RunOutcome::Stopped) {
+    if (result.outcome == upgrade::RunOutcome::Stopped) {
         // An audit and a dry run never write: the instrument is as it was.
         console.printError(options.verify ? QStringLiteral("vxupgrade-cli: stopped; nothing was written (audit)")
                            : options.dryRun
                                ? QStringLiteral("vxupgrade-cli: stopped; nothing was written (dry run)")
                                : QStringLiteral("vxupgrade-cli: stopped; the instrument may hold part of the upgrade"));
     }
-    if (options.dryRun && result.outcome == RunOutcome::Succeeded) {
+    if (options.dryRun && result.outcome == upgrade::RunOutcome::Succeeded) {
         for (const QString &line : upgrade::FormatPlan(run->plan()))
             memoLine(line);
     }
-    if (options.verify && result.outcome == RunOutcome::Succeeded && !options.json && !child) {
+    if (options.verify && result.outcome == upgrade::RunOutcome::Succeeded && !options.json && !child) {
         for (const QString &line : FormatAudit(run->audit(), options.strict))
             console.printLine(line);
     }
@@ -173,7 +174,7 @@ int ConsoleRun::conclude(const RunResult &result)
     return upgrade::ExitStatusOf(result.outcome, !confirmed, notMatching);
 }
 
-bool ConsoleRun::confirmAndRecord(const RunResult &result)
+bool ConsoleRun::confirmAndRecord(const upgrade::RunResult &result)
 {
     if (!options.awaitReboot || options.dryRun) {
         if (options.json)
@@ -182,7 +183,7 @@ bool ConsoleRun::confirmAndRecord(const RunResult &result)
     }
     upgrade::RunRecord record = run->record();
     bool confirmed = true;
-    if (result.outcome == RunOutcome::Succeeded) {
+    if (result.outcome == upgrade::RunOutcome::Succeeded) {
         const upgrade::RebootResult reboot = awaitReboot();
         record.reboot = reboot.text;
         confirmed = reboot.confirmed();
@@ -251,7 +252,7 @@ void ConsoleRun::runStarted()
         child->runStarted();
 }
 
-void ConsoleRun::stepEntered(RunStep step)
+void ConsoleRun::stepEntered(upgrade::RunStep step)
 {
     if (child)
         child->stepEntered(step);
@@ -278,13 +279,13 @@ void ConsoleRun::recordNotWritten(const QString &line)
         console.printError(QStringLiteral("vxupgrade-cli: ") + line);
 }
 
-void ConsoleRun::fileStarted(const FileTransfer &file)
+void ConsoleRun::fileStarted(const upgrade::FileTransfer &file)
 {
     if (child)
         child->fileStarted(file);
 }
 
-void ConsoleRun::fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome)
+void ConsoleRun::fileEnded(const upgrade::FileTransfer &file, upgrade::FileOutcome outcome)
 {
     if (child)
         child->fileEnded(file, outcome);
@@ -295,13 +296,13 @@ int ConsoleRun::box(const QString &text, const QString &caption, int flags)
     return child ? child->box(text, caption, flags) : boxes.respond(text, caption, flags);
 }
 
-void ConsoleRun::runEnded(const RunResult &result)
+void ConsoleRun::runEnded(const upgrade::RunResult &result)
 {
     if (child)
         child->runEnded(result);
 }
 
-void ConsoleRun::progress(const RunProgress &progress)
+void ConsoleRun::progress(const upgrade::RunProgress &progress)
 {
     if (child) {
         child->progress(progress);

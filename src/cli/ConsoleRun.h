@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/CliOptions.h"
+#include "cli/ExitStatus.h"
 #include "instrument/InstrumentPorts.h"
 #include "platform/MessageBox.h"
 #include "upgrade/run/RunObserver.h"
@@ -12,15 +13,15 @@
 #include <memory>
 #include <optional>
 
-class ModuleCatalogue;
 namespace upgrade {
+class ModuleCatalogue;
 class RebootConfirmation;
+class UpgradeRun;
 struct RunRecord;
 struct RebootResult;
 } // namespace upgrade
 class QTimer;
 class TfrmVX900;
-class UpgradeRun;
 
 namespace cli {
 
@@ -28,15 +29,12 @@ class ChildReport;
 class Console;
 class ConsoleBoxes;
 
-using upgrade::ExitStatus;
-using enum upgrade::ExitStatus;
-
 // The console's view of one upgrade run: the catalogue and the link are made
 // as the window makes them, the named modules' boxes ticked, and the run
 // started at once. Memo lines go to standard output, boxes to standard
 // error (answered by ConsoleBoxes), and on a terminal a live progress line
 // follows the copy. The exit status is the run's outcome.
-class ConsoleRun : public QObject, private RunObserver
+class ConsoleRun : public QObject, private upgrade::RunObserver
 {
     Q_OBJECT
 
@@ -55,13 +53,13 @@ public:
 private:
     // With --fleet-child every event goes to `child` instead of the console.
     void runStarted() override;
-    void stepEntered(RunStep step) override;
+    void stepEntered(upgrade::RunStep step) override;
     void memoLine(const QString &line) override;
-    void progress(const RunProgress &progress) override;
-    void fileStarted(const FileTransfer &file) override;
-    void fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome) override;
+    void progress(const upgrade::RunProgress &progress) override;
+    void fileStarted(const upgrade::FileTransfer &file) override;
+    void fileEnded(const upgrade::FileTransfer &file, upgrade::FileOutcome outcome) override;
     int box(const QString &text, const QString &caption, int flags) override;
-    void runEnded(const RunResult &result) override;
+    void runEnded(const upgrade::RunResult &result) override;
     void recordNotWritten(const QString &line) override;
     void showProgress();
     // Prints the record under --json and, with --await-reboot, first waits
@@ -71,10 +69,10 @@ private:
     // usage error's exit status when the options can't be carried out.
     [[nodiscard]] std::optional<int> assemble();
     // The run, with the progress line when the console shows one.
-    [[nodiscard]] RunResult runShowingProgress();
+    [[nodiscard]] upgrade::RunResult runShowingProgress();
     // What the run's end prints, the restart awaited, and the exit status.
-    [[nodiscard]] int conclude(const RunResult &result);
-    [[nodiscard]] bool confirmAndRecord(const RunResult &result);
+    [[nodiscard]] int conclude(const upgrade::RunResult &result);
+    [[nodiscard]] bool confirmAndRecord(const upgrade::RunResult &result);
     // --await-reboot: waits for the restart after a successful upgrade and
     // tells how it went.
     [[nodiscard]] upgrade::RebootResult awaitReboot();
@@ -87,15 +85,15 @@ private:
     Console &console;
     ConsoleBoxes &boxes;
     // Released in reverse: the run refers to the link and the catalogue.
-    std::unique_ptr<ModuleCatalogue> catalogue;
+    std::unique_ptr<upgrade::ModuleCatalogue> catalogue;
     std::unique_ptr<TfrmVX900> link;
-    std::unique_ptr<UpgradeRun> run;
+    std::unique_ptr<upgrade::UpgradeRun> run;
     std::unique_ptr<ChildReport> child;
     std::unique_ptr<upgrade::RebootConfirmation> confirmation;
     platform::MessageBoxResponder previousPresenter;
     QPointer<QTimer> progressTimer;
     QElapsedTimer copyClock;
-    RunProgress latest;
+    upgrade::RunProgress latest;
     int barShown = -1;
     bool stopRequested = false;
 };

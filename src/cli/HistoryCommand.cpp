@@ -1,10 +1,11 @@
 #include "cli/HistoryCommand.h"
 
 #include "cli/Console.h"
-#include "cli/ConsoleRun.h"
+#include "cli/ExitStatus.h"
 #include "upgrade/run/RunAssembly.h"
+#include "upgrade/record/HistoryTable.h"
 #include "upgrade/record/RunHistory.h"
-#include "upgrade/signature/SignaturePolicy.h"
+#include "upgrade/run/RunSettings.h"
 
 #include <QFileInfo>
 
@@ -12,7 +13,7 @@ namespace cli {
 
 QString historyFileOf(const CliOptions &options)
 {
-    return upgrade::ChosenHistoryFile(options.historyFile, upgrade::SignaturePolicy::FromEnvironment());
+    return upgrade::ChosenHistoryFile(options.historyFile, upgrade::RunSettings::FromEnvironment());
 }
 
 namespace {

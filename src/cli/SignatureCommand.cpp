@@ -1,7 +1,7 @@
 #include "cli/SignatureCommand.h"
 
-#include "cli/ConsoleRun.h"
 #include "cli/Console.h"
+#include "cli/ExitStatus.h"
 #include "upgrade/signature/KitChecksums.h"
 
 #include <QDir>
@@ -30,9 +30,10 @@ int writeChecksums(const QString &kitFolder)
     return ExitUpgraded;
 }
 
-std::optional<upgrade::SignaturePolicy> signaturePolicy(const CliOptions &options, Console &console)
+std::optional<upgrade::RunSettings> runSettings(const CliOptions &options, Console &console)
 {
-    upgrade::SignaturePolicy policy = upgrade::SignaturePolicy::FromEnvironment();
+    upgrade::RunSettings settings = upgrade::RunSettings::FromEnvironment();
+    upgrade::SignaturePolicy &policy = settings.signaturePolicy;
     policy.required = policy.required || options.requireSignature || !options.trustedKeys.isEmpty();
     for (const QString &key : options.trustedKeys) {
         upgrade::TrustedKeys check;
@@ -42,7 +43,7 @@ std::optional<upgrade::SignaturePolicy> signaturePolicy(const CliOptions &option
         }
         policy.keyFiles << QFileInfo(key).absoluteFilePath();
     }
-    return policy;
+    return settings;
 }
 
 } // namespace cli

@@ -14,7 +14,7 @@ namespace {
 // The end a record names; Waiting when it names none.
 Outcome outcomeFromName(const QString &name)
 {
-    const std::optional<RunOutcome> outcome = upgrade::OutcomeNamed(name);
+    const std::optional<upgrade::RunOutcome> outcome = upgrade::OutcomeNamed(name);
     return outcome ? outcomeOf(*outcome) : Outcome::Waiting;
 }
 
@@ -22,7 +22,7 @@ Outcome outcomeFromName(const QString &name)
 // (Ctrl-C ends a single run with the status of a failure).
 bool exitAgrees(Outcome outcome, int exitCode, const InstrumentState &state)
 {
-    const std::optional<RunOutcome> ended = runOutcomeOf(outcome);
+    const std::optional<upgrade::RunOutcome> ended = runOutcomeOf(outcome);
     return ended
            && exitCode == upgrade::ExitStatusOf(*ended, state.rebootNotConfirmed(), state.auditNotMatching());
 }

@@ -62,40 +62,34 @@ QString auditTotals(const QList<InstrumentState> &states)
         .arg(sums[4]);
 }
 
-} // namespace
+constexpr int Columns = 9;
+constexpr int RestartColumn = 6;
+constexpr int AuditColumn = 7;
+using Row = std::array<QString, Columns>;
 
-QString fleetTable(const QList<InstrumentState> &states, bool audit)
+Row stateRow(const InstrumentState &state)
 {
-    constexpr int Columns = 9;
-    constexpr int RestartColumn = 6;
-    constexpr int AuditColumn = 7;
-    using Row = std::array<QString, Columns>;
-    QList<Row> rows;
-    rows << Row{QStringLiteral("ADDRESS"), QStringLiteral("IDENTITY"), QStringLiteral("OUTCOME"),
-                QStringLiteral("FILES"), QStringLiteral("BYTES"), QStringLiteral("SECONDS"),
-                QStringLiteral("RESTART"), QStringLiteral("AUDIT"), QStringLiteral("MESSAGE")};
-    const bool restartAwaited = std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
-        return !state.reboot.isEmpty();
-    });
-    const bool audited = audit || std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
-        return !state.audit.isEmpty();
-    });
-    for (const InstrumentState &state : states) {
-        // What kept a restart from being confirmed says more than the
-        // success box before it.
-        const QString message = state.rebootNotConfirmed() ? state.reboot.section(QStringLiteral(": "), 1)
-                                                           : state.message;
-        rows << Row{state.address,
-                    state.identity.isEmpty() ? QStringLiteral("-") : state.identity,
-                    outcomeName(state.outcome),
-                    QString::number(state.filesSent),
-                    QString::number(state.bytesDone),
-                    QString::number(double(state.elapsedMs) / 1000.0, 'f', 1),
-                    state.reboot.isEmpty() ? QStringLiteral("-") : state.reboot.section(u':', 0, 0),
-                    state.audit.isEmpty() ? QStringLiteral("-") : state.auditText(),
-                    // A box text spans lines; the row must not.
-                    message.isEmpty() ? QStringLiteral("-") : message.simplified()};
-    }
+    const std::optional<upgrade::RestartVerdict> restart = upgrade::RestartVerdictOf(state.reboot);
+    // What kept a restart from being confirmed says more than the
+    // success box before it.
+    const QString message = state.rebootNotConfirmed() ? upgrade::RestartNotConfirmedWhy(state.reboot)
+                                                       : state.message;
+    return Row{state.address,
+               state.identity.isEmpty() ? QStringLiteral("-") : state.identity,
+               outcomeName(state.outcome),
+               QString::number(state.filesSent),
+               QString::number(state.bytesDone),
+               QString::number(double(state.elapsedMs) / 1000.0, 'f', 1),
+               restart ? upgrade::RestartVerdictName(*restart) : QStringLiteral("-"),
+               state.audit.isEmpty() ? QStringLiteral("-") : state.auditText(),
+               // A box text spans lines; the row must not.
+               message.isEmpty() ? QStringLiteral("-") : message.simplified()};
+}
+
+// The rows in columns, one line each, without the restart and audit
+// columns when no instrument has them.
+QString laidOut(QList<Row> rows, bool restartShown, bool auditShown)
+{
     // Identities, messages and restart verdicts come from the instruments
     // and their children: none may steer the terminal.
     for (Row &row : rows) {
@@ -103,17 +97,17 @@ QString fleetTable(const QList<InstrumentState> &states, bool audit)
             cell = platform::PrintableText(cell);
     }
     std::array<qsizetype, Columns> widths{};
-    for (const Row &row : rows) {
+    for (const Row &row : std::as_const(rows)) {
         for (int c = 0; c < Columns; ++c)
             widths[c] = std::max(widths[c], row[c].size());
     }
     // Figures line up on the right, words on the left; the message runs on.
     const std::array<bool, Columns> rightAligned{false, false, false, true, true, true, false, false, false};
     QString text;
-    for (const Row &row : rows) {
+    for (const Row &row : std::as_const(rows)) {
         QString line;
         for (int c = 0; c < Columns; ++c) {
-            if ((c == RestartColumn && !restartAwaited) || (c == AuditColumn && !audited))
+            if ((c == RestartColumn && !restartShown) || (c == AuditColumn && !auditShown))
                 continue;
             if (c > 0)
                 line += QStringLiteral("  ");
@@ -124,6 +118,26 @@ QString fleetTable(const QList<InstrumentState> &states, bool audit)
         }
         text += line + u'\n';
     }
+    return text;
+}
+
+} // namespace
+
+QString fleetTable(const QList<InstrumentState> &states, bool audit)
+{
+    QList<Row> rows;
+    rows << Row{QStringLiteral("ADDRESS"), QStringLiteral("IDENTITY"), QStringLiteral("OUTCOME"),
+                QStringLiteral("FILES"), QStringLiteral("BYTES"), QStringLiteral("SECONDS"),
+                QStringLiteral("RESTART"), QStringLiteral("AUDIT"), QStringLiteral("MESSAGE")};
+    const bool restartAwaited = std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
+        return !state.reboot.isEmpty();
+    });
+    const bool audited = audit || std::any_of(states.cbegin(), states.cend(), [](const InstrumentState &state) {
+        return !state.audit.isEmpty();
+    });
+    for (const InstrumentState &state : states)
+        rows << stateRow(state);
+    QString text = laidOut(rows, restartAwaited, audited);
     if (audited)
         text += auditTotals(states) + u'\n';
     return text;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fleet/InstrumentState.h"
+#include "upgrade/record/RunRecord.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -10,22 +11,8 @@
 namespace fleet {
 
 // The keys of a run's record that the fleet reads or, for a child that sent
-// none, writes.
-namespace recordkey {
-inline constexpr QLatin1String Address{"address"};
-inline constexpr QLatin1String Identity{"identity"};
-inline constexpr QLatin1String Outcome{"outcome"};
-inline constexpr QLatin1String Step{"step"};
-inline constexpr QLatin1String Message{"message"};
-inline constexpr QLatin1String Bytes{"bytes"};
-inline constexpr QLatin1String Seconds{"seconds"};
-// With --await-reboot: "confirmed" or "not confirmed: ..."; absent otherwise.
-inline constexpr QLatin1String Reboot{"reboot"};
-// With --verify: the audit's findings ("counts", "clean", ...); absent otherwise.
-inline constexpr QLatin1String Audit{"audit"};
-// Added by the fleet: how the child ended ("exit status 0", "signal 11").
-inline constexpr QLatin1String ChildExit{"childExit"};
-} // namespace recordkey
+// none, writes: the record's own.
+namespace recordkey = upgrade::recordfield;
 
 // The instrument's record as --json prints it: the child's own record, with
 // the outcome and message the fleet settled on when they differ from what

@@ -31,13 +31,13 @@ QString outcomeName(Outcome outcome)
     return upgrade::OutcomeName(*runOutcomeOf(outcome));
 }
 
-std::optional<RunOutcome> runOutcomeOf(Outcome outcome)
+std::optional<upgrade::RunOutcome> runOutcomeOf(Outcome outcome)
 {
     switch (outcome) {
-    case Outcome::Succeeded: return RunOutcome::Succeeded;
-    case Outcome::Failed: return RunOutcome::Failed;
-    case Outcome::Declined: return RunOutcome::Declined;
-    case Outcome::Stopped: return RunOutcome::Stopped;
+    case Outcome::Succeeded: return upgrade::RunOutcome::Succeeded;
+    case Outcome::Failed: return upgrade::RunOutcome::Failed;
+    case Outcome::Declined: return upgrade::RunOutcome::Declined;
+    case Outcome::Stopped: return upgrade::RunOutcome::Stopped;
     case Outcome::Waiting:
     case Outcome::Running:
         break;
@@ -45,13 +45,13 @@ std::optional<RunOutcome> runOutcomeOf(Outcome outcome)
     return std::nullopt;
 }
 
-Outcome outcomeOf(RunOutcome outcome)
+Outcome outcomeOf(upgrade::RunOutcome outcome)
 {
     switch (outcome) {
-    case RunOutcome::Succeeded: return Outcome::Succeeded;
-    case RunOutcome::Declined: return Outcome::Declined;
-    case RunOutcome::Stopped: return Outcome::Stopped;
-    case RunOutcome::Failed: break;
+    case upgrade::RunOutcome::Succeeded: return Outcome::Succeeded;
+    case upgrade::RunOutcome::Declined: return Outcome::Declined;
+    case upgrade::RunOutcome::Stopped: return Outcome::Stopped;
+    case upgrade::RunOutcome::Failed: break;
     }
     return Outcome::Failed;
 }

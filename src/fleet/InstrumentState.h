@@ -15,8 +15,8 @@ enum class Outcome { Waiting, Running, Succeeded, Failed, Declined, Stopped };
 
 [[nodiscard]] QString outcomeName(Outcome outcome);
 // The same end as a run's; nothing for Waiting and Running.
-[[nodiscard]] std::optional<RunOutcome> runOutcomeOf(Outcome outcome);
-[[nodiscard]] Outcome outcomeOf(RunOutcome outcome);
+[[nodiscard]] std::optional<upgrade::RunOutcome> runOutcomeOf(Outcome outcome);
+[[nodiscard]] Outcome outcomeOf(upgrade::RunOutcome outcome);
 [[nodiscard]] bool hasEnded(Outcome outcome);
 
 // What the fleet knows of one instrument: gathered from its child's events
@@ -42,7 +42,10 @@ struct InstrumentState
     // With --await-reboot, from the record: "confirmed" or "not confirmed:
     // ..."; empty when the restart was not awaited (or the run failed).
     QString reboot;
-    [[nodiscard]] bool rebootNotConfirmed() const { return !reboot.isEmpty() && reboot != QLatin1String("confirmed"); }
+    [[nodiscard]] bool rebootNotConfirmed() const
+    {
+        return upgrade::RestartVerdictOf(reboot) == upgrade::RestartVerdict::NotConfirmed;
+    }
     // With --verify, from the record: the audit's counts, how the drive was
     // seen, whether all matched ("clean"); empty for any other run.
     QJsonObject audit;

@@ -18,8 +18,6 @@ const QString AuditClean = QStringLiteral("clean");
 const QString AuditProblem = QStringLiteral("problem");
 const QString AuditNotMatching = QStringLiteral("notMatching");
 
-const QString Confirmed = QStringLiteral("confirmed");
-
 // A time not on record is older than any that is.
 bool later(const QDateTime &a, const QDateTime &b)
 {
@@ -28,7 +26,8 @@ bool later(const QDateTime &a, const QDateTime &b)
 
 bool isFailure(const QString &outcome)
 {
-    return outcome != upgrade::OutcomeName(RunOutcome::Succeeded) && outcome != upgrade::OutcomeName(RunOutcome::Declined);
+    return outcome != upgrade::OutcomeName(upgrade::RunOutcome::Succeeded)
+        && outcome != upgrade::OutcomeName(upgrade::RunOutcome::Declined);
 }
 
 bool isAudit(const upgrade::RunRecord &r)
@@ -40,7 +39,7 @@ bool isAudit(const upgrade::RunRecord &r)
 // declined before the first write.
 bool isUpgrade(const upgrade::RunRecord &r)
 {
-    return !isAudit(r) && !r.dryRun && r.outcome != upgrade::OutcomeName(RunOutcome::Declined);
+    return !isAudit(r) && !r.dryRun && r.outcome != upgrade::OutcomeName(upgrade::RunOutcome::Declined);
 }
 
 // The audit compared the drive with the kit, whatever it found.
@@ -169,7 +168,7 @@ struct FleetModel::Tally
             row.lastUpgradeMessage = fleet::joinDetail(r.message, r.note);
             row.reboot = r.reboot;
         }
-        if (isUpgrade(r) && r.outcome == upgrade::OutcomeName(RunOutcome::Succeeded) && later(r.started, row.kitSince)) {
+        if (isUpgrade(r) && r.outcome == upgrade::OutcomeName(upgrade::RunOutcome::Succeeded) && later(r.started, row.kitSince)) {
             row.kitSince = r.started;
             row.kitDigest = r.kitDigest;
             row.signerComment = r.signerKey.isEmpty() ? QString() : r.signerComment;
@@ -239,9 +238,10 @@ struct FleetModel::Tally
             return comparedClean ? RowState::UpToDate : RowState::Drifted;
         if (row.lastUpgradeOutcome.isEmpty())
             return RowState::Unknown;
-        if (row.lastUpgradeOutcome != upgrade::OutcomeName(RunOutcome::Succeeded))
+        if (row.lastUpgradeOutcome != upgrade::OutcomeName(upgrade::RunOutcome::Succeeded))
             return RowState::Failed;
-        return row.reboot.isEmpty() || row.reboot == Confirmed ? RowState::UpToDate : RowState::NotConfirmed;
+        return upgrade::RestartVerdictOf(row.reboot) != upgrade::RestartVerdict::NotConfirmed ? RowState::UpToDate
+                                                                                          : RowState::NotConfirmed;
     }
 
     [[nodiscard]] InstrumentRow finished(const QString &key) const
@@ -356,96 +356,6 @@ FleetView FleetModel::view() const
     std::stable_sort(view.kits.begin(), view.kits.end(),
                      [](const KitCount &a, const KitCount &b) { return a.instruments > b.instruments; });
     return view;
-}
-
-namespace {
-
-QJsonValue timeJson(const QDateTime &time)
-{
-    return time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue();
-}
-
-QJsonObject rowJson(const InstrumentRow &row)
-{
-    namespace key = fleet::recordkey;
-    QJsonArray timeline;
-    for (const TimelineEntry &e : row.timeline) {
-        timeline.append(QJsonObject{{"started", timeJson(e.started)},
-                                    {"kind", e.kind},
-                                    {key::Outcome, e.outcome},
-                                    {key::Step, e.step},
-                                    {key::Message, fleet::joinDetail(e.message, e.note)},
-                                    {key::Reboot, e.reboot},
-                                    {key::Address, e.address},
-                                    {"host", e.host},
-                                    {"kitDigest", QString::fromLatin1(e.kitDigest)},
-                                    {"files", QJsonArray::fromStringList(e.files)},
-                                    {"moreFiles", e.moreFiles}});
-    }
-    QJsonObject audit;
-    if (row.lastAudit) {
-        QJsonObject counts;
-        for (auto it = row.lastAudit->counts.cbegin(); it != row.lastAudit->counts.cend(); ++it)
-            counts.insert(it.key(), it.value());
-        audit = QJsonObject{{"started", timeJson(row.lastAudit->started)},
-                            {"verdict", row.lastAudit->verdict},
-                            {"counts", counts}};
-    }
-    return QJsonObject{
-        {"key", row.key},
-        {"manufacturer", row.manufacturer},
-        {"model", row.model},
-        {"serial", row.serial},
-        {"addresses", QJsonArray::fromStringList(row.addresses)},
-        {key::Identity, row.identity},
-        {"lastSeen", timeJson(row.lastSeen)},
-        {"state", StateKey(row.state)},
-        {"kit", row.kitDigest.isEmpty() ? QJsonValue()
-                                        : QJsonObject{{"kitDigest", QString::fromLatin1(row.kitDigest)},
-                                                      {"signerComment", row.signerComment},
-                                                      {"since", timeJson(row.kitSince)},
-                                                      {"verified", row.kitVerified}}},
-        {"lastUpgrade", row.lastUpgradeOutcome.isEmpty()
-                            ? QJsonValue()
-                            : QJsonObject{{"started", timeJson(row.lastUpgrade)},
-                                          {key::Outcome, row.lastUpgradeOutcome},
-                                          {key::Message, row.lastUpgradeMessage}}},
-        {"lastAudit", row.lastAudit ? QJsonValue(audit) : QJsonValue()},
-        {key::Reboot, row.reboot},
-        {"runs", row.runs},
-        {"failures", row.failures},
-        {"timeline", timeline},
-        {"earlierRuns", row.earlierRuns},
-    };
-}
-
-} // namespace
-
-QJsonObject FleetView::toJson() const
-{
-    QJsonArray sourceArray;
-    for (const SourceFile &s : sources)
-        sourceArray.append(QJsonObject{{"file", s.file}, {"records", double(s.records)}, {"damagedLines", s.damagedLines}});
-    QJsonArray kitArray;
-    for (const KitCount &k : kits)
-        kitArray.append(QJsonObject{{"kitDigest", QString::fromLatin1(k.kitDigest)},
-                                    {"signerComment", k.signerComment},
-                                    {"instruments", k.instruments}});
-    QJsonArray rowArray;
-    for (const InstrumentRow &row : rows)
-        rowArray.append(rowJson(row));
-    return QJsonObject{
-        {"generated", timeJson(generated)},
-        {"since", timeJson(since)},
-        {"sources", sourceArray},
-        {"kits", kitArray},
-        {"recentDays", FleetModel::RecentDays},
-        {"recentRuns", recentRuns},
-        {"recentFailures", recentFailures},
-        {"recentAuditsWithChanges", recentAuditsWithChanges},
-        {"notSeen", QJsonArray::fromStringList(notSeen)},
-        {"instruments", rowArray},
-    };
 }
 
 } // namespace report

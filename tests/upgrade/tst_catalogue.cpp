@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+using namespace upgrade;
+
 namespace {
 
 // A program folder laid out for one case: "dir/" makes a folder, "file"

@@ -3,7 +3,7 @@
 // one it knows is absent, and the low-space case on an empty drive.
 #include "support/RunRig.h"
 
-#include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/run/RunTexts.h"
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DriveSource.h"
 #include "upgrade/drive/SendCheck.h"

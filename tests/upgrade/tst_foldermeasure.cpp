@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QtTest>
 
+using namespace upgrade;
+
 namespace {
 
 // "path:size" entries; a path ending in "/" is an empty folder, "a->b" a link.

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace upgrade;
+
 class TestLocalTreeWalker : public QObject
 {
     Q_OBJECT

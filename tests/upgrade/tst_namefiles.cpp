@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace upgrade;
+
 namespace {
 
 struct NameRig

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+using namespace upgrade;
+
 namespace {
 
 const QString SuccessText = QStringLiteral("Copy successfully completed !\n\nPlease reboot the VX900.");

@@ -4,6 +4,7 @@
 // value, and the table.
 #include "upgrade/record/HistoryOutcome.h"
 #include "upgrade/kit/KitPreflight.h"
+#include "upgrade/record/HistoryTable.h"
 #include "upgrade/record/RunHistory.h"
 
 #include <QCoreApplication>

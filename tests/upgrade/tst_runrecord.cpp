@@ -5,7 +5,7 @@
 #include "platform/UnreadableEntry.h"
 #include "support/RunRig.h"
 
-#include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/run/RunTexts.h"
 
 #include <QSaveFile>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 
 #include "ftp/TNMFTP.h"
 #include "upgrade/drive/SendCheck.h"
-#include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/run/RunTexts.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

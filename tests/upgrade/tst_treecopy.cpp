@@ -16,6 +16,8 @@
 
 #include <sys/stat.h>
 
+using namespace upgrade;
+
 namespace {
 
 const QString SuccessText = QStringLiteral("Copy successfully completed !\n\nPlease reboot the VX900.");

@@ -48,13 +48,13 @@ int main(int argc, char *argv[])
     }
     if (names.isEmpty())
         names = QDir(folder + QStringLiteral("/target")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    ModuleList modules;
+    upgrade::ModuleList modules;
     for (int i = 0; i < names.size(); ++i)
-        modules.push_back(std::make_unique<ModuleEntry>(ModuleEntry{i + 1, names[i], true}));
+        modules.push_back(std::make_unique<upgrade::ModuleEntry>(upgrade::ModuleEntry{i + 1, names[i], true}));
 
     QElapsedTimer timer;
     timer.start();
-    std::optional<DigestCache> cache;
+    std::optional<upgrade::DigestCache> cache;
     if (!cacheFile.isEmpty()) {
         cache.emplace(cacheFile);
         cache->load();

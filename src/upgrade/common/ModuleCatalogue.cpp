@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace upgrade {
+
 const QStringList &ModuleCatalogue::BoxNames()
 {
     static const QStringList names{ModuleName::KRN3, ModuleName::LPS3, ModuleName::QMX53, ModuleName::SBX3,
@@ -140,3 +142,5 @@ bool ModuleCatalogue::LockBoxTicked(const QString &name)
     boxChanged(index);
     return true;
 }
+
+} // namespace upgrade

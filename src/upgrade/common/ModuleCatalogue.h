@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace upgrade {
+
 // The modules that have a box; names compare exactly, case-sensitively.
 namespace ModuleName {
 inline const QString KRN3 = QStringLiteral("KRN3");
@@ -85,3 +87,5 @@ private:
     ModuleList list;
     Box boxes[5];
 };
+
+} // namespace upgrade

@@ -119,4 +119,28 @@ ExitStatus ExitStatusOf(RunOutcome outcome, bool rebootNotConfirmed, bool auditN
     return ExitFailed;
 }
 
+QString RestartText(RestartVerdict verdict, const QString &why)
+{
+    return verdict == RestartVerdict::Confirmed ? RestartVerdictName(verdict)
+                                                : RestartVerdictName(verdict) + QStringLiteral(": ") + why;
+}
+
+std::optional<RestartVerdict> RestartVerdictOf(const QString &text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    return text == RestartVerdictName(RestartVerdict::Confirmed) ? RestartVerdict::Confirmed
+                                                                 : RestartVerdict::NotConfirmed;
+}
+
+QString RestartVerdictName(RestartVerdict verdict)
+{
+    return verdict == RestartVerdict::Confirmed ? QStringLiteral("confirmed") : QStringLiteral("not confirmed");
+}
+
+QString RestartNotConfirmedWhy(const QString &text)
+{
+    return text.section(QStringLiteral(": "), 1);
+}
+
 } // namespace upgrade

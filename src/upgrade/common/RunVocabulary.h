@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace upgrade {
+
 // The words of a run: its steps, how it ends, what became of each file and
 // the exit status each end gives. The history, the fleet's table and
 // records, the child protocol and the console all read them from here, so
@@ -27,8 +29,6 @@ enum class RunOutcome {
     Declined,  // the operator answered No to the low-space or the space question
     Stopped,   // the operator (Quit, close, a signal) stopped the run
 };
-
-namespace upgrade {
 
 // What became of one file the run meant to send.
 enum class FileOutcome {
@@ -75,5 +75,19 @@ enum ExitStatus : int {
 // do not match.
 [[nodiscard]] ExitStatus ExitStatusOf(RunOutcome outcome, bool rebootNotConfirmed = false,
                                       bool auditNotMatching = false);
+
+// How an awaited restart ended. The record keeps it as text, "confirmed",
+// or "not confirmed: " and why; that text is made and read here only.
+enum class RestartVerdict { Confirmed, NotConfirmed };
+
+// The record's text of a verdict, with why a restart was not confirmed.
+[[nodiscard]] QString RestartText(RestartVerdict verdict, const QString &why = QString());
+// The verdict of a record's text; nothing when the restart was not awaited
+// (no text). Any text but "confirmed" is not confirmed.
+[[nodiscard]] std::optional<RestartVerdict> RestartVerdictOf(const QString &text);
+// "confirmed" or "not confirmed", as the tables show it.
+[[nodiscard]] QString RestartVerdictName(RestartVerdict verdict);
+// What kept the restart of a record's text from being confirmed.
+[[nodiscard]] QString RestartNotConfirmedWhy(const QString &text);
 
 } // namespace upgrade

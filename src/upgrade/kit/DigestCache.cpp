@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+namespace upgrade {
+
 namespace {
 
 // "vxupgrade-digests 2 <run>"; files of the first form, without the run
@@ -159,3 +161,5 @@ std::optional<QString> DigestCache::save() const
         return file.errorString();
     return std::nullopt;
 }
+
+} // namespace upgrade

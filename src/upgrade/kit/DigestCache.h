@@ -8,6 +8,8 @@
 
 class QFile;
 
+namespace upgrade {
+
 // What the file system says about an open file's content: a file whose
 // stamp is unchanged has not been written since (the change time moves with
 // every write and every change of the other fields, and can't be set back).
@@ -91,3 +93,5 @@ private:
     qint64 nextOrder = 0;
     qint64 run = 1;
 };
+
+} // namespace upgrade

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+namespace upgrade {
+
 LocalTreeWalker::LocalTreeWalker(Visitor visitor, FailureHandler onListingFailure)
     : visit(std::move(visitor))
     , onFailure(std::move(onListingFailure))
@@ -73,3 +75,5 @@ bool LocalTreeWalker::walkFolder(const QString &folder, const QString &relative,
         return listingFailed(folder, relative, depth, listing.errorString());
     return true;
 }
+
+} // namespace upgrade

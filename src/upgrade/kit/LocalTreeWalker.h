@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace upgrade {
+
 // One entry met by a walk.
 struct WalkItem
 {
@@ -62,3 +64,5 @@ private:
     // back to one of them would otherwise be walked for ever.
     QStringList ancestors;
 };
+
+} // namespace upgrade

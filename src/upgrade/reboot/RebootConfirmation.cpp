@@ -5,6 +5,7 @@
 #include "instrument/InstrumentIdentity.h"
 #include "platform/Exception.h"
 #include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/common/RunVocabulary.h"
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/ProbeDriveSource.h"
 
@@ -60,10 +61,9 @@ RebootResult RebootConfirmation::ended(RebootResult::Verdict verdict, const QStr
 {
     RebootResult result;
     result.verdict = probe->stopped() ? RebootResult::Verdict::Stopped : verdict;
-    result.text = result.verdict == RebootResult::Verdict::Confirmed
-                      ? QStringLiteral("confirmed")
-                      : QStringLiteral("not confirmed: ")
-                            + (probe->stopped() ? QStringLiteral("stopped while waiting") : what);
+    result.text = RestartText(result.verdict == RebootResult::Verdict::Confirmed ? RestartVerdict::Confirmed
+                                                                                 : RestartVerdict::NotConfirmed,
+                              probe->stopped() ? QStringLiteral("stopped while waiting") : what);
     result.identity = identity;
     result.seconds = double(clock.elapsed()) / 1000.0;
     return result;

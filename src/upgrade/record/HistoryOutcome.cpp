@@ -1,6 +1,6 @@
 #include "upgrade/record/HistoryOutcome.h"
 
-#include "upgrade/record/RunHistory.h"
+#include "upgrade/record/RunRecord.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -51,8 +51,8 @@ QString HistoryOutcomeText(const RunRecord &record)
             return QStringLiteral("audit: ") + (counts.isEmpty() ? QStringLiteral("no file compared") : counts);
         return record.outcome + QStringLiteral(" (audit") + (counts.isEmpty() ? QString() : QStringLiteral(": ") + counts) + u')';
     }
-    if (!record.reboot.isEmpty())
-        return record.outcome + QStringLiteral(", restart ") + record.reboot.section(u':', 0, 0);
+    if (const std::optional<RestartVerdict> restart = RestartVerdictOf(record.reboot))
+        return record.outcome + QStringLiteral(", restart ") + RestartVerdictName(*restart);
     return record.outcome;
 }
 

@@ -1,11 +1,8 @@
 #include "upgrade/record/RunHistory.h"
 
-#include "platform/OutsideText.h"
 #include "platform/Sockets.h"
 #include "upgrade/record/BackwardLineReader.h"
-#include "upgrade/record/HistoryOutcome.h"
 #include "upgrade/record/HistoryWriter.h"
-#include "upgrade/kit/KitPreflight.h"
 #include "upgrade/record/SendIndex.h"
 
 #include <QDir>
@@ -13,260 +10,16 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSysInfo>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef VX_TOOL_VERSION
-#define VX_TOOL_VERSION "unknown"
-#endif
 
 namespace upgrade {
-namespace {
-
-constexpr int RecordFormat = 1;
-
-QString isoTime(const QDateTime &time)
-{
-    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
-}
-
-// The writer's own form, "2026-12-10T09:41:07.123Z", read directly: a long
-// history holds two a record, and the general parser costs more than the
-// rest of the record. Anything else goes to the general parser.
-QDateTime parseTime(const QJsonValue &value)
-{
-    const QString text = value.toString();
-    const auto number = [&text](qsizetype at, qsizetype digits) {
-        int n = 0;
-        for (qsizetype i = at; i < at + digits; ++i) {
-            const char16_t c = text.at(i).unicode();
-            if (c < u'0' || c > u'9')
-                return -1;
-            n = n * 10 + (c - u'0');
-        }
-        return n;
-    };
-    if (text.size() == 24 && text.at(4) == u'-' && text.at(7) == u'-' && text.at(10) == u'T' && text.at(13) == u':'
-        && text.at(16) == u':' && text.at(19) == u'.' && text.at(23) == u'Z') {
-        const QDate date(number(0, 4), number(5, 2), number(8, 2));
-        const QTime time(number(11, 2), number(14, 2), number(17, 2), number(20, 3));
-        if (date.isValid() && time.isValid())
-            return QDateTime(date, time, Qt::UTC);
-    }
-    return QDateTime::fromString(text, Qt::ISODateWithMs).toUTC();
-}
-
-QString userName()
-{
-    if (const struct passwd *entry = ::getpwuid(::geteuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-    return qEnvironmentVariable("USER");
-}
-
-} // namespace
-
-QString AlreadyThereText(const QDateTime &verifiedOn)
-{
-    if (!verifiedOn.isValid())
-        return QStringLiteral("already there (at the kit's size; no verified send on record)");
-    return QStringLiteral("already there (verified on %1 UTC)")
-        .arg(verifiedOn.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-}
-
-RunRecord RunRecord::begin()
-{
-    RunRecord record;
-    record.started = QDateTime::currentDateTimeUtc();
-    record.toolVersion = QStringLiteral(VX_TOOL_VERSION);
-    record.user = userName();
-    record.host = QSysInfo::machineHostName();
-    return record;
-}
-
-void RunRecord::takeModules(const ModuleList &catalogue)
-{
-    modules.clear();
-    for (const auto &entry : catalogue)
-        modules.append(RecordedModule{entry->id, entry->name, entry->hasSignal});
-}
-
-void RunRecord::takePlan(const KitPlan &plan)
-{
-    kitFolder = plan.kitFolder;
-    files.clear();
-    for (const PlannedFile &file : plan.files)
-        addPlanned(file);
-    kitDigest = plan.kitDigest();
-}
-
-void RunRecord::addPlanned(const PlannedFile &file)
-{
-    files.append(RecordedFile{file.instrumentPath, file.size, file.sha256.toHex(), FileOutcome::NotSent});
-}
-
-bool RunRecord::setOutcome(const QString &instrumentPath, FileOutcome outcome)
-{
-    for (RecordedFile &file : files) {
-        if (file.instrumentPath == instrumentPath) {
-            file.outcome = outcome;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool RunRecord::setAlreadyThere(const QString &instrumentPath, const QDateTime &verifiedOn)
-{
-    for (RecordedFile &file : files) {
-        if (file.instrumentPath == instrumentPath) {
-            file.outcome = FileOutcome::AlreadyThere;
-            file.verifiedOn = verifiedOn;
-            return true;
-        }
-    }
-    return false;
-}
-
-void RunRecord::finish(const QString &runOutcome, const QString &endStep, const QString &endMessage)
-{
-    ended = QDateTime::currentDateTimeUtc();
-    seconds = started.isValid() ? double(started.msecsTo(ended)) / 1000.0 : 0.0;
-    outcome = runOutcome;
-    step = endStep;
-    message = endMessage;
-}
-
-QJsonObject RunRecord::toJson() const
-{
-    QJsonArray moduleArray;
-    for (const RecordedModule &module : modules)
-        moduleArray.append(QJsonObject{{"id", module.id}, {"name", module.name}, {"ticked", module.ticked}});
-    QJsonArray fileArray;
-    for (const RecordedFile &file : files) {
-        // A file left on the instrument goes on record as not sent, with
-        // why: readers that know no more outcomes than those still read it.
-        const bool already = file.outcome == FileOutcome::AlreadyThere;
-        QJsonObject entry{{"path", file.instrumentPath},
-                          {"size", file.size},
-                          {"sha256", QString::fromLatin1(file.sha256)},
-                          {"outcome", FileOutcomeName(already ? FileOutcome::NotSent : file.outcome)}};
-        if (already) {
-            entry.insert(QStringLiteral("already"), AlreadyThereText(file.verifiedOn));
-            entry.insert(QStringLiteral("verifiedOn"), isoTime(file.verifiedOn));
-        }
-        fileArray.append(entry);
-    }
-    QJsonObject object{
-        {"record", RecordFormat},
-        {"started", isoTime(started)},
-        {"ended", isoTime(ended)},
-        {"tool", toolVersion},
-        {"user", user},
-        {"host", host},
-        {"address", address},
-        {"identity", identity},
-        {"kit", kitFolder},
-        {"modules", moduleArray},
-        {"free", freeSpace ? QJsonValue(double(*freeSpace)) : QJsonValue()},
-        {"files", fileArray},
-        {"kitDigest", QString::fromLatin1(kitDigest)},
-        {"outcome", outcome},
-        {"step", step},
-        {"message", message},
-        {"bytes", double(bytes)},
-        {"seconds", seconds},
-        {"dryRun", dryRun},
-        {"signerKey", QString::fromLatin1(signerKey)},
-        {"signerComment", signerComment},
-    };
-    if (!note.isEmpty())
-        object.insert("note", note);
-    if (!childExit.isEmpty())
-        object.insert(QStringLiteral("childExit"), childExit);
-    if (!reboot.isEmpty())
-        object.insert(QStringLiteral("reboot"), reboot);
-    if (!audit.isEmpty())
-        object.insert(QStringLiteral("audit"), audit);
-    return object;
-}
-
-QByteArray RunRecord::toJsonLine() const
-{
-    return platform::JsonWithoutControls(QJsonDocument(toJson()).toJson(QJsonDocument::Compact));
-}
-
-std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
-{
-    if (o.value("record").toInt() != RecordFormat || !o.value("files").isArray())
-        return std::nullopt;
-    RunRecord r;
-    r.started = parseTime(o.value("started"));
-    r.ended = parseTime(o.value("ended"));
-    r.toolVersion = o.value("tool").toString();
-    r.user = o.value("user").toString();
-    r.host = o.value("host").toString();
-    r.address = o.value("address").toString();
-    r.identity = o.value("identity").toString();
-    r.kitFolder = o.value("kit").toString();
-    for (const QJsonValue &value : o.value("modules").toArray()) {
-        const QJsonObject m = value.toObject();
-        r.modules.append(RecordedModule{m.value("id").toInt(), m.value("name").toString(), m.value("ticked").toBool()});
-    }
-    if (o.value("free").isDouble())
-        r.freeSpace = qint64(o.value("free").toDouble());
-    std::optional<QList<RecordedFile>> files = filesFromJson(o.value("files").toArray());
-    if (!files)
-        return std::nullopt;
-    r.files = std::move(*files);
-    r.kitDigest = o.value("kitDigest").toString().toLatin1();
-    r.outcome = o.value("outcome").toString();
-    r.step = o.value("step").toString();
-    r.message = o.value("message").toString();
-    r.note = o.value("note").toString();
-    r.bytes = qint64(o.value("bytes").toDouble());
-    r.seconds = o.value("seconds").toDouble();
-    r.dryRun = o.value("dryRun").toBool();
-    r.childExit = o.value("childExit").toString();
-    r.signerKey = o.value("signerKey").toString().toLatin1();
-    r.signerComment = o.value("signerComment").toString();
-    r.reboot = o.value("reboot").toString();
-    r.audit = o.value("audit").toObject();
-    return r;
-}
-
-std::optional<QList<RecordedFile>> RunRecord::filesFromJson(const QJsonArray &array)
-{
-    QList<RecordedFile> files;
-    files.reserve(array.size());
-    for (const QJsonValue &value : array) {
-        const QJsonObject f = value.toObject();
-        const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
-        if (!outcome)
-            return std::nullopt;
-        RecordedFile file{f.value("path").toString(), qint64(f.value("size").toDouble()),
-                          f.value("sha256").toString().toLatin1(), *outcome, QDateTime()};
-        if (*outcome == FileOutcome::NotSent && f.contains(QStringLiteral("already"))) {
-            file.outcome = FileOutcome::AlreadyThere;
-            file.verifiedOn = parseTime(f.value("verifiedOn"));
-        }
-        files.append(file);
-    }
-    return files;
-}
-
-QList<RecordedFile> VisitedRecord::files() const
-{
-    if (filesJson.isEmpty())
-        return record.files;
-    return RunRecord::filesFromJson(QJsonDocument::fromJson(filesJson).array()).value_or(QList<RecordedFile>());
-}
 
 QString RunHistory::StateFolder(const QProcessEnvironment &environment)
 {
@@ -489,45 +242,6 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
     if (!reading.error)
         reading.records = QList<RunRecord>(newestFirst.crbegin(), newestFirst.crend());
     return reading;
-}
-
-QStringList FormatHistoryTable(const QList<RunRecord> &records)
-{
-    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION"}};
-    for (const RunRecord &r : records) {
-        const auto sent = std::count_if(r.files.cbegin(), r.files.cend(), [](const RecordedFile &f) {
-            return f.outcome == FileOutcome::SentVerified || f.outcome == FileOutcome::SentNotVerifiable;
-        });
-        QString identity = r.identity.simplified();
-        if (identity.size() > 40)
-            identity = identity.left(39) + QChar(0x2026);
-        rows.append({r.started.isValid() ? r.started.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : "-",
-                     r.address.isEmpty() ? "-" : r.address,
-                     identity.isEmpty() ? "-" : identity,
-                     r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
-                     HistoryOutcomeText(r),
-                     QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
-                     QString::number(r.seconds, 'f', 1) + " s"});
-    }
-    // Every field was written by some run, on some host, from what an
-    // instrument answered: none may steer the terminal.
-    for (QStringList &row : rows) {
-        for (QString &cell : row)
-            cell = platform::PrintableText(cell);
-    }
-    QList<qsizetype> widths(rows.first().size(), 0);
-    for (const QStringList &row : std::as_const(rows)) {
-        for (qsizetype i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], row[i].size());
-    }
-    QStringList lines;
-    for (const QStringList &row : std::as_const(rows)) {
-        QString line;
-        for (qsizetype i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
-        lines.append(line);
-    }
-    return lines;
 }
 
 } // namespace upgrade

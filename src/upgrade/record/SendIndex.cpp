@@ -3,7 +3,7 @@
 #include "instrument/InstrumentIdentity.h"
 #include "upgrade/record/BackwardLineReader.h"
 #include "upgrade/record/HistoryFile.h"
-#include "upgrade/record/RunHistory.h"
+#include "upgrade/record/RunRecord.h"
 
 #include <QFile>
 #include <QJsonDocument>

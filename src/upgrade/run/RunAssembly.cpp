@@ -14,11 +14,11 @@ std::unique_ptr<ModuleCatalogue> MakeCatalogue(const QString &exeDir)
     return catalogue;
 }
 
-QString ChosenHistoryFile(const std::optional<QString> &named, const SignaturePolicy &policy)
+QString ChosenHistoryFile(const std::optional<QString> &named, const RunSettings &settings)
 {
     if (named)
         return *named;
-    return policy.historyFile.isEmpty() ? RunHistory::DefaultFile() : policy.historyFile;
+    return settings.historyFile.isEmpty() ? RunHistory::DefaultFile() : settings.historyFile;
 }
 
 RunParts AssembleRun(ModuleCatalogue &catalogue, const RunSetup &setup, RunObserver &observer)
@@ -27,8 +27,8 @@ RunParts AssembleRun(ModuleCatalogue &catalogue, const RunSetup &setup, RunObser
     parts.link = std::make_unique<TfrmVX900>(setup.linkOwner, setup.ports);
     parts.run = std::make_unique<UpgradeRun>(*parts.link, catalogue, setup.exeDir, observer);
     UpgradeRun &run = *parts.run;
-    run.signaturePolicy = setup.signaturePolicy;
-    run.historyFile = ChosenHistoryFile(setup.historyFile, setup.signaturePolicy);
+    run.signaturePolicy = setup.settings.signaturePolicy;
+    run.historyFile = ChosenHistoryFile(setup.historyFile, setup.settings);
     run.changedOnly = setup.changedOnly;
     run.trustSize = setup.trustSize;
     run.strictAudit = setup.strictAudit;

@@ -1,20 +1,21 @@
 #pragma once
 
 #include "instrument/InstrumentPorts.h"
-#include "upgrade/signature/SignaturePolicy.h"
+#include "upgrade/run/RunSettings.h"
 
 #include <QString>
 
 #include <memory>
 #include <optional>
 
-class ModuleCatalogue;
 class QObject;
-class RunObserver;
 class TfrmVX900;
-class UpgradeRun;
 
 namespace upgrade {
+
+class ModuleCatalogue;
+class RunObserver;
+class UpgradeRun;
 
 // How a view wants its run made. The window and the console (a fleet's
 // children included) make theirs here, so that an option is wired once.
@@ -22,7 +23,7 @@ struct RunSetup
 {
     QString exeDir; // the kit's folder, with its trailing separator
     InstrumentPorts ports;
-    SignaturePolicy signaturePolicy;
+    RunSettings settings;
     // Named on the command line; else the settings file's, else the default.
     std::optional<QString> historyFile;
     bool changedOnly = false;
@@ -46,7 +47,7 @@ struct RunParts
 
 // Where the runs go on record: the file named, else the settings file's,
 // else the user's history.
-[[nodiscard]] QString ChosenHistoryFile(const std::optional<QString> &named, const SignaturePolicy &policy);
+[[nodiscard]] QString ChosenHistoryFile(const std::optional<QString> &named, const RunSettings &settings);
 
 // The link and the run over `catalogue`, told of by `observer`.
 [[nodiscard]] RunParts AssembleRun(ModuleCatalogue &catalogue, const RunSetup &setup, RunObserver &observer);

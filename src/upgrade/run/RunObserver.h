@@ -8,6 +8,8 @@
 // What an upgrade run tells its view (the window, the console): memo lines,
 // progress, each file, the boxes it needs answered, and how it ended.
 
+namespace upgrade {
+
 // How the run ended, as a value.
 struct RunResult
 {
@@ -75,3 +77,5 @@ public:
     // error as well, where a script that reads only the status looks.
     virtual void recordNotWritten(const QString &) {}
 };
+
+} // namespace upgrade

@@ -6,6 +6,8 @@
 #include "platform/Sockets.h"
 #include "platform/UserAction.h"
 #include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/run/LowSpaceRule.h"
+#include "upgrade/run/RunTexts.h"
 #include "upgrade/common/ModuleCatalogue.h"
 #include "upgrade/changed/UnchangedFiles.h"
 #include "upgrade/drive/DriveLookup.h"
@@ -17,6 +19,8 @@
 
 #include <algorithm>
 #include <memory>
+
+namespace upgrade {
 
 namespace {
 
@@ -80,16 +84,8 @@ void UpgradeRun::forgetDrive()
     sendCheck = std::make_unique<upgrade::SendCheck>(*drive);
 }
 
-RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
+void UpgradeRun::beginRun(const QString &address, RunMode runMode)
 {
-    if (inProgress) {
-        RunResult busy;
-        busy.message = QStringLiteral("An upgrade run is already under way.");
-        busy.mayRetry = true;
-        return busy;
-    }
-
-    Scope scope(*this);
     fileCount = 0;
     copiedBytes = 0;
     totalBytes = 0;
@@ -112,6 +108,19 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     indexProblemShown = false;
     runRecord.dryRun = mode == RunMode::DryRun;
     runRecord.takeModules(catalogue.entries());
+}
+
+RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
+{
+    if (inProgress) {
+        RunResult busy;
+        busy.message = QStringLiteral("An upgrade run is already under way.");
+        busy.mayRetry = true;
+        return busy;
+    }
+
+    Scope scope(*this);
+    beginRun(address, runMode);
     observer.runStarted();
 
     RunResult result;
@@ -378,3 +387,5 @@ void UpgradeRun::disconnectAfterStop()
     } catch (const std::exception &) {
     }
 }
+
+} // namespace upgrade

@@ -13,17 +13,18 @@
 #include <memory>
 #include <optional>
 
+class TfrmVX900;
+struct UploadCheck;
+
 namespace upgrade {
+
 class DriveLookup;
 class DriveSource;
+class ModuleCatalogue;
 class SendCheck;
 class UnchangedFiles;
-}
-class ModuleCatalogue;
-class TfrmVX900;
 struct WalkFailure;
 struct WalkItem;
-struct UploadCheck;
 
 enum class RunMode {
     Upgrade,
@@ -145,6 +146,9 @@ private:
     bool lowSpaceAnswered = false;
     qint64 nameFilesSent = 0; // filesCopied once the NAME files are sent
 
+    // Every figure and finding of a previous run forgotten, and a new
+    // record begun for `address`.
+    void beginRun(const QString &address, RunMode runMode);
     [[nodiscard]] RunResult performRun(const QString &address);
     // A step's end of the run; nothing when the run goes on to the next.
     using StepEnd = std::optional<RunResult>;
@@ -233,3 +237,5 @@ private:
     bool stopping = false;
     RunStep step = RunStep::Connect;
 };
+
+} // namespace upgrade

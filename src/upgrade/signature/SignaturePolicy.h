@@ -3,14 +3,14 @@
 #include "upgrade/signature/SignifyFile.h"
 
 #include <QList>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
 namespace upgrade {
 
 // Which signify keys a run trusts for a kit's SHA256.sig, and whether it
-// refuses a kit that is not signed by one of them.
+// refuses a kit that is not signed by one of them. The settings file and
+// the command line fill it in (RunSettings).
 struct SignaturePolicy
 {
     // Refuse every kit whose SHA256.sig is missing, can't be checked or
@@ -23,27 +23,6 @@ struct SignaturePolicy
     // Lines of the settings file that were not understood: one memo line
     // each. A policy read from a damaged file requires a signature.
     QStringList settingProblems;
-    // Where the history, its index and the digest cache go instead of the
-    // state folder ("history-file = PATH"; relative to the settings file's
-    // folder). Empty: the default.
-    QString historyFile;
-
-    // $XDG_CONFIG_HOME/vxupgrade (~/.config/vxupgrade by default).
-    [[nodiscard]] static QString ConfigFolder(const QProcessEnvironment &environment);
-    // ConfigFolder()/trusted-keys, then the system's folder:
-    // $VXUPGRADE_SYSTEM_KEYS when set (tests, packaging), else
-    // /etc/vxupgrade/trusted-keys.
-    [[nodiscard]] static QStringList DefaultKeyFolders(const QProcessEnvironment &environment);
-    // The default folders, and the settings of ConfigFolder()/vxupgrade.conf
-    // when there is one.
-    [[nodiscard]] static SignaturePolicy FromEnvironment(
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
-    // Adds the settings of a vxupgrade.conf:
-    //     require-signature = yes|no
-    //     trusted-key = /path/to/publisher.pub      (may be repeated)
-    //     history-file = /shared/lab/history.jsonl
-    // "#" starts a comment line; blank lines are skipped.
-    void readSettings(const QByteArray &text, const QString &fileName);
 };
 
 struct TrustedKey

@@ -6,7 +6,7 @@ void RecordingObserver::runStarted()
     progress({0, 0, 0, QString()});
 }
 
-void RecordingObserver::progress(const RunProgress &progress)
+void RecordingObserver::progress(const upgrade::RunProgress &progress)
 {
     progressReports.append(progress);
     if (progress.bar != barNow) {
@@ -17,7 +17,7 @@ void RecordingObserver::progress(const RunProgress &progress)
         onProgress(progress);
 }
 
-void RecordingObserver::fileEnded(const FileTransfer &file, upgrade::FileOutcome outcome)
+void RecordingObserver::fileEnded(const upgrade::FileTransfer &file, upgrade::FileOutcome outcome)
 {
     files.append(QStringLiteral("%1 %2 %3")
                      .arg(file.instrumentPath)

@@ -20,7 +20,7 @@ struct RunRig
     }
 
     RecordingObserver observer;
-    ModuleCatalogue catalogue;
+    upgrade::ModuleCatalogue catalogue;
     TfrmVX900 link;
-    UpgradeRun run;
+    upgrade::UpgradeRun run;
 };

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+namespace upgrade {
+
 RunResult UpgradeRun::endAudit()
 {
     std::unique_ptr<upgrade::SendIndex> index;
@@ -52,3 +54,5 @@ RunResult UpgradeRun::endAudit()
                                       "written.")
                            .arg(notMatching));
 }
+
+} // namespace upgrade

@@ -2,6 +2,8 @@
 
 #include "upgrade/kit/LocalTreeWalker.h"
 
+namespace upgrade {
+
 // Measuring applies no rule by name: a SIGNAL folder that will not be copied
 // and a module folder that no catalogue entry names still count, so the bar
 // may stop short of 100 until the run sets it to the maximum.
@@ -22,3 +24,5 @@ qint64 UpgradeRun::MeasureFolder(const QString &folder)
     static_cast<void>(walker.walk(folder));
     return fileCount;
 }
+
+} // namespace upgrade

@@ -1,10 +1,13 @@
 #include "upgrade/run/UpgradeRun.h"
 
 #include "platform/MessageBox.h"
-#include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/run/LowSpaceRule.h"
+#include "upgrade/run/RunTexts.h"
 #include "upgrade/common/ModuleCatalogue.h"
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/ReplacedBytes.h"
+
+namespace upgrade {
 
 bool UpgradeRun::ConfirmLowSpace()
 {
@@ -68,3 +71,5 @@ bool UpgradeRun::SpaceAllowsCopy(qint64 freeBytes, bool lowSpaceAnswered)
     throwIfStopRequested();
     return goOn;
 }
+
+} // namespace upgrade

@@ -7,7 +7,8 @@
 #include "platform/MessageBox.h"
 #include "upgrade/kit/DigestCache.h"
 #include "upgrade/common/InstrumentLayout.h"
-#include "upgrade/common/KitRefusal.h"
+#include "upgrade/run/RunTexts.h"
+#include "upgrade/run/KitRefusal.h"
 #include "upgrade/common/ModuleCatalogue.h"
 #include "upgrade/changed/UnchangedFiles.h"
 #include "upgrade/drive/DriveLookup.h"
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <memory>
+
+namespace upgrade {
 
 UpgradeRun::StepEnd UpgradeRun::measureStep()
 {
@@ -130,3 +133,5 @@ bool UpgradeRun::checkKit()
     }
     return kitPlan.sendable() && !signature.refused();
 }
+
+} // namespace upgrade

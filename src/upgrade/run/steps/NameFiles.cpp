@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+namespace upgrade {
+
 namespace {
 
 // A NAME file is the module's name and one CR LF, nothing else. The file is
@@ -67,3 +69,5 @@ bool UpgradeRun::MakeNameFiles()
     }
     return true;
 }
+
+} // namespace upgrade

@@ -19,6 +19,8 @@
 #include <optional>
 #include <stdexcept>
 
+namespace upgrade {
+
 using instrument::PrintablePath;
 
 QString UpgradeRun::localFolder(const QString &name) const
@@ -274,3 +276,5 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
     takeVerdicts(sendCheck->settle());
     return true;
 }
+
+} // namespace upgrade

@@ -1,4 +1,4 @@
-#include "upgrade/common/KitRefusal.h"
+#include "upgrade/run/KitRefusal.h"
 
 namespace upgrade {
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FtpDownload.h"
 #include "FtpListing.h"
 #include "FtpTypes.h"
 #include "TPowersock.h"
@@ -8,6 +9,8 @@
 #include <QRecursiveMutex>
 
 #include <optional>
+
+class QIODevice;
 
 // The FTP client. Its own socket is the control connection; an upload opens
 // a separate data connection (a TPowersock child) in active (PORT) or passive
@@ -101,6 +104,15 @@ public:
     // own, within TimeOut and the bounds of FtpListing. A refusal or a
     // listing that can't be trusted is the result, never a notification.
     [[nodiscard]] FtpListing::Listing ListFolder(const QString &remoteFolder);
+    // Fetches a stored file (RETR) into `into` over a data connection of its
+    // own, in the type selected (image for bytes as stored). The file must
+    // come whole at `expectedSize`, the size a listing gave: a short, long
+    // or refused download is the result, never a notification. Each wait
+    // for data is bounded by TimeOut; socket errors and time-outs raise.
+    [[nodiscard]] TDownloadReply Download(const QString &remoteFile, qint64 expectedSize, QIODevice &into);
+    // Removes a stored file (DELE). The answer is the result, never a
+    // notification. Socket errors and time-outs raise.
+    [[nodiscard]] TDeleteReply DeleteFile(const QString &remoteFile);
     // Reads (and reports) the rest of a multi-line reply that began with
     // firstLine: all of it within TimeOut, and within the bounds of
     // FtpReply::Assembler (else FTPException, and the connection is closed).

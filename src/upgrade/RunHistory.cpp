@@ -169,6 +169,17 @@ QJsonObject RunRecord::toJson() const
         object.insert(QStringLiteral("reboot"), reboot);
     if (!audit.isEmpty())
         object.insert(QStringLiteral("audit"), audit);
+    if (!snapshot.isEmpty())
+        object.insert(QStringLiteral("snapshot"), snapshot);
+    if (!restoredFrom.isEmpty())
+        object.insert(QStringLiteral("restore"), restoredFrom);
+    if (!deleted.isEmpty()) {
+        QJsonArray removed;
+        for (const RecordedFile &file : deleted)
+            removed.append(QJsonObject{
+                {"path", file.instrumentPath}, {"size", file.size}, {"sha256", QString::fromLatin1(file.sha256)}});
+        object.insert(QStringLiteral("deleted"), removed);
+    }
     return object;
 }
 
@@ -222,6 +233,13 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.signerComment = o.value("signerComment").toString();
     r.reboot = o.value("reboot").toString();
     r.audit = o.value("audit").toObject();
+    r.snapshot = o.value("snapshot").toString();
+    r.restoredFrom = o.value("restore").toString();
+    for (const QJsonValue &value : o.value("deleted").toArray()) {
+        const QJsonObject f = value.toObject();
+        r.deleted.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
+                                      f.value("sha256").toString().toLatin1(), FileOutcome::NotSent, QDateTime()});
+    }
     return r;
 }
 
@@ -310,7 +328,7 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
 
 QStringList FormatHistoryTable(const QList<RunRecord> &records)
 {
-    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION"}};
+    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION", "SNAPSHOT"}};
     for (const RunRecord &r : records) {
         const auto sent = std::count_if(r.files.cbegin(), r.files.cend(), [](const RecordedFile &f) {
             return f.outcome == FileOutcome::SentVerified || f.outcome == FileOutcome::SentNotVerifiable;
@@ -322,9 +340,14 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.address.isEmpty() ? "-" : r.address,
                      identity.isEmpty() ? "-" : identity,
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
-                     r.dryRun ? r.outcome + " (dry run)" : !r.audit.isEmpty() ? r.outcome + " (audit)" : r.outcome,
+                     !r.restoredFrom.isEmpty() ? r.outcome + (r.dryRun ? " (restore, dry run)" : " (restore)")
+                     : r.dryRun                ? r.outcome + " (dry run)"
+                     : !r.audit.isEmpty()      ? r.outcome + " (audit)"
+                                               : r.outcome,
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
-                     QString::number(r.seconds, 'f', 1) + " s"});
+                     QString::number(r.seconds, 'f', 1) + " s",
+                     // Housekeeping removes old snapshots: say whether this one is still there.
+                     r.snapshot.isEmpty() ? "-" : QFileInfo(r.snapshot).isDir() ? "kept" : "removed"});
     }
     QList<qsizetype> widths(rows.first().size(), 0);
     for (const QStringList &row : std::as_const(rows)) {

@@ -209,7 +209,7 @@ private slots:
         const QString help = cli::usageText();
         const QString synopsis = help.left(help.indexOf(QLatin1String("\n\n")));
         const QStringList forms = synopsis.split(QRegularExpression(QStringLiteral("\n\\s*(?:Usage: )?vxupgrade-cli ")));
-        QCOMPARE(forms.size(), 6);
+        QCOMPARE(forms.size(), 7);
         const QHash<QString, QString> values{{"ADDRESS", "1.2.3.4"}, {"NAME", "KRN3"}, {"...", "KRN3"}, {"DIR", "d"},
                                              {"FILE", "f"}, {"N", "3"}, {"S", "10"}};
         const QRegularExpression alternative(QStringLiteral("\\s*\\|\\s*--[a-z-]+( [A-Z]+)?(\\.\\.\\.)?"));

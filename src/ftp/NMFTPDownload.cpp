@@ -7,6 +7,7 @@
 #include "ESockError.h"
 #include "FTPException.h"
 #include "platform/Sha256.h"
+#include "platform/Sockets.h"
 
 #include <QIODevice>
 #include <QScopeGuard>
@@ -63,7 +64,20 @@ TDownloadReply TNMFTP::Download(const QString &remoteFile, qint64 expectedSize, 
                 if (DataSocket)
                     DataSocket->TimerOff();
             });
-            const QByteArray piece = DataSocket->Read(65535);
+            // Waits for the first byte only, then takes what has come: a
+            // wait for a full buffer would stall on the sender's window.
+            QByteArray piece;
+            try {
+                piece = DataSocket->Read(1);
+                if (!piece.isEmpty())
+                    piece += DataSocket->Read(0);
+            } catch (const ESockError &) {
+                // A connection the server has closed may read as no longer
+                // connected rather than at its end, as for a line: the size
+                // and the server's verdict decide whether it all came.
+                if (DataSocket->LastErrorNo != platform::sock::NotConnected)
+                    throw;
+            }
             if (piece.isEmpty())
                 break;
             // Never more than the listing promised: a server that keeps

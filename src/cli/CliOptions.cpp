@@ -19,7 +19,10 @@ QString usageText()
         "                     [--json] [--require-signature] [--trusted-key FILE]\n"
         "                     [--changed-only [--trust-size]] [--history-file FILE]\n"
         "                     [--await-reboot [--reboot-timeout S]]\n"
+        "                     [--backup [--keep-snapshots N]] [--delete-dropped [--max-delete N]]\n"
         "       vxupgrade-cli --dry-run --ip ADDRESS [options]\n"
+        "       vxupgrade-cli --restore [RUN] --ip ADDRESS [--await-reboot [--reboot-timeout S] | --dry-run]\n"
+        "                     [--yes | --no] [--dir DIR] [--json] [--history-file FILE]\n"
         "       vxupgrade-cli --verify --ip ADDRESS... [--strict] [--signals ...] [--dir DIR] [--json]\n"
         "                     [--require-signature] [--trusted-key FILE] [--history-file FILE]\n"
         "       vxupgrade-cli --history [--ip ADDRESS] [--last N] [--json] [--history-file FILE]\n"
@@ -91,6 +94,21 @@ QString usageText()
         "                     (not with --dry-run)\n"
         "  --reboot-timeout S with --await-reboot: wait at most S seconds (default 300)\n"
         "                     for the instrument to go away and come back\n"
+        "  --backup           before the first write, fetch every instrument file the\n"
+        "                     run replaces with other content into a snapshot beside\n"
+        "                     the history (also \"backup = yes\" in vxupgrade.conf); a\n"
+        "                     snapshot that fails ends the run, nothing written\n"
+        "  --keep-snapshots N keep the last N snapshots per instrument (default 3), all\n"
+        "                     of them within 2 GiB; the oldest go first\n"
+        "  --restore [RUN]    put a snapshot back instead of upgrading: that of the run\n"
+        "                     started at RUN (\"2026-12-11 13:15:00\", or its folder),\n"
+        "                     by default the last one of this instrument; only onto\n"
+        "                     the instrument it was taken from\n"
+        "  --delete-dropped   after a copy that succeeded, remove the files that runs\n"
+        "                     on record put on this instrument and the kit no longer\n"
+        "                     holds (never another file, never a NAME file)\n"
+        "  --max-delete N     with --delete-dropped: more than N such files (default\n"
+        "                     100) end the run before its first write, nothing removed\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
@@ -140,10 +158,14 @@ enum Mode : unsigned {
     History = 8,      // --history
     Checksums = 16,   // --write-checksums
     Report = 32,      // --report
+    Restore = 64,     // --restore, dry or not
 };
 constexpr unsigned Runs = Run | DryRun;
+// A restore puts back what a snapshot kept: it reads no kit, so the options
+// that choose or check one are not its own.
 constexpr unsigned OnInstrument = Run | DryRun | Audit;
-constexpr unsigned AnyMode = Run | DryRun | Audit | History | Checksums | Report;
+constexpr unsigned Addressed = OnInstrument | Restore;
+constexpr unsigned AnyMode = Run | DryRun | Audit | History | Checksums | Report | Restore;
 
 struct OptionRow
 {
@@ -156,6 +178,9 @@ struct OptionRow
     // other given twice would leave one of its values unused.
     bool repeatable = false;
     const char *needs = nullptr; // another option it only refines
+    // The value may be left out: taken only from "=" or from a next
+    // argument that is no option.
+    bool optionalValue = false;
 };
 
 template<bool CliOptions::*Flag>
@@ -287,6 +312,33 @@ QString readRebootTimeout(Reading &reading, const QString &value)
     return {};
 }
 
+// A count from 1 to `most`, for the option `name`.
+QString readCount(const QString &name, const QString &value, int most, int &into)
+{
+    bool number = false;
+    const int count = value.toInt(&number);
+    if (!number || count < 1 || count > most)
+        return QStringLiteral("%1: \"%2\" is not a whole number from 1 to %3").arg(name, value).arg(most);
+    into = count;
+    return {};
+}
+
+QString readMaxDelete(Reading &reading, const QString &value)
+{
+    return readCount(QStringLiteral("--max-delete"), value, 1000000, reading.options.maxDelete);
+}
+
+QString readKeepSnapshots(Reading &reading, const QString &value)
+{
+    return readCount(QStringLiteral("--keep-snapshots"), value, 1000, reading.options.keepSnapshots);
+}
+
+QString readRestore(Reading &reading, const QString &value)
+{
+    reading.options.restore = value;
+    return {};
+}
+
 QString readDir(Reading &reading, const QString &value)
 {
     if (value.isEmpty())
@@ -299,32 +351,39 @@ QString readDir(Reading &reading, const QString &value)
 const OptionRow Options[] = {
     {"--help", false, setFlag<&CliOptions::help>, AnyMode},
     {"--version", false, setFlag<&CliOptions::version>, AnyMode},
-    {"--ip", true, readAddress, OnInstrument | History, Mode(0), true},
-    {"--ip-file", true, readAddressFile, OnInstrument, Mode(0), true},
-    {"--jobs", true, readJobs, OnInstrument},
-    {"--fleet-child", false, setFlag<&CliOptions::fleetChild>, OnInstrument},
-    {"--json", false, setFlag<&CliOptions::json>, OnInstrument | History | Report},
+    {"--ip", true, readAddress, Addressed | History, Mode(0), true},
+    {"--ip-file", true, readAddressFile, Addressed, Mode(0), true},
+    {"--jobs", true, readJobs, Addressed},
+    {"--fleet-child", false, setFlag<&CliOptions::fleetChild>, Addressed},
+    {"--json", false, setFlag<&CliOptions::json>, Addressed | History | Report},
     {"--signals", true, readSignals, OnInstrument, Mode(0), true},
     // An audit writes nothing, so it asks no question to answer.
-    {"--yes", false, setAnswer<LowSpaceAnswer::Yes>, Runs},
-    {"--no", false, setAnswer<LowSpaceAnswer::No>, Runs},
+    {"--yes", false, setAnswer<LowSpaceAnswer::Yes>, Runs | Restore},
+    {"--no", false, setAnswer<LowSpaceAnswer::No>, Runs | Restore},
     {"--verify", false, setFlag<&CliOptions::verify>, Audit, Audit},
     {"--strict", false, setFlag<&CliOptions::strict>, Audit},
-    {"--dry-run", false, setFlag<&CliOptions::dryRun>, DryRun, DryRun},
+    {"--dry-run", false, setFlag<&CliOptions::dryRun>, DryRun | Restore, DryRun},
     {"--history", false, setFlag<&CliOptions::history>, History, History},
     {"--require-signature", false, setFlag<&CliOptions::requireSignature>, OnInstrument},
     {"--trusted-key", true, readTrustedKey, OnInstrument, Mode(0), true},
     {"--write-checksums", true, readWriteChecksums, Checksums, Checksums},
     // Several histories merge into one report; every other mode reads one.
-    {"--history-file", true, readHistoryFile, OnInstrument | History | Report, Mode(0), true},
+    {"--history-file", true, readHistoryFile, Addressed | History | Report, Mode(0), true},
     {"--report", true, readReport, Report, Report},
     {"--since", true, readSince, Report},
     {"--changed-only", false, setFlag<&CliOptions::changedOnly>, Runs},
     {"--trust-size", false, setFlag<&CliOptions::trustSize>, Runs, Mode(0), false, "--changed-only"},
     {"--last", true, readLast, History},
-    {"--await-reboot", false, setFlag<&CliOptions::awaitReboot>, Run},
-    {"--reboot-timeout", true, readRebootTimeout, Run, Mode(0), false, "--await-reboot"},
-    {"--dir", true, readDir, OnInstrument},
+    {"--await-reboot", false, setFlag<&CliOptions::awaitReboot>, Run | Restore},
+    {"--reboot-timeout", true, readRebootTimeout, Run | Restore, Mode(0), false, "--await-reboot"},
+    {"--dir", true, readDir, Addressed},
+    // A dry run writes nothing, so there is nothing to keep; the count
+    // applies to a snapshot that "backup = yes" asks for as well.
+    {"--backup", false, setFlag<&CliOptions::backup>, Run},
+    {"--keep-snapshots", true, readKeepSnapshots, Run},
+    {"--restore", true, readRestore, Restore, Restore, false, nullptr, true},
+    {"--delete-dropped", false, setFlag<&CliOptions::deleteDropped>, Runs},
+    {"--max-delete", true, readMaxDelete, Runs, Mode(0), false, "--delete-dropped"},
 };
 
 const OptionRow *findOption(const QString &name)
@@ -351,6 +410,12 @@ const OptionRow *findOption(const QString &name)
     }
     const OptionRow *option = findOption(name);
     const bool takesValue = option && option->takesValue;
+    if (takesValue && !value && option->optionalValue) {
+        if (index + 1 < arguments.size() && !arguments[index + 1].startsWith(u'-'))
+            value = arguments[++index];
+        else
+            value = QString();
+    }
     if (takesValue && !value) {
         if (index + 1 >= arguments.size())
             return QStringLiteral("%1 needs a value").arg(name);
@@ -394,8 +459,12 @@ QString modeOptions(unsigned modes)
 // first one broken, in the order given, is the one reported.
 [[nodiscard]] QString checkCombinations(const Reading &reading)
 {
-    const auto selector = std::find_if(reading.given.cbegin(), reading.given.cend(),
-                                       [](const OptionRow *option) { return option->selects != 0; });
+    // --restore decides the mode wherever it stands: its dry run lists.
+    auto selector = std::find_if(reading.given.cbegin(), reading.given.cend(),
+                                 [](const OptionRow *option) { return option->selects == Restore; });
+    if (selector == reading.given.cend())
+        selector = std::find_if(reading.given.cbegin(), reading.given.cend(),
+                                [](const OptionRow *option) { return option->selects != 0; });
     const unsigned mode = selector == reading.given.cend() ? unsigned(Run) : unsigned((*selector)->selects);
     for (const OptionRow *option : reading.given) {
         if (!(option->modes & mode)) {
@@ -445,6 +514,9 @@ QString modeOptions(unsigned modes)
     // A fleet's children are not told to stay dry: they would upgrade.
     if (options.dryRun && options.fleet)
         return QStringLiteral("--dry-run takes one --ip");
+    // In a restore's mode both are taken; a dry one has no restart to await.
+    if (options.restore && options.dryRun && options.awaitReboot)
+        return QStringLiteral("--dry-run and --await-reboot don't go together");
     return {};
 }
 

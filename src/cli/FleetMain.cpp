@@ -49,6 +49,15 @@ int runFleet(const CliOptions &options)
         settings.extraArguments << QStringLiteral("--trust-size");
     if (options.requireSignature)
         settings.extraArguments << QStringLiteral("--require-signature");
+    if (options.backup)
+        settings.extraArguments << QStringLiteral("--backup");
+    if (options.keepSnapshots > 0)
+        settings.extraArguments << QStringLiteral("--keep-snapshots") << QString::number(options.keepSnapshots);
+    if (options.deleteDropped)
+        settings.extraArguments << QStringLiteral("--delete-dropped") << QStringLiteral("--max-delete")
+                                << QString::number(options.maxDelete);
+    if (options.restore)
+        settings.extraArguments << QStringLiteral("--restore=") + *options.restore;
     for (const QString &key : options.trustedKeys)
         settings.extraArguments << QStringLiteral("--trusted-key") << QFileInfo(key).absoluteFilePath();
     // Each child waits for its own instrument's restart.

@@ -194,6 +194,17 @@ QJsonObject RunRecord::toJson() const
         object.insert(QStringLiteral("reboot"), reboot);
     if (!audit.isEmpty())
         object.insert(QStringLiteral("audit"), audit);
+    if (!snapshot.isEmpty())
+        object.insert(QStringLiteral("snapshot"), snapshot);
+    if (!restoredFrom.isEmpty())
+        object.insert(QStringLiteral("restore"), restoredFrom);
+    if (!deleted.isEmpty()) {
+        QJsonArray removed;
+        for (const RecordedFile &file : deleted)
+            removed.append(QJsonObject{
+                {"path", file.instrumentPath}, {"size", file.size}, {"sha256", QString::fromLatin1(file.sha256)}});
+        object.insert(QStringLiteral("deleted"), removed);
+    }
     return object;
 }
 
@@ -238,6 +249,13 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.signerComment = o.value("signerComment").toString();
     r.reboot = o.value("reboot").toString();
     r.audit = o.value("audit").toObject();
+    r.snapshot = o.value("snapshot").toString();
+    r.restoredFrom = o.value("restore").toString();
+    for (const QJsonValue &value : o.value("deleted").toArray()) {
+        const QJsonObject f = value.toObject();
+        r.deleted.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
+                                      f.value("sha256").toString().toLatin1(), FileOutcome::NotSent, QDateTime()});
+    }
     return r;
 }
 
@@ -493,7 +511,7 @@ RunHistory::Reading RunHistory::read(const QString &address, int last) const
 
 QStringList FormatHistoryTable(const QList<RunRecord> &records)
 {
-    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION"}};
+    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION", "SNAPSHOT"}};
     for (const RunRecord &r : records) {
         const auto sent = std::count_if(r.files.cbegin(), r.files.cend(), [](const RecordedFile &f) {
             return f.outcome == FileOutcome::SentVerified || f.outcome == FileOutcome::SentNotVerifiable;
@@ -507,7 +525,9 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
                      HistoryOutcomeText(r),
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
-                     QString::number(r.seconds, 'f', 1) + " s"});
+                     QString::number(r.seconds, 'f', 1) + " s",
+                     // Housekeeping removes old snapshots: say whether this one is still there.
+                     r.snapshot.isEmpty() ? "-" : QFileInfo(r.snapshot).isDir() ? "kept" : "removed"});
     }
     // Every field was written by some run, on some host, from what an
     // instrument answered: none may steer the terminal.

@@ -77,6 +77,13 @@ struct RunRecord
     // (counts, how the drive was seen, every path not matching); empty for
     // any other run.
     QJsonObject audit;
+    // --backup: the snapshot folder of what the run replaced; empty without one.
+    QString snapshot;
+    // --restore: the snapshot put back; empty for any other run.
+    QString restoredFrom;
+    // --delete-dropped (and a restore's removals): every file removed from
+    // the instrument, with the size and SHA-256 last verified there.
+    QList<RecordedFile> deleted;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.
@@ -178,7 +185,8 @@ private:
 };
 
 // The records as a table for a terminal: time, instrument, identity, kit
-// digest in short, outcome, files, duration; a header line first.
+// digest in short, outcome, files, duration, and whether the run's snapshot
+// is kept ("kept", "removed", or "-" for none); a header line first.
 [[nodiscard]] QStringList FormatHistoryTable(const QList<RunRecord> &records);
 
 } // namespace upgrade

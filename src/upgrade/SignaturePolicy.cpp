@@ -70,6 +70,8 @@ void SignaturePolicy::readSettings(const QByteArray &text, const QString &fileNa
         const std::optional<bool> on = parseSwitch(value);
         if (key == QLatin1String("require-signature") && on) {
             required = required || *on;
+        } else if (key == QLatin1String("backup") && on) {
+            backup = *on;
         } else if (key == QLatin1String("history-file") && !value.isEmpty()) {
             historyFile = QFileInfo(fileName).dir().absoluteFilePath(value);
         } else if (key == QLatin1String("trusted-key") && !value.isEmpty()) {

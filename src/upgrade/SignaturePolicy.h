@@ -27,6 +27,8 @@ struct SignaturePolicy
     // state folder ("history-file = PATH"; relative to the settings file's
     // folder). Empty: the default.
     QString historyFile;
+    // "backup = yes": CLI runs take a snapshot as with --backup.
+    bool backup = false;
 
     // $XDG_CONFIG_HOME/vxupgrade (~/.config/vxupgrade by default).
     [[nodiscard]] static QString ConfigFolder(const QProcessEnvironment &environment);

@@ -110,6 +110,7 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     runRecord.address = runAddress;
     forgetDrive();
     indexProblemShown = false;
+    dropped.clear();
     runRecord.dryRun = mode == RunMode::DryRun;
     runRecord.takeModules(catalogue.entries());
     observer.runStarted();
@@ -152,11 +153,20 @@ RunResult UpgradeRun::performRun(const QString &address)
         return *end;
     if (StepEnd end = driveCheckStep())
         return *end;
+    if (restoreFrom) {
+        if (StepEnd end = restoreStep())
+            return *end;
+        return finishStep();
+    }
     if (StepEnd end = measureStep())
+        return *end;
+    if (StepEnd end = undoPlanStep())
         return *end;
     if (StepEnd end = nameFilesStep())
         return *end;
     if (StepEnd end = copyStep())
+        return *end;
+    if (StepEnd end = deleteDroppedStep())
         return *end;
     return finishStep();
 }
@@ -261,7 +271,7 @@ UpgradeRun::StepEnd UpgradeRun::copyStep()
 RunResult UpgradeRun::finishStep()
 {
     enter(RunStep::Finish);
-    if (filesCopied == nameFilesSent && !(unchanged && unchanged->filesSkipped() > 0))
+    if (filesCopied == nameFilesSent && !(unchanged && unchanged->filesSkipped() > 0) && !restoreFrom)
         memo(NothingSentText);
     if (unchanged)
         memo(unchanged->summary());

@@ -268,6 +268,11 @@ void SendIndex::apply(const RunRecord &record) const
             break;
         }
     }
+    // A file removed from the instrument is no longer there to vouch for.
+    for (const RecordedFile &file : record.deleted) {
+        if (const auto instrument = entries.find(key); instrument != entries.end())
+            instrument->remove(file.instrumentPath);
+    }
 }
 
 void SendIndex::appended(const RunRecord &record, int historyFd, const HistoryStamp &before) const

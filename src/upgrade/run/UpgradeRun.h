@@ -23,6 +23,8 @@ class DriveSource;
 class ModuleCatalogue;
 class SendCheck;
 class UnchangedFiles;
+struct SnapshotFile;
+struct SnapshotManifest;
 struct WalkFailure;
 struct WalkItem;
 
@@ -180,12 +182,26 @@ private:
     // new kit drops (refused beyond maxDelete), then the snapshot.
     [[nodiscard]] StepEnd undoPlanStep();
     [[nodiscard]] StepEnd snapshotStep();
+    // The snapshot's parts: which files it keeps (the rest of the kit's
+    // files the run creates), then those fetched into `folder` with the
+    // manifest written last. Nothing, or why the snapshot can't be taken.
+    [[nodiscard]] std::optional<QString> planSnapshot(SnapshotManifest &manifest, QList<SnapshotFile> &toFetch);
+    [[nodiscard]] std::optional<QString> fetchSnapshot(const QString &folder, SnapshotManifest &manifest,
+                                                       const QList<SnapshotFile> &toFetch);
     // The kit's files no longer held by the kit that verified runs put on
     // this instrument, sorted; nothing when the kit can't be walked.
     [[nodiscard]] std::optional<QStringList> droppedFiles();
     [[nodiscard]] StepEnd deleteDroppedStep();
     // --restore: the snapshot found, checked and put back.
     [[nodiscard]] StepEnd restoreStep();
+    // The snapshot's files read, checked and planned as the kit to send;
+    // nothing, or why it can't be put back. Then the files put back and
+    // those the snapshot's run created removed.
+    [[nodiscard]] std::optional<QString> planRestore(const QString &folder, const SnapshotManifest &manifest);
+    [[nodiscard]] StepEnd putBack(const SnapshotManifest &manifest);
+    // Removes the files a snapshot's run created, NAME files aside; nothing,
+    // or why one could not be removed.
+    [[nodiscard]] std::optional<QString> removeCreated(const QStringList &created);
     // Removes one file by FTP; nothing, or why it could not be removed.
     [[nodiscard]] std::optional<QString> removeFile(const QString &instrumentPath, qint64 size,
                                                     const QByteArray &sha256Hex);

@@ -6,12 +6,13 @@ What differs from a stock pyftpdlib server, and why:
 - In active mode the data connection is opened after the transfer command
   (STOR, RETR, LIST...) has been answered with 150, as most servers do, not
   already when PORT arrives.
-- Writes (STOR, MKD) are allowed only below "/F0:", the one drive.
+- Writes (STOR, MKD, DELE) are allowed only below "/F0:", the one drive.
 - An upload is written to a staging file and moved into place when it is
   complete; a failed upload (capacity, broken data connection, injected
   fault) leaves the drive as it was.
 - The faults of the command line are played here: refused or failed STORs,
-  files stored short under a 226, no SIZE, a dropped control connection, a
+  files stored short under a 226, refused or short RETRs, refused DELEs,
+  no SIZE, a dropped control connection, a
   data connection that never comes, and delayed replies.
 - With --hash the server offers HASH (SHA-256 only, computed from the
   stored file), as newer instrument firmware does; its faults lie about
@@ -27,8 +28,8 @@ import socket
 import tempfile
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import (ActiveDTP, BufferedIteratorProducer, DTPHandler, FTPHandler,
-                                proto_cmds)
+from pyftpdlib.handlers import (ActiveDTP, BufferedIteratorProducer, DTPHandler, FileProducer,
+                                FTPHandler, proto_cmds)
 from pyftpdlib.ioloop import AsyncChat, Select
 from pyftpdlib.servers import FTPServer
 
@@ -291,13 +292,55 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         self.call_later(delay, lambda: None if self._closed else quit_now(line))
 
     def ftp_RETR(self, file):
+        instrument = self.instrument
+        instrument.retr_count += 1
+        refusal = _applies(instrument.faults.retr_refuse, instrument.retr_count)
+        if refusal is not None:
+            self.respond("%d Requested action not taken." % refusal)
+            return None
+        short = _applies(instrument.faults.retr_short, instrument.retr_count)
         # Files go out as stored, whatever the transfer type.
         saved, self._current_type = self._current_type, "i"
         try:
-            super().ftp_RETR(file)
+            if short is not None and os.path.isfile(file):
+                self._retr_short(file, short)
+            else:
+                super().ftp_RETR(file)
         finally:
             self._current_type = saved
         self._after_transfer_command()
+        return file
+
+    def _retr_short(self, file, count):
+        """Sends the file `count` bytes short and still answers 226, as a
+        faulty server would."""
+        with open(file, "rb") as stored:
+            data = stored.read()
+        copy = tempfile.TemporaryFile()
+        copy.write(data[:max(0, len(data) - count)])
+        copy.seek(0)
+        self.journal_event("sent short on purpose", path=self.fs.fs2ftp(file))
+        self.push_dtp_data(FileProducer(copy, "i"), isproducer=True, file=copy, cmd="RETR")
+
+    def ftp_DELE(self, path):
+        instrument = self.instrument
+        instrument.dele_count += 1
+        if self._drive_parts(path) is None or not os.path.isfile(path):
+            self.respond("550 No such file.")
+            return None
+        refusal = _applies(instrument.faults.dele_refuse, instrument.dele_count)
+        if refusal is not None:
+            self.respond("%d Requested action not taken." % refusal)
+            return None
+        result = super().ftp_DELE(path)
+        if result is not None:
+            self.journal_event("removed", path=self.fs.fs2ftp(path))
+        return result
+
+    def ftp_RMD(self, path):
+        # The instrument's folders go by its own commands, never by FTP.
+        self.respond("550 Requested action not taken.")
+        return None
 
     def ftp_LIST(self, path):
         super().ftp_LIST(path)
@@ -517,10 +560,11 @@ def _applies(fault, number):
 
 def make_ftp_server(host, port, instrument, journal, precise_timers=False):
     authorizer = DummyAuthorizer()
-    # e: CWD, l: listings, r: RETR, m: MKD, w: STOR; no deleting or renaming.
+    # e: CWD, l: listings, r: RETR, m: MKD, w: STOR, d: DELE (files below
+    # "/F0:" only: RMD is refused); no renaming.
     # --refuse-login: the tool's fixed password is not this one, so PASS gets 530.
     password = PASSWORD + "-refused" if instrument.faults.refuse_login else PASSWORD
-    authorizer.add_user(USER, password, instrument.drive.base, perm="elrmw")
+    authorizer.add_user(USER, password, instrument.drive.base, perm="elrmwd")
     commands = _COMMANDS
     if instrument.faults.no_mlsd:
         # An older server: no machine listings, and FEAT says so.

@@ -39,6 +39,9 @@ class Faults:
     quit_reply: Optional[int] = None      # QUIT answered with this code
     catalogue_form: str = "plain"         # plain, scpi or names
     hash: Optional[str] = None            # HASH offered: "honest", "lie", "garbled" or "refuse"
+    retr_refuse: Optional[Tuple[int, Optional[int]]] = None  # (code, nth RETR)
+    retr_short: Optional[Tuple[int, Optional[int]]] = None   # (bytes short, nth RETR)
+    dele_refuse: Optional[Tuple[int, Optional[int]]] = None  # (code, nth DELE)
     # Not a fault: the network between tool and instrument (--latency), in
     # seconds. Every reply, and the opening of an active data connection,
     # is held back this long.
@@ -116,6 +119,8 @@ class Instrument:
         self.current = []
         self.folders_made = 0
         self.stor_count = 0
+        self.retr_count = 0
+        self.dele_count = 0
         self.files_stored = 0
         self.restart = None  # a Restart, when one is asked for
 

@@ -57,6 +57,16 @@ struct CliOptions
     // trusted keys (each one also requires the signature).
     bool requireSignature = false;
     QStringList trustedKeys;
+    // --backup: a snapshot of what the run replaces, before its first write;
+    // housekeeping keeps keepSnapshots per instrument (0: the default).
+    bool backup = false;
+    int keepSnapshots = 0;
+    // --restore [RUN]: put a snapshot back instead of upgrading (an empty
+    // text: the last one of this instrument).
+    std::optional<QString> restore;
+    // --delete-dropped: remove what the new kit dropped, at most maxDelete files.
+    bool deleteDropped = false;
+    int maxDelete = 100;
     // Write the kit's SHA256 list into this folder instead of running.
     std::optional<QString> writeChecksums;
 };

@@ -107,6 +107,12 @@ std::optional<int> ConsoleRun::assemble()
     setup.changedOnly = options.changedOnly;
     setup.trustSize = options.trustSize;
     setup.strictAudit = options.strict;
+    // The settings file's "backup = yes" asks for it as the option does.
+    setup.backup = options.backup || settings->backup;
+    setup.keepSnapshots = options.keepSnapshots;
+    setup.deleteDropped = options.deleteDropped;
+    setup.maxDelete = options.maxDelete;
+    setup.restoreFrom = options.restore;
     upgrade::RunParts parts = upgrade::AssembleRun(*catalogue, setup, *this);
     link = std::move(parts.link);
     run = std::move(parts.run);
@@ -159,7 +165,7 @@ int ConsoleRun::conclude(const upgrade::RunResult &result)
                                ? QStringLiteral("vxupgrade-cli: stopped; nothing was written (dry run)")
                                : QStringLiteral("vxupgrade-cli: stopped; the instrument may hold part of the upgrade"));
     }
-    if (options.dryRun && result.outcome == upgrade::RunOutcome::Succeeded) {
+    if (options.dryRun && !options.restore && result.outcome == upgrade::RunOutcome::Succeeded) {
         for (const QString &line : upgrade::FormatPlan(run->plan()))
             memoLine(line);
     }

@@ -14,6 +14,26 @@
 
 namespace cli {
 
+namespace {
+
+// What each child of the fleet is told of the undo options.
+QStringList undoArguments(const CliOptions &options)
+{
+    QStringList arguments;
+    if (options.backup)
+        arguments << QStringLiteral("--backup");
+    if (options.keepSnapshots > 0)
+        arguments << QStringLiteral("--keep-snapshots") << QString::number(options.keepSnapshots);
+    if (options.deleteDropped)
+        arguments << QStringLiteral("--delete-dropped") << QStringLiteral("--max-delete")
+                  << QString::number(options.maxDelete);
+    if (options.restore)
+        arguments << QStringLiteral("--restore=") + *options.restore;
+    return arguments;
+}
+
+} // namespace
+
 int runFleet(const CliOptions &options)
 {
     fleet::FleetSettings settings;
@@ -49,6 +69,7 @@ int runFleet(const CliOptions &options)
         settings.extraArguments << QStringLiteral("--trust-size");
     if (options.requireSignature)
         settings.extraArguments << QStringLiteral("--require-signature");
+    settings.extraArguments << undoArguments(options);
     for (const QString &key : options.trustedKeys)
         settings.extraArguments << QStringLiteral("--trusted-key") << QFileInfo(key).absoluteFilePath();
     // Each child waits for its own instrument's restart.

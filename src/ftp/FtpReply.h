@@ -49,7 +49,7 @@ namespace FtpReply {
 {
     return code >= 500;
 }
-// PORT, STOR and MLSD: 301..599 (a 1xx or 2xx goes on with the transfer).
+// PORT, STOR, RETR and MLSD: 301..599 (a 1xx or 2xx goes on with the transfer).
 [[nodiscard]] constexpr bool RefusesTransfer(int code)
 {
     return code > 300 && code < 600;
@@ -75,10 +75,15 @@ namespace FtpReply {
 {
     return code == 213;
 }
-// SIZE: no such file.
+// SIZE and DELE: no such file (or, for DELE, none the server will remove).
 [[nodiscard]] constexpr bool FileNotFound(int code)
 {
     return code == 550;
+}
+// DELE removed the file.
+[[nodiscard]] constexpr bool CompletesFileAction(int code)
+{
+    return code == 250;
 }
 // OPTS took the option; NOOP's own reply, which ends the replies an earlier
 // command still owed.

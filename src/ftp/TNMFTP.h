@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FtpDialogueState.h"
+#include "FtpDownload.h"
 #include "FtpListing.h"
 #include "FtpResult.h"
 #include "FtpTypes.h"
@@ -10,6 +11,8 @@
 #include <QRecursiveMutex>
 
 #include <optional>
+
+class QIODevice;
 
 // The FTP client. Its own socket is the control connection; an upload opens
 // a separate data connection (a TPowersock child) in active (PORT) or passive
@@ -113,6 +116,16 @@ public:
     // listing that can't be trusted is the result. Once the server declined
     // MLSD, every later ask is that refusal, without asking.
     [[nodiscard]] FtpListing::Listing ListFolder(const QString &remoteFolder);
+    // Fetches a stored file (RETR) into `into` over a data connection of its
+    // own, in the type selected (image for bytes as stored). The file must
+    // come whole at `expectedSize`, the size a listing gave: a short, long
+    // or refused download is the result, never a notification. Each wait
+    // for data is bounded by TimeOut; a dialogue that failed (socket,
+    // time-out) is the result's outcome.
+    [[nodiscard]] TDownloadReply Download(const QString &remoteFile, qint64 expectedSize, QIODevice &into);
+    // Removes a stored file (DELE). The answer is the result, never a
+    // notification; a dialogue that failed is the result's outcome.
+    [[nodiscard]] TDeleteReply DeleteFile(const QString &remoteFile);
     // The server's refusal of an extension on this connection, or null.
     [[nodiscard]] const std::optional<QString> &Declined(FtpExtension command) const
     {
@@ -185,6 +198,10 @@ private:
     void ReadListing(FtpListing::Listing &listing);
     [[nodiscard]] FtpResult Upload(const QString &localFile, QFile *opened, const QString &remoteFile,
                                    TBytesSent progress);
+    // RETR up to the server's verdict; a failed dialogue raises.
+    void DownloadSteps(const QString &remoteFile, qint64 expectedSize, QIODevice &into, TDownloadReply &result);
+    // Reads the data connection into `into`, at most `expectedSize` bytes.
+    void ReadDownloadData(const QString &remoteFile, qint64 expectedSize, QIODevice &into, TDownloadReply &result);
     // The upload up to the server's verdict: true when the file is stored;
     // false after a refusal that the failure handler took (`refusal` then
     // holds it). Other failures raise.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpDownload.h"
 #include "ftp/FtpListing.h"
 #include "ftp/FtpTypes.h"
 #include "instrument/CommandReply.h"
@@ -15,6 +16,7 @@
 #include <optional>
 
 class QFile;
+class QIODevice;
 
 class TClientSocket;
 class TNMFTP;
@@ -143,6 +145,11 @@ public:
     // Whether the server took SHA-256 for HASH.
     [[nodiscard]] bool SelectHashSha256();
     [[nodiscard]] THashReply FileHash(const QString &remotePath);
+    // A stored file fetched (RETR) into `into`, checked against the size a
+    // listing gave; a short or refused download is the value.
+    [[nodiscard]] TDownloadReply DownloadFile(const QString &remotePath, qint64 expectedSize, QIODevice &into);
+    // A stored file removed (DELE); the server's answer is the value.
+    [[nodiscard]] TDeleteReply DeleteFile(const QString &remotePath);
     // Whether the FTP server declined the command on this connection: the
     // FTP client remembers it and asks no more.
     [[nodiscard]] bool Declined(FtpExtension command) const;

@@ -1,7 +1,7 @@
-// The instrument link's calls of the FTP server's extensions and of the
-// transfer type, the only way upgrade/ reaches the FTP client for them: what
-// the server answers is the value, and a dialogue that failed ends the run
-// as an error with the FTP client's text.
+// The instrument link's calls of the FTP server's extensions, of the
+// transfer type and of RETR and DELE, the only way upgrade/ reaches the FTP
+// client for them: what the server answers is the value, and a dialogue
+// that failed ends the run as an error with the FTP client's text.
 #include "instrument/Uvx900.h"
 
 #include "ftp/TNMFTP.h"
@@ -42,6 +42,20 @@ bool TfrmVX900::SelectHashSha256()
 THashReply TfrmVX900::FileHash(const QString &remotePath)
 {
     THashReply answer = NMFTP->FileHash(remotePath);
+    ELinkError::RaiseOnFailure(answer.outcome);
+    return answer;
+}
+
+TDownloadReply TfrmVX900::DownloadFile(const QString &remotePath, qint64 expectedSize, QIODevice &into)
+{
+    TDownloadReply answer = NMFTP->Download(remotePath, expectedSize, into);
+    ELinkError::RaiseOnFailure(answer.outcome);
+    return answer;
+}
+
+TDeleteReply TfrmVX900::DeleteFile(const QString &remotePath)
+{
+    TDeleteReply answer = NMFTP->DeleteFile(remotePath);
     ELinkError::RaiseOnFailure(answer.outcome);
     return answer;
 }

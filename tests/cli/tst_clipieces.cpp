@@ -184,6 +184,17 @@ private slots:
         QTest::newRow("history of a file") << QStringList{"--ip-file", "f", "--history"} << "--history and --ip-file don't go together";
         QTest::newRow("--strict on a dry run") << QStringList{"--dry-run", "--strict", "--ip", ip} << "--dry-run and --strict don't go together";
         QTest::newRow("dry run of a fleet") << QStringList{"--dry-run", "--ip", here, "--ip", "127.0.0.2"} << "--dry-run takes one --ip";
+        // A restore reads no kit, and its mode wins wherever --restore stands.
+        QTest::newRow("restore of modules") << QStringList{"--ip", ip, "--signals", "KRN3", "--restore"}
+                                            << "--restore and --signals don't go together";
+        QTest::newRow("restore audited") << QStringList{"--verify", "--restore", "--ip", ip}
+                                         << "--restore and --verify don't go together";
+        QTest::newRow("restore dry, awaited") << QStringList{"--restore", "--dry-run", "--await-reboot", "--ip", here}
+                                              << "--dry-run and --await-reboot don't go together";
+        QTest::newRow("backup of a dry run") << QStringList{"--dry-run", "--backup", "--ip", ip}
+                                             << "--dry-run and --backup don't go together";
+        QTest::newRow("--max-delete alone") << QStringList{"--ip", ip, "--max-delete", "3"}
+                                            << "--max-delete goes with --delete-dropped";
         QTest::newRow("nothing") << QStringList{} << "--ip ADDRESS is required";
         QTest::newRow("child of a fleet") << QStringList{"--fleet-child", "--ip", ip, "--ip", "1.2.3.5"} << "--fleet-child takes one --ip";
         QTest::newRow("history of a fleet") << QStringList{"--history", "--ip", ip, "--ip", "1.2.3.5"} << "--history takes at most one --ip";
@@ -210,7 +221,7 @@ private slots:
         const QString help = cli::usageText();
         const QString synopsis = help.left(help.indexOf(QLatin1String("\n\n")));
         const QStringList forms = synopsis.split(QRegularExpression(QStringLiteral("\n\\s*(?:Usage: )?vxupgrade-cli ")));
-        QCOMPARE(forms.size(), 7);
+        QCOMPARE(forms.size(), 8);
         const QHash<QString, QString> values{{"ADDRESS", "1.2.3.4"}, {"NAME", "KRN3"}, {"...", "KRN3"}, {"DIR", "d"},
                                              {"FILE", "f"}, {"N", "3"}, {"S", "10"}, {"DATE", "2026-12-01"}};
         const QRegularExpression alternative(QStringLiteral("\\s*\\|\\s*--[a-z-]+( [A-Z]+)?(\\.\\.\\.)?"));

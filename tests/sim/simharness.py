@@ -224,6 +224,24 @@ class FtpClient:
             if listener is not None:
                 listener.close()
 
+    def fetch(self, remote):
+        """Downloads a file in active mode; returns (RETR reply, bytes,
+        transfer-complete reply), the last two None when RETR was refused."""
+        listener, argument = self.listen()
+        try:
+            self.command("PORT " + argument)
+            reply = self.command("RETR " + remote)
+            if not reply.startswith(("125", "150")):
+                return reply, None, None
+            listener.settimeout(IO_TIMEOUT)
+            data_sock, _ = listener.accept()
+            with data_sock:
+                data_sock.settimeout(IO_TIMEOUT)
+                data = b"".join(iter(lambda: data_sock.recv(65536), b""))
+            return reply, data, self.reply()
+        finally:
+            listener.close()
+
     def quit(self):
         reply = self.command("QUIT")
         self.close()

@@ -201,6 +201,26 @@ class FtpFaultsTest(unittest.TestCase):
             self.assertEqual(f.store("/F0:/SYSTEM/E", b"")[1][:3], "226")  # nothing to lose
             self.assertEqual(os.path.getsize(sim.path("SYSTEM", "E")), 0)
 
+    def test_retr_and_dele_with_and_without_their_faults(self):
+        # (options, RETR outcome, DELE reply): each fault hits its command only.
+        cases = [((), b"0123456789", "250"),
+                 (("--retr-refuse", "550"), None, "250"),
+                 (("--retr-short", "all"), b"012345678", "250"),
+                 (("--dele-refuse", "550"), b"0123456789", "550")]
+        for options, fetched, dele in cases:
+            with self.subTest(options=options), Simulator(*options) as sim, sim.ftp_client() as f:
+                self.assertTrue(f.store("/F0:/SYSTEM/a.bin", b"0123456789")[1].startswith("226"))
+                reply, data, verdict = f.fetch("/F0:/SYSTEM/a.bin")
+                self.assertEqual(data, fetched, reply)
+                if fetched is not None:
+                    self.assertTrue(verdict.startswith("226"))
+                self.assertTrue(f.command("DELE /F0:/SYSTEM/a.bin").startswith(dele))
+                self.assertEqual(os.path.exists(sim.path("SYSTEM", "a.bin")), dele != "250")
+                # Nothing outside the drive, and no folder, goes by FTP.
+                self.assertTrue(f.command("DELE /F0:/SYSTEM").startswith("550"))
+                self.assertTrue(f.command("RMD /F0:/SYSTEM").startswith("550"))
+                self.assertTrue(os.path.isdir(sim.path("SYSTEM")))
+
     def test_size_with_and_without_no_size(self):
         with Simulator() as sim:
             self.store_all(sim, 1)

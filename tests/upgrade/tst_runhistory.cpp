@@ -325,10 +325,10 @@ private slots:
         const QStringList table = FormatHistoryTable({dry});
         QCOMPARE(table.size(), 2);
         QCOMPARE(table[0].split(' ', Qt::SkipEmptyParts),
-                 (QStringList{"TIME", "(UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION"}));
-        QCOMPARE(table[1].split("  ", Qt::SkipEmptyParts),
+                 (QStringList{"TIME", "(UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION", "SNAPSHOT"}));
+        QCOMPARE(table[1].split(QRegularExpression("\\s{2,}"), Qt::SkipEmptyParts),
                  (QStringList{"2024-05-01 12:00:05", "192.168.0.20", "ALVO/BRECKMOOR,VX900,SIM0001,1.00",
-                              "ffffffffffff", "succeeded (dry run)", "2/4", "3.3 s"}));
+                              "ffffffffffff", "succeeded (dry run)", "2/4", "3.3 s", "-"}));
     }
 };
 

@@ -28,14 +28,17 @@ struct StepNames
     const char *recorded;
     const char *announced;
 };
-constexpr std::array<StepNames, 8> StepTable{{
+constexpr std::array<StepNames, 11> StepTable{{
     {RunStep::Connect, "connect", "connecting"},
     {RunStep::DriveCheck, "drive check", "checking"},
     {RunStep::LowSpace, "low space", "checking"},
     {RunStep::Measure, "kit check", "checking"},
+    {RunStep::Snapshot, "snapshot", "snapshot"},
+    {RunStep::Restore, "restore", "restoring"},
     {RunStep::NameFiles, "name files", "names"},
     {RunStep::Modules, "modules", "module"},
     {RunStep::SystemFiles, "system files", "system"},
+    {RunStep::DeleteDropped, "delete dropped", "deleting"},
     {RunStep::Finish, "finish", "finishing"},
 }};
 

@@ -17,9 +17,12 @@ enum class RunStep {
     DriveCheck,  // "/F0:/" entered and the free space read
     LowSpace,    // the low-space question
     Measure,     // the whole kit checked and measured, and the space question
+    Snapshot,    // --backup: what the run replaces fetched, before the first write
+    Restore,     // --restore: a snapshot put back
     NameFiles,   // the modules' identification folders and NAME files
     Modules,     // the module trees copied
     SystemFiles, // the system files copied
+    DeleteDropped, // --delete-dropped: files the new kit no longer holds removed
     Finish,      // the success box and the link closed
 };
 

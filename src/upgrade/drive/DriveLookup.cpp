@@ -38,8 +38,13 @@ void DriveLookup::made(const QString &folder)
 
 void DriveLookup::wrote(const QString &path)
 {
+    made(DriveFolderOf(path));
+    removed(path);
+}
+
+void DriveLookup::removed(const QString &path)
+{
     const QString folder = DriveFolderOf(path);
-    made(folder);
     sizes.remove(path);
     if (listings.contains(folder))
         writtenSinceListed[folder].insert(DriveNameOf(path));

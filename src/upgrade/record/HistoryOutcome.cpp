@@ -43,6 +43,8 @@ QString auditCounts(const QJsonObject &audit)
 
 QString HistoryOutcomeText(const RunRecord &record)
 {
+    if (!record.restoredFrom.isEmpty())
+        return record.outcome + (record.dryRun ? QStringLiteral(" (restore, dry run)") : QStringLiteral(" (restore)"));
     if (record.dryRun)
         return record.outcome + QStringLiteral(" (dry run)");
     if (!record.audit.isEmpty()) {

@@ -3,13 +3,15 @@
 #include "platform/OutsideText.h"
 #include "upgrade/record/HistoryOutcome.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace upgrade {
 
 QStringList FormatHistoryTable(const QList<RunRecord> &records)
 {
-    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION"}};
+    QList<QStringList> rows{{"TIME (UTC)", "INSTRUMENT", "IDENTITY", "KIT", "OUTCOME", "FILES", "DURATION", "SNAPSHOT"}};
     for (const RunRecord &r : records) {
         const auto sent = std::count_if(r.files.cbegin(), r.files.cend(), [](const RecordedFile &f) {
             return f.outcome == FileOutcome::SentVerified || f.outcome == FileOutcome::SentNotVerifiable;
@@ -23,7 +25,9 @@ QStringList FormatHistoryTable(const QList<RunRecord> &records)
                      r.kitDigest.isEmpty() ? "-" : QString::fromLatin1(r.kitDigest.left(12)),
                      HistoryOutcomeText(r),
                      QStringLiteral("%1/%2").arg(sent).arg(r.files.size()),
-                     QString::number(r.seconds, 'f', 1) + " s"});
+                     QString::number(r.seconds, 'f', 1) + " s",
+                     // Housekeeping removes old snapshots: say whether this one is still there.
+                     r.snapshot.isEmpty() ? "-" : QFileInfo(r.snapshot).isDir() ? "kept" : "removed"});
     }
     // Every field was written by some run, on some host, from what an
     // instrument answered: none may steer the terminal.

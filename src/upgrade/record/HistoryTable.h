@@ -8,7 +8,8 @@
 namespace upgrade {
 
 // The records as a table for a terminal: time, instrument, identity, kit
-// digest in short, outcome, files, duration; a header line first.
+// digest in short, outcome, files, duration, and whether the run's snapshot
+// is kept ("kept", "removed", or "-" for none); a header line first.
 [[nodiscard]] QStringList FormatHistoryTable(const QList<RunRecord> &records);
 
 } // namespace upgrade

@@ -57,6 +57,16 @@ QString userName()
     return qEnvironmentVariable("USER");
 }
 
+// The files a run removed: what each held when last verified there.
+QJsonArray removedFiles(const QList<RecordedFile> &files)
+{
+    QJsonArray array;
+    for (const RecordedFile &file : files)
+        array.append(QJsonObject{
+            {"path", file.instrumentPath}, {"size", file.size}, {"sha256", QString::fromLatin1(file.sha256)}});
+    return array;
+}
+
 } // namespace
 
 QString AlreadyThereText(const QDateTime &verifiedOn)
@@ -181,6 +191,12 @@ QJsonObject RunRecord::toJson() const
         object.insert(recordfield::Reboot, reboot);
     if (!audit.isEmpty())
         object.insert(recordfield::Audit, audit);
+    if (!snapshot.isEmpty())
+        object.insert(recordfield::Snapshot, snapshot);
+    if (!restoredFrom.isEmpty())
+        object.insert(recordfield::Restore, restoredFrom);
+    if (!deleted.isEmpty())
+        object.insert(recordfield::Deleted, removedFiles(deleted));
     return object;
 }
 
@@ -225,6 +241,13 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.signerComment = o.value(recordfield::SignerComment).toString();
     r.reboot = o.value(recordfield::Reboot).toString();
     r.audit = o.value(recordfield::Audit).toObject();
+    r.snapshot = o.value(recordfield::Snapshot).toString();
+    r.restoredFrom = o.value(recordfield::Restore).toString();
+    for (const QJsonValue &value : o.value(recordfield::Deleted).toArray()) {
+        const QJsonObject f = value.toObject();
+        r.deleted.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
+                                      f.value("sha256").toString().toLatin1(), FileOutcome::NotSent, QDateTime()});
+    }
     return r;
 }
 

@@ -47,6 +47,12 @@ inline constexpr QLatin1String ChildExit{"childExit"};
 inline constexpr QLatin1String Reboot{"reboot"};
 // With --verify: the audit's findings ("counts", "clean", ...); absent otherwise.
 inline constexpr QLatin1String Audit{"audit"};
+// With --backup: the snapshot folder; absent otherwise.
+inline constexpr QLatin1String Snapshot{"snapshot"};
+// With --restore: the snapshot put back; absent otherwise.
+inline constexpr QLatin1String Restore{"restore"};
+// Files removed from the instrument (path, size, sha256); absent when none.
+inline constexpr QLatin1String Deleted{"deleted"};
 } // namespace recordfield
 
 struct KitPlan;
@@ -108,6 +114,13 @@ struct RunRecord
     // (counts, how the drive was seen, every path not matching); empty for
     // any other run.
     QJsonObject audit;
+    // --backup: the snapshot folder of what the run replaced; empty without one.
+    QString snapshot;
+    // --restore: the snapshot put back; empty for any other run.
+    QString restoredFrom;
+    // --delete-dropped (and a restore's removals): every file removed from
+    // the instrument, with the size and SHA-256 last verified there.
+    QList<RecordedFile> deleted;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.

@@ -1,12 +1,11 @@
 #include "upgrade/record/SendIndex.h"
 
 #include "instrument/InstrumentIdentity.h"
-#include "upgrade/record/BackwardLineReader.h"
 #include "upgrade/record/HistoryFile.h"
+#include "upgrade/record/HistoryReader.h"
 #include "upgrade/record/RunRecord.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QList>
 #include <QSaveFile>
 #include <QSet>
@@ -213,37 +212,24 @@ std::optional<QString> SendIndex::rebuild(int historyFd) const
 {
     entries.clear();
     // Newest record first: the first word on a path is the last send to it.
+    // The caller holds the current file locked, through `historyFd`.
     QSet<QPair<QString, QString>> decided;
-    for (int age = 0; age <= keptFiles; ++age) {
-        QFile older(RotatedHistoryFile(historyPath, age));
-        if (age > 0 && !older.exists())
-            continue;
-        if (age > 0 && !older.open(QIODevice::ReadOnly))
-            return QStringLiteral("Can't read the history %1: %2").arg(older.fileName(), older.errorString());
-        BackwardLineReader lines(age == 0 ? historyFd : older.handle());
-        QByteArray line;
-        bool overlong = false;
-        while (lines.previous(line, overlong)) {
-            const QJsonDocument document = QJsonDocument::fromJson(line);
-            const std::optional<RunRecord> record =
-                document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
-            if (!record)
-                continue; // a line that is no record sent nothing we know of
-            const QString key = InstrumentKey(record->identity, record->address);
-            for (const RecordedFile &file : record->files) {
+    const HistoryVisit visited = HistoryReader(historyPath, keptFiles).visit(
+        [&](RunRecord &&record) {
+            const QString key = InstrumentKey(record.identity, record.address);
+            for (const RecordedFile &file : std::as_const(record.files)) {
                 if (file.outcome == FileOutcome::NotSent || file.outcome == FileOutcome::AlreadyThere)
                     continue;
                 if (decided.contains({key, file.instrumentPath}))
                     continue;
                 decided.insert({key, file.instrumentPath});
                 if (file.outcome == FileOutcome::SentVerified && isSha256Hex(file.sha256))
-                    entries[key].insert(file.instrumentPath, VerifiedSend{file.sha256, file.size, record->started});
+                    entries[key].insert(file.instrumentPath, VerifiedSend{file.sha256, file.size, record.started});
             }
-        }
-        if (lines.error())
-            return QStringLiteral("Can't read the history %1: %2").arg(older.fileName(), *lines.error());
-    }
-    return std::nullopt;
+            return true;
+        },
+        historyFd);
+    return visited.error;
 }
 
 void SendIndex::apply(const RunRecord &record) const
@@ -267,6 +253,11 @@ void SendIndex::apply(const RunRecord &record) const
         case FileOutcome::AlreadyThere:
             break;
         }
+    }
+    // A file removed from the instrument is no longer there to vouch for.
+    for (const RecordedFile &file : record.deleted) {
+        if (const auto instrument = entries.find(key); instrument != entries.end())
+            instrument->remove(file.instrumentPath);
     }
 }
 

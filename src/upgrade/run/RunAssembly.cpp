@@ -32,6 +32,12 @@ RunParts AssembleRun(ModuleCatalogue &catalogue, const RunSetup &setup, RunObser
     run.changedOnly = setup.changedOnly;
     run.trustSize = setup.trustSize;
     run.strictAudit = setup.strictAudit;
+    run.backup = setup.backup;
+    if (setup.keepSnapshots > 0)
+        run.keepSnapshots = setup.keepSnapshots;
+    run.deleteDropped = setup.deleteDropped;
+    run.maxDelete = setup.maxDelete;
+    run.restoreFrom = setup.restoreFrom;
     return parts;
 }
 

@@ -29,6 +29,12 @@ struct RunSetup
     bool changedOnly = false;
     bool trustSize = false;
     bool strictAudit = false;
+    // The undo options (see UpgradeRun); keepSnapshots 0 leaves the default.
+    bool backup = false;
+    int keepSnapshots = 0;
+    bool deleteDropped = false;
+    int maxDelete = 100;
+    std::optional<QString> restoreFrom;
     // The link's QObject parent; none leaves it to the returned pointer.
     QObject *linkOwner = nullptr;
 };

@@ -73,6 +73,8 @@ void RunSettings::read(const QByteArray &text, const QString &fileName)
         const std::optional<bool> on = parseSwitch(value);
         if (key == QLatin1String("require-signature") && on) {
             policy.required = policy.required || *on;
+        } else if (key == QLatin1String("backup") && on) {
+            backup = *on;
         } else if (key == QLatin1String("history-file") && !value.isEmpty()) {
             historyFile = QFileInfo(fileName).dir().absoluteFilePath(value);
         } else if (key == QLatin1String("trusted-key") && !value.isEmpty()) {

@@ -19,6 +19,8 @@ struct RunSettings
     // state folder ("history-file = PATH"; relative to the settings file's
     // folder). Empty: the default.
     QString historyFile;
+    // "backup = yes": CLI runs take a snapshot as with --backup.
+    bool backup = false;
 
     // $XDG_CONFIG_HOME/vxupgrade (~/.config/vxupgrade by default).
     [[nodiscard]] static QString ConfigFolder(const QProcessEnvironment &environment);
@@ -34,6 +36,7 @@ struct RunSettings
     //     require-signature = yes|no
     //     trusted-key = /path/to/publisher.pub      (may be repeated)
     //     history-file = /shared/lab/history.jsonl
+    //     backup = yes|no
     // "#" starts a comment line; blank lines are skipped.
     void read(const QByteArray &text, const QString &fileName);
 };

@@ -106,6 +106,7 @@ void UpgradeRun::beginRun(const QString &address, RunMode runMode)
     runRecord.address = runAddress;
     forgetDrive();
     indexProblemShown = false;
+    dropped.clear();
     runRecord.dryRun = mode == RunMode::DryRun;
     runRecord.takeModules(catalogue.entries());
 }
@@ -161,11 +162,19 @@ RunResult UpgradeRun::performRun(const QString &address)
         return *end;
     if (StepEnd end = driveCheckStep())
         return *end;
+    if (restoreFrom) {
+        const StepEnd end = restoreStep();
+        return end ? *end : finishStep();
+    }
     if (StepEnd end = measureStep())
+        return *end;
+    if (StepEnd end = undoPlanStep())
         return *end;
     if (StepEnd end = nameFilesStep())
         return *end;
     if (StepEnd end = copyStep())
+        return *end;
+    if (StepEnd end = deleteDroppedStep())
         return *end;
     return finishStep();
 }
@@ -270,7 +279,7 @@ UpgradeRun::StepEnd UpgradeRun::copyStep()
 RunResult UpgradeRun::finishStep()
 {
     enter(RunStep::Finish);
-    if (filesCopied == nameFilesSent && !(unchanged && unchanged->filesSkipped() > 0))
+    if (filesCopied == nameFilesSent && !(unchanged && unchanged->filesSkipped() > 0) && !restoreFrom)
         memo(NothingSentText);
     if (unchanged)
         memo(unchanged->summary());

@@ -23,6 +23,8 @@ class DriveSource;
 class ModuleCatalogue;
 class SendCheck;
 class UnchangedFiles;
+struct SnapshotFile;
+struct SnapshotManifest;
 struct WalkFailure;
 struct WalkItem;
 
@@ -77,6 +79,22 @@ public:
     bool recordAtEnd = true;
     // An audit counts a file of the right size but unknown origin as not matching.
     bool strictAudit = false;
+    // Before the first write, fetch every instrument file the run replaces
+    // with other content into a snapshot beside the history; a snapshot
+    // that fails ends the run with nothing written. Then keep at most
+    // keepSnapshots per instrument, all within snapshotBytesLimit.
+    bool backup = false;
+    int keepSnapshots = 3;
+    qint64 snapshotBytesLimit = qint64(2) * 1024 * 1024 * 1024;
+    // After a copy that succeeded, remove the files this instrument's
+    // verified runs put there that the kit no longer holds; more than
+    // maxDelete of them ends the run before its first write.
+    bool deleteDropped = false;
+    int maxDelete = 100;
+    // Put a snapshot back instead of upgrading: that of the run named (its
+    // start, or its folder), the last of this instrument when empty. A dry
+    // run lists what it would do.
+    std::optional<QString> restoreFrom;
     // The last audit's findings.
     [[nodiscard]] const upgrade::AuditReport &audit() const { return auditReport; }
     // The kit as the last run checked it, and that run's record.
@@ -160,6 +178,33 @@ private:
     // dry run end here.
     [[nodiscard]] StepEnd measureStep();
     [[nodiscard]] StepEnd nameFilesStep();
+    // --backup and --delete-dropped, before the first write: the files the
+    // new kit drops (refused beyond maxDelete), then the snapshot.
+    [[nodiscard]] StepEnd undoPlanStep();
+    [[nodiscard]] StepEnd snapshotStep();
+    // The snapshot's parts: which files it keeps (the rest of the kit's
+    // files the run creates), then those fetched into `folder` with the
+    // manifest written last. Nothing, or why the snapshot can't be taken.
+    [[nodiscard]] std::optional<QString> planSnapshot(SnapshotManifest &manifest, QList<SnapshotFile> &toFetch);
+    [[nodiscard]] std::optional<QString> fetchSnapshot(const QString &folder, SnapshotManifest &manifest,
+                                                       const QList<SnapshotFile> &toFetch);
+    // The kit's files no longer held by the kit that verified runs put on
+    // this instrument, sorted; nothing when the kit can't be walked.
+    [[nodiscard]] std::optional<QStringList> droppedFiles();
+    [[nodiscard]] StepEnd deleteDroppedStep();
+    // --restore: the snapshot found, checked and put back.
+    [[nodiscard]] StepEnd restoreStep();
+    // The snapshot's files read, checked and planned as the kit to send;
+    // nothing, or why it can't be put back. Then the files put back and
+    // those the snapshot's run created removed.
+    [[nodiscard]] std::optional<QString> planRestore(const QString &folder, const SnapshotManifest &manifest);
+    [[nodiscard]] StepEnd putBack(const SnapshotManifest &manifest);
+    // Removes the files a snapshot's run created, NAME files aside; nothing,
+    // or why one could not be removed.
+    [[nodiscard]] std::optional<QString> removeCreated(const QStringList &created);
+    // Removes one file by FTP; nothing, or why it could not be removed.
+    [[nodiscard]] std::optional<QString> removeFile(const QString &instrumentPath, qint64 size,
+                                                    const QByteArray &sha256Hex);
     // The module trees, then the system files.
     [[nodiscard]] StepEnd copyStep();
     // The memo's last lines, the success box and QUIT.
@@ -233,6 +278,7 @@ private:
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
     QString runAddress;
     bool indexProblemShown = false;
+    QStringList dropped; // with deleteDropped: what the run removes after its copy
     bool inProgress = false;
     bool stopping = false;
     RunStep step = RunStep::Connect;

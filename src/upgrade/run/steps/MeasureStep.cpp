@@ -65,6 +65,9 @@ RunResult UpgradeRun::endDryRun()
     throwIfStopRequested();
     if (changedOnly && !historyFile.isEmpty())
         leaveOutUnchanged();
+    // The files a run would remove, and a refusal beyond the limit, as the run has them.
+    if (StepEnd end = undoPlanStep())
+        return *end;
     link.Disconnect();
     return ended(RunOutcome::Succeeded, QStringLiteral("Dry run: the upgrade would go ahead; nothing was written."));
 }

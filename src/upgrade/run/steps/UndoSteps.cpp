@@ -1,0 +1,174 @@
+// The run's undo steps that remove files: those the new kit dropped
+// (--delete-dropped), found before the first write and removed after the
+// copy, and those a restored snapshot's run created. The snapshot and the
+// restore themselves are in SnapshotStep.cpp and RestoreStep.cpp.
+#include "upgrade/run/UpgradeRun.h"
+
+#include "ftp/TNMFTP.h"
+#include "instrument/InstrumentName.h"
+#include "instrument/Uvx900.h"
+#include "platform/LocalFolder.h"
+#include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/common/ModuleCatalogue.h"
+#include "upgrade/drive/DriveLookup.h"
+#include "upgrade/kit/LocalTreeWalker.h"
+#include "upgrade/record/SendIndex.h"
+
+#include <QSet>
+
+namespace upgrade {
+
+using instrument::PrintablePath;
+
+namespace {
+
+// NAME files identify the modules to the instrument: never removed.
+bool isNameFile(const QString &instrumentPath)
+{
+    return instrumentPath.startsWith(SystemFolder + QStringLiteral("/MID"))
+           && instrumentPath.endsWith(QStringLiteral("/NAME"));
+}
+
+} // namespace
+
+UpgradeRun::StepEnd UpgradeRun::undoPlanStep()
+{
+    if (deleteDropped) {
+        const std::optional<QStringList> found = droppedFiles();
+        throwIfStopRequested();
+        if (!found)
+            return failAndClose(QStringLiteral("The kit's folders can't all be read, so the files it dropped "
+                                               "can't be told apart; nothing was written or removed."));
+        dropped = *found;
+        if (dropped.size() > maxDelete) {
+            for (const QString &path : std::as_const(dropped))
+                memo(QStringLiteral("Dropped by the kit: ") + PrintablePath(path));
+            return failAndClose(QStringLiteral("%1 file(s) would be removed, more than --max-delete %2 allows; "
+                                               "nothing was written or removed.")
+                                    .arg(dropped.size())
+                                    .arg(maxDelete));
+        }
+        for (const QString &path : std::as_const(dropped))
+            memo((mode == RunMode::DryRun ? QStringLiteral("Would remove (dropped by the kit): ")
+                                          : QStringLiteral("To remove after the copy (dropped by the kit): "))
+                 + PrintablePath(path));
+        if (dropped.isEmpty())
+            memo(QStringLiteral("Dropped files: the kit holds every file the runs on record put on this instrument."));
+    }
+    if (mode == RunMode::DryRun)
+        return std::nullopt;
+    return snapshotStep();
+}
+
+std::optional<QStringList> UpgradeRun::droppedFiles()
+{
+    // What the whole kit holds, every SIGNAL folder included: a file the
+    // operator did not tick this time is still the kit's.
+    QSet<QString> inKit;
+    bool readable = true;
+    const auto walkInto = [&](const QString &localRoot, const QString &instrumentRoot) {
+        LocalTreeWalker walker(
+            [&](const WalkItem &item) {
+                if (!item.entry.isFolder()) {
+                    const QString parent = item.parentRelative.isEmpty()
+                                               ? instrumentRoot
+                                               : instrumentRoot + QLatin1Char('/') + item.parentRelative;
+                    inKit.insert(parent + QLatin1Char('/') + item.entry.name);
+                }
+                return item.loopsBack ? WalkStep::Skip : WalkStep::Go;
+            },
+            [&](const WalkFailure &failure) {
+                memo(QStringLiteral("Folder can't be listed: %1 (%2)")
+                         .arg(PrintablePath(failure.localPath), failure.reason));
+                readable = false;
+                return WalkStep::Stop;
+            });
+        if (!walker.walk(localRoot))
+            readable = false;
+    };
+    const QString target = localFolder(LocalModuleRoot);
+    for (const auto &entry : catalogue.entries()) {
+        if (entry->name.isEmpty())
+            walkInto(target, InstrumentRoot);
+        else
+            walkInto(platform::JoinLocalPath(target, entry->name), InstrumentRoot + entry->name);
+    }
+    walkInto(localFolder(LocalSystemFiles), SystemFolder);
+    if (!readable)
+        return std::nullopt;
+
+    const SendIndex index(historyFile);
+    const QString key = InstrumentKey(QString::fromLatin1(link.IdentityReply), runAddress);
+    QStringList found;
+    const QHash<QString, VerifiedSend> sends = index.sendsTo(key);
+    for (auto it = sends.cbegin(); it != sends.cend(); ++it) {
+        if (!inKit.contains(it.key()) && !isNameFile(it.key()))
+            found << it.key();
+    }
+    if (const QString problem = index.problem(); !problem.isEmpty())
+        memo(problem);
+    found.sort();
+    return found;
+}
+
+std::optional<QString> UpgradeRun::removeFile(const QString &instrumentPath, qint64 size, const QByteArray &sha256Hex)
+{
+    // The instrument's own commands make folders and list them, but remove
+    // nothing: DELE is the one way, and a refusal ends the step.
+    const TDeleteReply reply = link.DeleteFile(instrumentPath);
+    drive->removed(instrumentPath);
+    throwIfStopRequested();
+    TDeleteReply::Kind kind = reply.kind;
+    // Servers answer 550 for "no such file" and for "not allowed" alike:
+    // only a drive that no longer shows the file makes it gone.
+    if (kind == TDeleteReply::Kind::NotFound && drive->file(instrumentPath).state != DriveAnswer::State::Absent)
+        kind = TDeleteReply::Kind::Refused;
+    throwIfStopRequested();
+    switch (kind) {
+    case TDeleteReply::Kind::Deleted:
+        memo(QStringLiteral("Removed ") + PrintablePath(instrumentPath));
+        break;
+    case TDeleteReply::Kind::NotFound:
+        memo(QStringLiteral("Already gone: ") + PrintablePath(instrumentPath));
+        break;
+    case TDeleteReply::Kind::NotImplemented:
+    case TDeleteReply::Kind::Refused:
+        return QStringLiteral("The instrument's FTP server refused to remove %1 (%2); the instrument has no command "
+                              "of its own to remove a file.")
+            .arg(PrintablePath(instrumentPath), reply.replyLine);
+    }
+    runRecord.deleted.append(RecordedFile{instrumentPath, size, sha256Hex, FileOutcome::NotSent, {}});
+    return std::nullopt;
+}
+
+UpgradeRun::StepEnd UpgradeRun::deleteDroppedStep()
+{
+    if (!deleteDropped || dropped.isEmpty())
+        return std::nullopt;
+    enter(RunStep::DeleteDropped);
+    const SendIndex index(historyFile);
+    const QString key = InstrumentKey(QString::fromLatin1(link.IdentityReply), runAddress);
+    for (const QString &path : std::as_const(dropped)) {
+        const VerifiedSend last = index.lastVerified(key, path).value_or(VerifiedSend{});
+        if (const std::optional<QString> refusal = removeFile(path, last.size, last.sha256Hex)) {
+            memo(*refusal);
+            return failAndClose(*refusal);
+        }
+    }
+    memo(QStringLiteral("Dropped files: %1 removed.").arg(runRecord.deleted.size()));
+    return std::nullopt;
+}
+
+std::optional<QString> UpgradeRun::removeCreated(const QStringList &created)
+{
+    // Only what that run created, as its manifest names it; never a NAME file.
+    for (const QString &path : created) {
+        if (isNameFile(path))
+            continue;
+        if (std::optional<QString> refusal = removeFile(path, -1, {}))
+            return refusal;
+    }
+    return std::nullopt;
+}
+
+} // namespace upgrade

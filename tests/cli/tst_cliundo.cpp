@@ -1,0 +1,347 @@
+// --backup, --restore and --delete-dropped against the simulator: a restore
+// puts the drive back byte for byte, also after a run that failed half-way;
+// a snapshot that can't be taken writes nothing; a restore refuses another
+// instrument; --delete-dropped removes only files on record, stops at
+// --max-delete before removing any, and removes what its dry run listed;
+// old snapshots go.
+#include "support/RunFixture.h"
+#include "support/SimInstrument.h"
+#include "upgrade/run/Snapshot.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString Program = QStringLiteral(VX_CLI_PROGRAM);
+constexpr int RunTimeoutMs = 120000;
+const QString OtherIdn = QStringLiteral("ALVO/BRECKMOOR,VX900,SIM0002,1.00");
+
+// The first kit; the second changes a.bin, drops old.bin and gone.bin
+// (kept in sub/), and adds new.bin.
+void writeFirstKit(ProgramFolder &kit)
+{
+    kit.writeIni({{3, QStringLiteral("KRN3"), 0}});
+    kit.write("target/KRN3/a.bin", sampleBytes(70000, 1));
+    kit.write("target/KRN3/old.bin", sampleBytes(3000, 2));
+    kit.write("target/KRN3/sub/gone.bin", sampleBytes(65537, 3));
+    kit.write("MainFrame/d.bin", sampleBytes(1000, 4));
+}
+
+void writeSecondKit(ProgramFolder &kit)
+{
+    kit.writeIni({{3, QStringLiteral("KRN3"), 0}});
+    kit.write("target/KRN3/a.bin", sampleBytes(70000, 11));
+    kit.write("target/KRN3/new.bin", sampleBytes(5000, 12));
+    kit.write("target/KRN3/sub/kept.bin", sampleBytes(10, 13));
+    kit.write("MainFrame/d.bin", sampleBytes(1000, 4));
+}
+
+struct Finished
+{
+    int status = -1;
+    QString out;
+};
+
+Finished runCli(const SimInstrument &sim, const QString &state, const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VX900_CMD_PORT", QString::number(sim.cmdPort()));
+    environment.insert("VX900_FTP_PORT", QString::number(sim.ftpPort()));
+    environment.insert("XDG_STATE_HOME", state);
+    environment.insert("XDG_CONFIG_HOME", state + "/config");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(Program, QStringList{"--ip", "127.0.0.1", "--yes"} + arguments);
+    Finished result;
+    process.closeWriteChannel();
+    if (!process.waitForFinished(RunTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAll());
+    return result;
+}
+
+// Every file of a drive folder with its bytes.
+QMap<QString, QByteArray> driveContent(const QString &drive)
+{
+    QMap<QString, QByteArray> content;
+    QDirIterator it(drive, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly))
+            content.insert(QDir(drive).relativeFilePath(file.fileName()), file.readAll());
+    }
+    return content;
+}
+
+QJsonObject lastRecord(const QString &state)
+{
+    QFile file(state + "/vxupgrade/history.jsonl");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll().trimmed().split('\n').last()).object();
+}
+
+// The writes and removals a run sent: STOR and DELE on FTP, MDIR on the command channel.
+QStringList writes(const SimInstrument &sim)
+{
+    QStringList lines = sim.sent("ftp").filter(QRegularExpression("^(STOR|DELE) "));
+    lines << sim.sent("cmd").filter(QRegularExpression("MDIR", QRegularExpression::CaseInsensitiveOption));
+    return lines;
+}
+
+QStringList prefixed(const QString &out, const QString &start)
+{
+    QStringList found;
+    for (const QString &line : out.split('\n')) {
+        if (line.startsWith(start))
+            found << line.mid(start.size()).trimmed();
+    }
+    return found;
+}
+
+} // namespace
+
+class TestCliUndo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The second kit goes on with --backup --delete-dropped, whole or
+    // broken off half-way; --restore then puts the first kit's drive back.
+    void restoreGivesBackTheDriveBefore_data()
+    {
+        QTest::addColumn<QStringList>("fault");
+        QTest::addColumn<int>("status");
+        QTest::newRow("run succeeded") << QStringList{} << 0;
+        QTest::newRow("failed half-way") << QStringList{"--stor-fail", "451@3"} << 1;
+    }
+    void restoreGivesBackTheDriveBefore()
+    {
+        QFETCH(QStringList, fault);
+        QFETCH(int, status);
+        ProgramFolder first, second;
+        writeFirstKit(first);
+        writeSecondKit(second);
+        QTemporaryDir drive, state;
+        {
+            SimInstrument sim({"--drive", drive.path()});
+            QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+            QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
+        }
+        // A file copied by hand is no run's: it stays whatever happens.
+        QDir().mkpath(drive.path() + "/F0:/KRN3");
+        QFile hand(drive.path() + "/F0:/KRN3/hand.bin");
+        QVERIFY(hand.open(QIODevice::WriteOnly));
+        hand.write("by hand");
+        hand.close();
+        const QMap<QString, QByteArray> before = driveContent(drive.path());
+        {
+            SimInstrument sim(fault + QStringList{"--drive", drive.path()});
+            QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+            const Finished run = runCli(sim, state.path(), {"--dir", second.path(), "--backup", "--delete-dropped"});
+            QVERIFY2(run.status == status, qPrintable(run.out));
+            QVERIFY2(run.out.contains("Snapshot: 3 file(s) (138537 bytes) the run replaces, and 2 file(s) it creates"),
+                     qPrintable(run.out));
+            const QJsonObject record = lastRecord(state.path());
+            QVERIFY(QFileInfo(record.value("snapshot").toString()).isDir());
+            if (status == 0) {
+                QCOMPARE(sim.sent("ftp").filter(QRegularExpression("^DELE ")),
+                         (QStringList{"DELE /F0:/KRN3/old.bin", "DELE /F0:/KRN3/sub/gone.bin"}));
+                QCOMPARE(record.value("deleted").toArray().size(), 2);
+                QVERIFY(!driveContent(drive.path()).contains("F0:/KRN3/old.bin"));
+            }
+        }
+        SimInstrument sim({"--drive", drive.path()});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const Finished restore = runCli(sim, state.path(), {"--restore"});
+        QVERIFY2(restore.status == 0, qPrintable(restore.out));
+        QCOMPARE(driveContent(drive.path()), before);
+        const QJsonObject record = lastRecord(state.path());
+        QVERIFY(!record.value("restore").toString().isEmpty());
+        QCOMPARE(record.value("outcome").toString(), QString("succeeded"));
+
+        // The first kit again, with --backup, over what the record shows
+        // there: nothing to fetch, no snapshot.
+        const Finished again = runCli(sim, state.path(), {"--dir", first.path(), "--backup"});
+        QVERIFY2(again.status == 0, qPrintable(again.out));
+        QVERIFY2(again.out.contains("the run replaces nothing on the instrument"), qPrintable(again.out));
+        QVERIFY(sim.sent("ftp").filter(QRegularExpression("^RETR ")).isEmpty());
+    }
+
+    // A snapshot that can't be taken ends the run before its first write.
+    void failedSnapshotWritesNothing_data()
+    {
+        QTest::addColumn<QStringList>("fault");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("RETR refused") << QStringList{"--retr-refuse", "550@2"} << "the server refused to send it";
+        QTest::newRow("RETR short") << QStringList{"--retr-short", "1"} << " bytes came of the ";
+    }
+    void failedSnapshotWritesNothing()
+    {
+        QFETCH(QStringList, fault);
+        QFETCH(QString, why);
+        ProgramFolder first, second;
+        writeFirstKit(first);
+        writeSecondKit(second);
+        QTemporaryDir drive, state;
+        {
+            SimInstrument sim({"--drive", drive.path()});
+            QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+            QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
+        }
+        const QMap<QString, QByteArray> before = driveContent(drive.path());
+        SimInstrument sim(fault + QStringList{"--drive", drive.path()});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const Finished run = runCli(sim, state.path(), {"--dir", second.path(), "--backup", "--delete-dropped"});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.contains("The snapshot could not be taken: ") && run.out.contains(why), qPrintable(run.out));
+        QCOMPARE(writes(sim), QStringList{});
+        QCOMPARE(driveContent(drive.path()), before);
+        QCOMPARE(lastRecord(state.path()).value("outcome").toString(), QString("failed"));
+        // No half snapshot is left to be restored from.
+        QCOMPARE(upgrade::SnapshotStore(state.path() + "/vxupgrade/history.jsonl").snapshots().size(), 0);
+    }
+
+    // A snapshot goes back only onto the instrument it was taken from, and
+    // restoring another instrument's by its run's time is refused too.
+    void restoreRefusesAnotherInstrument()
+    {
+        ProgramFolder first, second;
+        writeFirstKit(first);
+        writeSecondKit(second);
+        QTemporaryDir drive, state;
+        {
+            SimInstrument sim({"--drive", drive.path()});
+            QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+            QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
+            QCOMPARE(runCli(sim, state.path(), {"--dir", second.path(), "--backup"}).status, 0);
+        }
+        const QString folder = lastRecord(state.path()).value("snapshot").toString();
+        const QString started = lastRecord(state.path()).value("started").toString();
+        SimInstrument other({"--drive", drive.path(), "--idn", OtherIdn});
+        QVERIFY2(other.start(), qPrintable(other.errorString()));
+        for (const QString &run : {folder, started}) {
+            const Finished restore = runCli(other, state.path(), {"--restore", run});
+            QCOMPARE(restore.status, 1);
+            QVERIFY2(restore.out.contains("is of another instrument"), qPrintable(restore.out));
+        }
+        // Its own last snapshot: it has none.
+        QCOMPARE(runCli(other, state.path(), {"--restore"}).status, 1);
+        QCOMPARE(writes(other), QStringList{});
+    }
+
+    // --delete-dropped: what the dry run lists is what the run removes;
+    // --max-delete below it stops the run before any write.
+    void deleteDroppedListsThenRemovesOnlyWhatIsOnRecord()
+    {
+        ProgramFolder first, second;
+        writeFirstKit(first);
+        writeSecondKit(second);
+        QTemporaryDir drive, state;
+        SimInstrument sim({"--drive", drive.path()});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
+        QFile hand(drive.path() + "/F0:/KRN3/hand.bin");
+        QVERIFY(hand.open(QIODevice::WriteOnly));
+        hand.write("by hand");
+        hand.close();
+
+        const QStringList writesBefore = writes(sim);
+        const Finished limited =
+            runCli(sim, state.path(), {"--dir", second.path(), "--delete-dropped", "--max-delete", "1"});
+        QCOMPARE(limited.status, 1);
+        QVERIFY2(limited.out.contains("more than --max-delete 1 allows"), qPrintable(limited.out));
+        QCOMPARE(writes(sim), writesBefore);
+
+        const Finished preview = runCli(sim, state.path(), {"--dir", second.path(), "--delete-dropped", "--dry-run"});
+        QVERIFY2(preview.status == 0, qPrintable(preview.out));
+        const QStringList listed = prefixed(preview.out, "Would remove (dropped by the kit): ");
+        QCOMPARE(listed, (QStringList{"/F0:/KRN3/old.bin", "/F0:/KRN3/sub/gone.bin"}));
+
+        const Finished run = runCli(sim, state.path(), {"--dir", second.path(), "--delete-dropped"});
+        QVERIFY2(run.status == 0, qPrintable(run.out));
+        QStringList removed;
+        for (const QJsonValue &value : lastRecord(state.path()).value("deleted").toArray())
+            removed << value.toObject().value("path").toString();
+        QCOMPARE(removed, listed);
+        const QMap<QString, QByteArray> after = driveContent(drive.path());
+        QVERIFY(after.contains("F0:/KRN3/hand.bin"));
+        QVERIFY(after.contains("F0:/SYSTEM/MID3/NAME"));
+        QVERIFY(!after.contains("F0:/KRN3/old.bin") && !after.contains("F0:/KRN3/sub/gone.bin"));
+        // The send index forgot them: a second run has nothing to remove.
+        const Finished again = runCli(sim, state.path(), {"--dir", second.path(), "--delete-dropped", "--dry-run"});
+        QVERIFY2(prefixed(again.out, "Would remove").isEmpty(), qPrintable(again.out));
+    }
+
+    // A refused DELE fails the run, naming the file; what was removed
+    // before it is on record.
+    void refusedDeleteFailsTheRun()
+    {
+        ProgramFolder first, second;
+        writeFirstKit(first);
+        writeSecondKit(second);
+        QTemporaryDir drive, state;
+        {
+            SimInstrument sim({"--drive", drive.path()});
+            QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+            QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
+        }
+        SimInstrument sim({"--drive", drive.path(), "--dele-refuse", "550@2"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const Finished run = runCli(sim, state.path(), {"--dir", second.path(), "--delete-dropped"});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.contains("refused to remove /F0:/KRN3/sub/gone.bin"), qPrintable(run.out));
+        const QJsonArray deleted = lastRecord(state.path()).value("deleted").toArray();
+        QCOMPARE(deleted.size(), 1);
+        QCOMPARE(deleted.first().toObject().value("path").toString(), QString("/F0:/KRN3/old.bin"));
+    }
+
+    // Three snapshots with --keep-snapshots 2: the oldest goes, and
+    // --history says so. The size limit takes the oldest first, never the
+    // one just taken.
+    void oldSnapshotsGo()
+    {
+        ProgramFolder kit;
+        writeFirstKit(kit);
+        QTemporaryDir drive, state;
+        SimInstrument sim({"--drive", drive.path()});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QCOMPARE(runCli(sim, state.path(), {"--dir", kit.path()}).status, 0);
+        for (int round = 1; round <= 3; ++round) {
+            kit.write("target/KRN3/a.bin", sampleBytes(70000, 20 + round));
+            const Finished run = runCli(sim, state.path(), {"--dir", kit.path(), "--backup", "--keep-snapshots", "2"});
+            QVERIFY2(run.status == 0, qPrintable(run.out));
+        }
+        const upgrade::SnapshotStore store(state.path() + "/vxupgrade/history.jsonl");
+        const QList<upgrade::SnapshotStore::Entry> kept = store.snapshots();
+        QCOMPARE(kept.size(), 2);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_STATE_HOME", state.path());
+        QProcess table;
+        table.setProcessEnvironment(environment);
+        table.start(Program, {"--history"});
+        QVERIFY(table.waitForFinished(RunTimeoutMs));
+        const QString text = QString::fromUtf8(table.readAllStandardOutput());
+        QCOMPARE(text.count(QRegularExpression(" kept\\n")), 2);
+        QCOMPARE(text.count(QRegularExpression(" removed\\n")), 1);
+
+        // 70,000 bytes each: a limit of 100,000 keeps only the newest.
+        QCOMPARE(store.prune(5, 100000, kept.last().folder), QStringList{kept.first().folder});
+        QCOMPARE(store.snapshots().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliUndo)
+#include "tst_cliundo.moc"

@@ -15,6 +15,7 @@
 
 class FolderVerifier;
 namespace upgrade {
+class KitCheckAhead;
 class UnchangedFiles;
 }
 class ModuleCatalogue;
@@ -213,6 +214,8 @@ private:
     upgrade::RunRecord runRecord;
     std::unique_ptr<FolderVerifier> verifier;
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
+    // The kit's check, started with the run and taken by the measure step.
+    std::unique_ptr<upgrade::KitCheckAhead> kitAhead;
     QString runAddress;
     bool indexProblemShown = false;
     bool inProgress = false;

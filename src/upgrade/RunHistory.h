@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace upgrade {
@@ -95,8 +96,19 @@ struct RunRecord
     [[nodiscard]] QJsonObject toJson() const;
     // One line of JSON, no line end.
     [[nodiscard]] QByteArray toJsonLine() const;
+    // Takes the next piece of a line; false stops the writing.
+    using JsonSink = std::function<bool(QByteArrayView piece)>;
+    // The same line handed over in pieces of some KiB, so that a record of
+    // many thousand files is never held whole in memory, as a document or
+    // as text. False when the sink stopped it.
+    [[nodiscard]] bool writeJsonLine(const JsonSink &sink) const;
     // Nothing when the object is no run record.
     [[nodiscard]] static std::optional<RunRecord> fromJson(const QJsonObject &object);
+
+private:
+    // Everything but the files.
+    [[nodiscard]] QJsonObject headJson() const;
+    [[nodiscard]] static QJsonObject fileJson(const RecordedFile &file);
 };
 
 // The runs on record: one JSON object a line, appended under an exclusive

@@ -112,6 +112,9 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     }
     // Unused when the run ended before its measure step.
     kitAhead.reset();
+    // Its listings and index are not needed for the record, which loads
+    // the index afresh under the history's lock.
+    unchanged.reset();
 
     // A stop asked for at any point wins, also over an end the run had
     // reached by then: the link is closed and the view closes. An error

@@ -28,6 +28,24 @@ QString UpgradeRun::localFolder(const QString &name) const
 
 bool UpgradeRun::EnsureInstrumentFolder(const QString &parent, const QString &name)
 {
+    // A changed-only run has the parent's listing (it needs it for the files
+    // there anyway): a folder it lists is not asked for again, and one it
+    // does not list is made at once, the commands asked only when the
+    // listing turns out wrong.
+    if (unchanged) {
+        const std::optional<bool> present = unchanged->folderPresent(parent, name);
+        throwIfStopRequested();
+        if (present == true)
+            return true;
+        if (present == false) {
+            if (link.MakeDirectory(parent, name)) {
+                unchanged->madeFolder(parent, name);
+                return true;
+            }
+            throwIfStopRequested();
+            return link.ChangeSubdirectory(parent, name);
+        }
+    }
     return link.ChangeSubdirectory(parent, name) || link.MakeDirectory(parent, name);
 }
 

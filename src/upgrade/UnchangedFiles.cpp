@@ -42,11 +42,7 @@ std::optional<qint64> UnchangedFiles::sizeOnInstrument(const QString &instrument
     const qsizetype slash = instrumentPath.lastIndexOf(QLatin1Char('/'));
     const QString folder = instrumentPath.left(std::max<qsizetype>(0, slash));
     const QString name = instrumentPath.mid(slash + 1);
-    auto listing = listings.value(folder);
-    if (!listing) {
-        listing = std::make_shared<const FolderListing>(link.ListFolder(folder));
-        listings.insert(folder, listing);
-    }
+    const std::shared_ptr<const FolderListing> listing = listingOf(folder);
     switch (listing->status) {
     case FolderListing::Status::Listed:
         if (const FtpListing::Entry *entry = listing->find(name)) {
@@ -67,6 +63,45 @@ std::optional<qint64> UnchangedFiles::sizeOnInstrument(const QString &instrument
     if (answer.kind == TSizeReply::Kind::Size)
         return answer.size;
     return std::nullopt;
+}
+
+std::shared_ptr<const FolderListing> UnchangedFiles::listingOf(const QString &folder)
+{
+    auto listing = listings.value(folder);
+    if (!listing) {
+        listing = std::make_shared<const FolderListing>(link.ListFolder(folder));
+        listings.insert(folder, listing);
+    }
+    return listing;
+}
+
+namespace {
+
+QString folderPath(const QString &parent, const QString &name)
+{
+    // A module's folder is made in "/F0:/", which ends in its slash already.
+    return parent.endsWith(QLatin1Char('/')) ? parent + name : parent + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+std::optional<bool> UnchangedFiles::folderPresent(const QString &parent, const QString &name)
+{
+    const std::shared_ptr<const FolderListing> listing = listingOf(parent);
+    if (listing->status != FolderListing::Status::Listed)
+        return std::nullopt;
+    const FtpListing::Entry *entry = listing->find(name);
+    // A file of that name is no folder to go into: the commands find out.
+    if (entry && !entry->folder)
+        return std::nullopt;
+    return entry != nullptr;
+}
+
+void UnchangedFiles::madeFolder(const QString &parent, const QString &name)
+{
+    auto empty = std::make_shared<FolderListing>();
+    empty->status = FolderListing::Status::Listed;
+    listings.insert(folderPath(parent, name), std::move(empty));
 }
 
 void UnchangedFiles::skipped(qint64 size, const Verdict &verdict)

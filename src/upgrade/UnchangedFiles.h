@@ -42,6 +42,14 @@ public:
     // Counts a file the run then left alone.
     void skipped(qint64 size, const Verdict &verdict);
 
+    // Whether the instrument holds the folder `name` in `parent`, by the
+    // parent's listing (the same one the files in `parent` are checked by);
+    // nothing when the listing can't tell.
+    [[nodiscard]] std::optional<bool> folderPresent(const QString &parent, const QString &name);
+    // The run made this folder just now: nothing in it is on the instrument,
+    // so nothing in it is asked for.
+    void madeFolder(const QString &parent, const QString &name);
+
     // The memo line: how many files and bytes were left alone, since which
     // recorded run; of a dry run, how many a run would leave alone.
     [[nodiscard]] QString summary(bool dryRun = false) const;
@@ -52,6 +60,10 @@ public:
 private:
     // The instrument's size of that file; nothing when unknown or absent.
     [[nodiscard]] std::optional<qint64> sizeOnInstrument(const QString &instrumentPath);
+    // What the instrument holds in `folder`, listed once. Every look at the
+    // drive goes through here, so that one lookup of the whole run can take
+    // its place.
+    [[nodiscard]] std::shared_ptr<const FolderListing> listingOf(const QString &folder);
 
     TfrmVX900 &link;
     SendIndex index;

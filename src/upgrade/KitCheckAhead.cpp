@@ -22,6 +22,16 @@ KitCheckAhead::~KitCheckAhead()
 
 void KitCheckAhead::check()
 {
+    // Nothing may leave a thread's function but by returning.
+    try {
+        checkKit();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+}
+
+void KitCheckAhead::checkKit()
+{
     // The digest cache only saves reading an unchanged kit again: one that
     // can't be read or written costs time, never the run.
     if (!historyFile.isEmpty()) {
@@ -45,7 +55,10 @@ QList<bool> KitCheckAhead::ticksOf(const ModuleList &list)
 
 KitPlan KitCheckAhead::take(const ModuleList &catalogue)
 {
-    worker.join();
+    if (worker.joinable())
+        worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
     if (ticksOf(catalogue) != ticksOf(modules)) {
         plan = CheckKit(programFolder, catalogue, cache.get());
         if (cache)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <thread>
 
@@ -34,11 +35,13 @@ public:
     // Waits for the thread and hands over the plan it made for `modules`.
     // When the ticks have changed since it started (a Yes to the low-space
     // question ticks boxes), the kit is checked again here, with the
-    // digests the thread has just learnt. Call once.
+    // digests the thread has just learnt. Call once. Raises what the check
+    // raised.
     [[nodiscard]] KitPlan take(const ModuleList &modules);
 
 private:
     void check();
+    void checkKit();
     [[nodiscard]] static QList<bool> ticksOf(const ModuleList &modules);
 
     QString programFolder;
@@ -46,6 +49,8 @@ private:
     QString historyFile;
     std::unique_ptr<DigestCache> cache;
     KitPlan plan;
+    // What the thread raised (a failing digest, no memory): raised again by take.
+    std::exception_ptr failure;
     std::atomic<bool> cancel{false};
     std::thread worker;
 };

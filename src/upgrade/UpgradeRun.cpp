@@ -6,6 +6,7 @@
 #include "platform/Sockets.h"
 #include "platform/UserAction.h"
 #include "upgrade/InstrumentLayout.h"
+#include "upgrade/KitCheckAhead.h"
 #include "upgrade/ModuleCatalogue.h"
 #include "upgrade/UnchangedFiles.h"
 #include "upgrade/drive/DriveLookup.h"
@@ -113,6 +114,9 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     runRecord.dryRun = mode == RunMode::DryRun;
     runRecord.takeModules(catalogue.entries());
     observer.runStarted();
+    // A kit's first run reads every byte for its digests: that goes on while
+    // the run connects and checks the instrument.
+    kitAhead = std::make_unique<upgrade::KitCheckAhead>(exeDir, catalogue.entries(), historyFile);
 
     RunResult result;
     try {
@@ -125,6 +129,11 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
         result = ended(RunOutcome::Failed, QStringLiteral("Unknown error"), true);
         result.raised = true;
     }
+    // Unused when the run ended before its measure step.
+    kitAhead.reset();
+    // Its index and the drive's listings are not needed for the record,
+    // which loads the index afresh under the history's lock.
+    forgetDrive();
 
     // A stop asked for at any point wins, also over an end the run had
     // reached by then: the link is closed and the view closes. An error

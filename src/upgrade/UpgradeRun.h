@@ -17,6 +17,7 @@ namespace upgrade {
 class DriveLookup;
 class DriveSource;
 class SendCheck;
+class KitCheckAhead;
 class UnchangedFiles;
 }
 class ModuleCatalogue;
@@ -227,6 +228,8 @@ private:
     std::unique_ptr<upgrade::DriveLookup> drive;
     std::unique_ptr<upgrade::SendCheck> sendCheck;
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
+    // The kit's check, started with the run and taken by the measure step.
+    std::unique_ptr<upgrade::KitCheckAhead> kitAhead;
     QString runAddress;
     bool indexProblemShown = false;
     bool inProgress = false;

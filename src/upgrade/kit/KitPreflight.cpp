@@ -29,11 +29,14 @@ bool settled(const FileStamp &stamp)
 class KitWalk
 {
 public:
-    KitWalk(KitPlan &plan, DigestCache *cache)
+    KitWalk(KitPlan &plan, DigestCache *cache, const std::atomic<bool> *cancel = nullptr)
         : plan(plan)
         , cache(cache)
+        , cancel(cancel)
     {
     }
+
+    [[nodiscard]] bool cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
 
     // Walks one tree the way the copy does. `signalOwner` is the module
     // whose SIGNAL rule applies at the top; null for the system files.
@@ -99,6 +102,8 @@ public:
 private:
     WalkStep visit(const WalkItem &item, const QString &instrumentRoot, int module, const ModuleEntry *signalOwner)
     {
+        if (cancelled())
+            return WalkStep::Stop;
         const QString &name = item.entry.name;
         const QString parent =
             item.parentRelative.isEmpty() ? instrumentRoot : instrumentRoot + QLatin1Char('/') + item.parentRelative;
@@ -138,6 +143,7 @@ private:
 
     KitPlan &plan;
     DigestCache *cache;
+    const std::atomic<bool> *cancel;
     platform::Sha256 hash;
 };
 
@@ -182,11 +188,12 @@ const PlannedFile *KitPlan::file(const QString &localPath) const
     return it == fileIndex.cend() ? nullptr : &files[*it];
 }
 
-KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, DigestCache *cache)
+KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, DigestCache *cache,
+                 const std::atomic<bool> *cancel)
 {
     KitPlan plan;
     plan.kitFolder = programFolder;
-    KitWalk walk(plan, cache);
+    KitWalk walk(plan, cache, cancel);
 
     for (const auto &entry : modules) {
         const QString folder = SystemFolder + QStringLiteral("/MID") + QString::number(entry->id);
@@ -199,7 +206,7 @@ KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, Digest
     // that can't be listed could hide a module's files as a missing folder.
     if (const platform::FolderListing listing(target); listing.failed())
         walk.problem(target, QStringLiteral("Folder can't be listed"), listing.errorString());
-    for (std::size_t i = 0; i < modules.size(); ++i) {
+    for (std::size_t i = 0; i < modules.size() && !walk.cancelled(); ++i) {
         const ModuleEntry &entry = *modules[i];
         const QString localRoot = entry.name.isEmpty() ? target : platform::JoinLocalPath(target, entry.name);
         if (!instrument::FitsCommandLine(entry.name)) {

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+
 namespace upgrade {
 
 // An instrument folder the run makes when it is missing.
@@ -92,8 +94,11 @@ struct KitPlan
 //
 // With a cache, a file whose identity (path, size, times, inode) is cached
 // is not read again; the cache learns the digests read.
+//
+// Once `cancel` is set the walk stops at the next entry and the plan is
+// incomplete: it is for a caller that no longer wants it.
 [[nodiscard]] KitPlan CheckKit(const QString &programFolder, const ModuleList &modules,
-                               DigestCache *cache = nullptr);
+                               DigestCache *cache = nullptr, const std::atomic<bool> *cancel = nullptr);
 
 // Reads a file that the copy reaches and pre-flight did not plan (a SIGNAL
 // folder whose box was ticked during the copy) as pre-flight reads one, and

@@ -10,6 +10,7 @@
 #include "upgrade/run/RunTexts.h"
 #include "upgrade/common/ModuleCatalogue.h"
 #include "upgrade/changed/UnchangedFiles.h"
+#include "upgrade/kit/KitCheckAhead.h"
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DriveSource.h"
 #include "upgrade/drive/SendCheck.h"
@@ -123,6 +124,10 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     Scope scope(*this);
     beginRun(address, runMode);
     observer.runStarted();
+    // A kit's first run reads every byte for its digests: that goes on while
+    // the run connects and checks the instrument. A restore sends no kit.
+    if (!restoreFrom)
+        kitAhead = std::make_unique<upgrade::KitCheckAhead>(exeDir, catalogue.entries(), historyFile);
 
     RunResult result;
     try {
@@ -135,6 +140,11 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
         result = ended(RunOutcome::Failed, QStringLiteral("Unknown error"), true);
         result.raised = true;
     }
+    // Unused when the run ended before its measure step.
+    kitAhead.reset();
+    // Its index and the drive's listings are not needed for the record,
+    // which loads the index afresh under the history's lock.
+    forgetDrive();
 
     // A stop asked for at any point wins, also over an end the run had
     // reached by then: the link is closed and the view closes. An error

@@ -22,6 +22,7 @@ class DriveLookup;
 class DriveSource;
 class ModuleCatalogue;
 class SendCheck;
+class KitCheckAhead;
 class UnchangedFiles;
 struct WalkFailure;
 struct WalkItem;
@@ -260,6 +261,8 @@ private:
     std::unique_ptr<upgrade::DriveLookup> drive;
     std::unique_ptr<upgrade::SendCheck> sendCheck;
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
+    // The kit's check, started with the run and taken by the measure step.
+    std::unique_ptr<upgrade::KitCheckAhead> kitAhead;
     QString runAddress;
     bool indexProblemShown = false;
     QStringList dropped; // with deleteDropped: what the run removes after its copy

@@ -32,9 +32,31 @@ QString UpgradeRun::localFolder(const QString &name) const
 
 bool UpgradeRun::EnsureInstrumentFolder(const QString &parent, const QString &name)
 {
+    const QString path = upgrade::JoinDrivePath(parent, name);
+    // A changed-only run has the parent's listing (it needs it for the files
+    // there anyway): a folder the lookup shows there is not asked for again,
+    // and one it shows absent is made at once, the commands asked only when
+    // the listing turns out wrong.
+    if (unchanged) {
+        const upgrade::DriveAnswer there = drive->folder(path);
+        throwIfStopRequested();
+        if (there.state == upgrade::DriveAnswer::State::Present)
+            return true;
+        if (there.state == upgrade::DriveAnswer::State::Absent) {
+            if (link.MakeDirectory(parent, name)) {
+                drive->madeEmpty(path);
+                return true;
+            }
+            throwIfStopRequested();
+            if (!link.ChangeSubdirectory(parent, name))
+                return false;
+            drive->made(path);
+            return true;
+        }
+    }
     if (!link.ChangeSubdirectory(parent, name) && !link.MakeDirectory(parent, name))
         return false;
-    drive->made(upgrade::JoinDrivePath(parent, name));
+    drive->made(path);
     return true;
 }
 

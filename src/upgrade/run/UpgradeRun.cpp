@@ -248,44 +248,6 @@ UpgradeRun::StepEnd UpgradeRun::nameFilesStep()
     return std::nullopt;
 }
 
-UpgradeRun::StepEnd UpgradeRun::copyStep()
-{
-    // Each phase is entered by what its trees hold, whatever is sent: the
-    // files below target (every module's, SIGNAL folders and uncatalogued
-    // folders included), then those of both trees. So a kit whose module
-    // files are all in unticked SIGNAL folders still makes its module
-    // folders. The bar follows the bytes the kit check planned to send.
-    fileCount = 0;
-    totalBytes = 0;
-    const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
-    const qint64 filesInTarget = MeasureFolder(localFolder(upgrade::LocalModuleRoot));
-    const qint64 filesInBoth = MeasureFolder(systemFiles);
-    totalBytes = kitPlan.totalBytes;
-    reportProgress(QString(), 0);
-
-    if (filesInTarget != 0) {
-        enter(RunStep::Modules);
-        memo(QStringLiteral("Copying ALL modules ..."));
-        // The count is read again before each module: nothing may change the
-        // catalogue during a run, but a wrong count must not read past it.
-        for (std::size_t i = 0; i < catalogue.size(); ++i) {
-            ModuleEntry &entry = *catalogue.entries()[i];
-            memo(QStringLiteral("** ") + entry.name);
-            if (!CopyModule(entry))
-                return failAndClose(upgrade::DownloadFailedText);
-        }
-    }
-
-    if (filesInBoth != 0) {
-        enter(RunStep::SystemFiles);
-        memo(QString());
-        memo(QStringLiteral("Copying System files ..."));
-        if (!CopyTree(systemFiles, upgrade::SystemFolder))
-            return failAndClose(upgrade::DownloadFailedText);
-    }
-    return std::nullopt;
-}
-
 RunResult UpgradeRun::finishStep()
 {
     enter(RunStep::Finish);

@@ -230,23 +230,7 @@ bool UpgradeRun::leftAlone(const QString &localPath, const QString &instrumentPa
     return true;
 }
 
-bool UpgradeRun::CopyModule(ModuleEntry &entry)
-{
-    const QString target = localFolder(upgrade::LocalModuleRoot);
-    const QString localRoot = entry.name.isEmpty() ? target : platform::JoinLocalPath(target, entry.name);
-    if (!acceptInstrumentName(entry.name, localRoot))
-        return false;
-    if (!EnsureInstrumentFolder(upgrade::InstrumentRoot, entry.name))
-        return false;
-    return copyFolderTree(localRoot, upgrade::InstrumentRoot + entry.name, &entry);
-}
-
-bool UpgradeRun::CopyTree(const QString &localFolder, const QString &instrumentFolder)
-{
-    return copyFolderTree(localFolder, instrumentFolder, nullptr);
-}
-
-bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrumentRoot, const ModuleEntry *signalOwner)
+bool UpgradeRun::copyLateFolder(const QString &localRoot, const QString &instrumentRoot)
 {
     LocalTreeWalker walker([&](const WalkItem &item) {
         throwIfStopRequested();
@@ -256,10 +240,6 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
                                    : instrumentRoot + QLatin1Char('/') + item.parentRelative;
 
         if (item.entry.isFolder()) {
-            // The flag is read now, not when the module started: a box ticked
-            // during the copy still counts for this module's signals.
-            if (signalOwner && item.depth == 0 && name == upgrade::SignalFolder && !signalOwner->hasSignal)
-                return WalkStep::Skip;
             if (!acceptInstrumentName(name, item.localPath))
                 return WalkStep::Stop;
             if (item.loopsBack) {
@@ -291,12 +271,7 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
         reportUnlistedFolder(failure);
         return WalkStep::Stop;
     });
-    if (!walker.walk(localRoot))
-        return false;
-    // The folders whose listing waits for files the walk did not send (a
-    // box unticked during the copy) are checked before the tree counts as copied.
-    takeVerdicts(sendCheck->settle());
-    return true;
+    return walker.walk(localRoot);
 }
 
 } // namespace upgrade

@@ -91,15 +91,22 @@ private slots:
     void unlistedFoldersOutsideThePlan()
     {
         ProgramFolder folder;
-        folder.writeIni({{3, "KRN3", 0}});
+        folder.writeIni({{3, "KRN3", 0}, {5, "LPS3", 0}});
         folder.write("target/KRN3/k", "k");
         folder.write("target/KRN3/SIGNAL/locked/s", "s");
+        folder.write("target/LPS3/SIGNAL/s", "s");
         folder.write("target/OTHER/locked/o", "o");
         const QString target = folder.path() + "target";
-        UnreadableEntry signal(target + "/KRN3/SIGNAL/locked");
-        UnreadableEntry other(target + "/OTHER/locked");
-        if (!signal.usable() || !other.usable())
-            QSKIP((signal.usable() ? other.whyNot() : signal.whyNot()).constData());
+        const QHash<QString, QString> lockedIn{{"KRN3", target + "/KRN3/SIGNAL/locked"},
+                                               {"LPS3", target + "/LPS3/SIGNAL"},
+                                               {"OTHER", target + "/OTHER/locked"}};
+        UnreadableEntry krn3(lockedIn["KRN3"]);
+        UnreadableEntry lps3(lockedIn["LPS3"]);
+        UnreadableEntry other(lockedIn["OTHER"]);
+        for (const UnreadableEntry *entry : {&krn3, &lps3, &other}) {
+            if (!entry->usable())
+                QSKIP(entry->whyNot().constData());
+        }
         RunRig rig(folder.path(), {});
 
         const KitPlan plan = CheckKit(folder.path(), rig.catalogue.entries());
@@ -108,7 +115,7 @@ private slots:
         platform::FolderListing listing(target);
         for (platform::FolderEntry entry; listing.next(entry);) {
             if (!entry.name.startsWith('.'))
-                expected << target + "/" + entry.name + (entry.name == "KRN3" ? "/SIGNAL/locked" : "/locked");
+                expected << lockedIn[entry.name];
         }
         QStringList unlisted;
         for (const KitProblem &problem : plan.unlistedOutsidePlan)

@@ -201,8 +201,10 @@ private:
                 return WalkStep::Go;
             },
             [&](const WalkFailure &failure) {
-                if (failure.depth < 0)
-                    return WalkStep::Go; // the root: a problem of the kit already, or walked as a module's
+                // "target" itself is a problem of the kit already; an unticked
+                // SIGNAL folder is a folder of it like any other.
+                if (failure.depth < 0 && key.isEmpty())
+                    return WalkStep::Go;
                 const QString top = !key.isEmpty()      ? key
                                     : failure.depth == 0 ? failure.localPath
                                                          : platform::JoinLocalPath(root, failure.parentRelative.section(QLatin1Char('/'), 0, 0));

@@ -66,6 +66,10 @@ public:
 
     // The run made (or entered) `folder`: it is there.
     void made(const QString &folder);
+    // The run made `folder` just now where its parent's listing showed
+    // nothing of that name: it is there and empty, so nothing in it is
+    // listed before the run writes there.
+    void madeEmpty(const QString &folder);
     // The run stored a file at `path`: its folder is there, and the
     // folder's listing no longer tells that file.
     void wrote(const QString &path);

@@ -47,7 +47,8 @@ std::optional<QString> RunHistory::append(const RunRecord &record) const
     const auto updateIndex = [&index, &record](int fd, const struct stat &before) {
         index.appended(record, fd, HistoryStamp{quint64(before.st_dev), quint64(before.st_ino), qint64(before.st_size)});
     };
-    if (const std::optional<QString> why = HistoryWriter(path, limits).append(record.toJsonLine(), updateIndex))
+    if (const std::optional<QString> why = HistoryWriter(path, limits).append(
+            [&record](const HistoryWriter::Sink &sink) { return record.writeJsonLine(sink); }, updateIndex))
         return QStringLiteral("History not written to %1: %2").arg(path, *why);
     return std::nullopt;
 }

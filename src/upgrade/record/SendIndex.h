@@ -90,6 +90,9 @@ private:
     // Every history file from the oldest; the current one through `historyFd`.
     [[nodiscard]] std::optional<QString> rebuild(int historyFd) const;
     void apply(const RunRecord &record) const;
+    // Whether the history was empty, and never rotated, before the record
+    // just written, with no index beside it.
+    [[nodiscard]] bool firstRecord(const HistoryStamp &before) const;
     void save(const HistoryStamp &stamp) const;
 
     QString historyPath;

@@ -22,6 +22,7 @@ class DriveLookup;
 class DriveSource;
 class ModuleCatalogue;
 class SendCheck;
+class KitCheckAhead;
 class UnchangedFiles;
 struct SnapshotFile;
 struct SnapshotManifest;
@@ -108,11 +109,6 @@ public:
     [[nodiscard]] bool stopRequested() const { return stopping; }
 
     // The run's steps, callable on their own for a link that is connected.
-    // Adds the files and bytes below `folder` to the counters; returns
-    // `fileCount` afterwards. A folder below it that can't be listed gets a
-    // memo line; the kit check has already ended the run for any such
-    // folder that holds something to send.
-    qint64 MeasureFolder(const QString &folder);
     // Checks the whole kit before anything is written; false after one memo
     // line for each problem. The copy steps send only files it has read.
     [[nodiscard]] bool checkKit();
@@ -134,10 +130,10 @@ public:
     // nothing can be half-written.
     static const QString StoppedAuditText;
     static const QString StoppedDryRunText;
-    // Copies one module's tree to "/F0:/" + its name.
+    // Copies one module's tree to "/F0:/" + its name, as checkKit planned it.
     [[nodiscard]] bool CopyModule(ModuleEntry &entry);
-    // Copies everything below `localFolder` into the existing instrument folder.
-    [[nodiscard]] bool CopyTree(const QString &localFolder, const QString &instrumentFolder);
+    // Copies the system files into the existing "/F0:/SYSTEM", as checkKit planned them.
+    [[nodiscard]] bool CopySystemFiles();
     // Makes every module's identification folder and missing NAME file.
     [[nodiscard]] bool MakeNameFiles();
 
@@ -249,8 +245,12 @@ private:
     [[nodiscard]] bool leftAlone(const QString &localPath, const QString &instrumentPath);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
-    [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
-                                      const ModuleEntry *signalOwner);
+    // Sends the plan's entries of one module (-1: the system files).
+    [[nodiscard]] bool copyPlanned(int module, const ModuleEntry *signalOwner);
+    [[nodiscard]] bool copyPlannedFile(const upgrade::PlannedFile &planned);
+    // Walks a folder the kit check did not read (a SIGNAL folder ticked
+    // since) and sends what it holds, each file read as a late one.
+    [[nodiscard]] bool copyLateFolder(const QString &localFolder, const QString &instrumentFolder);
     [[nodiscard]] bool acceptInstrumentName(const QString &name, const QString &localPath);
     void reportUnlistedFolder(const WalkFailure &failure);
     // Sends one file, reporting it; `measured`: its bytes count in the
@@ -276,6 +276,8 @@ private:
     std::unique_ptr<upgrade::DriveLookup> drive;
     std::unique_ptr<upgrade::SendCheck> sendCheck;
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
+    // The kit's check, started with the run and taken by the measure step.
+    std::unique_ptr<upgrade::KitCheckAhead> kitAhead;
     QString runAddress;
     bool indexProblemShown = false;
     QStringList dropped; // with deleteDropped: what the run removes after its copy

@@ -28,7 +28,8 @@ QStringList undoArguments(const CliOptions &options)
         arguments << QStringLiteral("--delete-dropped") << QStringLiteral("--max-delete")
                   << QString::number(options.maxDelete);
     if (options.restore)
-        arguments << QStringLiteral("--restore=") + *options.restore;
+        arguments << (options.restore->isEmpty() ? QStringLiteral("--restore")
+                                                 : QStringLiteral("--restore=") + *options.restore);
     return arguments;
 }
 

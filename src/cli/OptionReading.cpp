@@ -150,6 +150,10 @@ QString readKeepSnapshots(Reading &reading, const QString &value)
 
 QString readRestore(Reading &reading, const QString &value)
 {
+    // A null value is --restore alone (the last snapshot); an empty one was
+    // typed, and names no run.
+    if (!value.isNull() && value.trimmed().isEmpty())
+        return QStringLiteral("--restore needs a run's start or a snapshot folder, or nothing at all");
     reading.options.restore = value;
     return {};
 }

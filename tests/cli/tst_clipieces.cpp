@@ -193,6 +193,8 @@ private slots:
                                               << "--dry-run and --await-reboot don't go together";
         QTest::newRow("backup of a dry run") << QStringList{"--dry-run", "--backup", "--ip", ip}
                                              << "--dry-run and --backup don't go together";
+        QTest::newRow("restore of no run") << QStringList{"--ip", ip, "--restore", ""}
+                                           << "--restore needs a run's start or a snapshot folder, or nothing at all";
         QTest::newRow("--max-delete alone") << QStringList{"--ip", ip, "--max-delete", "3"}
                                             << "--max-delete goes with --delete-dropped";
         QTest::newRow("nothing") << QStringList{} << "--ip ADDRESS is required";

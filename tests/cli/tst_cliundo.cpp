@@ -124,13 +124,16 @@ private slots:
     {
         QTest::addColumn<QStringList>("fault");
         QTest::addColumn<int>("status");
-        QTest::newRow("run succeeded") << QStringList{} << 0;
-        QTest::newRow("failed half-way") << QStringList{"--stor-fail", "451@3"} << 1;
+        QTest::addColumn<QString>("removedByHand"); // a drive folder removed before the restore
+        QTest::newRow("run succeeded") << QStringList{} << 0 << QString();
+        QTest::newRow("failed half-way") << QStringList{"--stor-fail", "451@3"} << 1 << QString();
+        QTest::newRow("folder removed since") << QStringList{} << 0 << "F0:/KRN3/sub";
     }
     void restoreGivesBackTheDriveBefore()
     {
         QFETCH(QStringList, fault);
         QFETCH(int, status);
+        QFETCH(QString, removedByHand);
         ProgramFolder first, second;
         writeFirstKit(first);
         writeSecondKit(second);
@@ -163,6 +166,8 @@ private slots:
                 QVERIFY(!driveContent(drive.path()).contains("F0:/KRN3/old.bin"));
             }
         }
+        if (!removedByHand.isEmpty())
+            QVERIFY(QDir(drive.path() + "/" + removedByHand).removeRecursively());
         SimInstrument sim({"--drive", drive.path()});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         const Finished restore = runCli(sim, state.path(), {"--restore"});
@@ -306,6 +311,123 @@ private slots:
         const QJsonArray deleted = lastRecord(state.path()).value("deleted").toArray();
         QCOMPARE(deleted.size(), 1);
         QCOMPARE(deleted.first().toObject().value("path").toString(), QString("/F0:/KRN3/old.bin"));
+    }
+
+    // A dropped file the operator changed since the run on record sent it
+    // (another size now) is kept, in the dry run's list as in the run.
+    void deleteDroppedKeepsAFileChangedByHand()
+    {
+        ProgramFolder first, second;
+        writeFirstKit(first);
+        writeSecondKit(second);
+        QTemporaryDir drive, state;
+        SimInstrument sim({"--drive", drive.path()});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
+        QFile edited(drive.path() + "/F0:/KRN3/old.bin");
+        QVERIFY(edited.open(QIODevice::WriteOnly));
+        edited.write("the operator's");
+        edited.close();
+        const QString kept = "Kept /F0:/KRN3/old.bin: it holds 14 bytes on the instrument, not the 3000";
+        for (const QStringList &extra : {QStringList{"--dry-run"}, QStringList{}}) {
+            const Finished run = runCli(sim, state.path(), QStringList{"--dir", second.path(), "--delete-dropped"} + extra);
+            QVERIFY2(run.status == 0 && run.out.contains(kept), qPrintable(run.out));
+            QStringList listed = prefixed(run.out, "Would remove (dropped by the kit): ")
+                                 + prefixed(run.out, "To remove after the copy (dropped by the kit): ");
+            QCOMPARE(listed, QStringList{"/F0:/KRN3/sub/gone.bin"});
+        }
+        QCOMPARE(sim.sent("ftp").filter(QRegularExpression("^DELE ")), QStringList{"DELE /F0:/KRN3/sub/gone.bin"});
+        QCOMPARE(driveContent(drive.path()).value("F0:/KRN3/old.bin"), QByteArray("the operator's"));
+    }
+
+    // --restore takes the snapshot asked for or none: a damaged one is
+    // refused by name, never swapped for an older one, and nothing is
+    // written; a time that names two snapshots is refused too.
+    void restoreNeverFallsBack()
+    {
+        ProgramFolder first, second;
+        writeFirstKit(first);
+        writeSecondKit(second);
+        QTemporaryDir drive, state;
+        SimInstrument sim({"--drive", drive.path()});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
+        QCOMPARE(runCli(sim, state.path(), {"--dir", second.path(), "--backup", "--delete-dropped"}).status, 0);
+        QCOMPARE(runCli(sim, state.path(), {"--dir", first.path(), "--backup"}).status, 0);
+        const QStringList writesBefore = writes(sim);
+        const QString folder = lastRecord(state.path()).value("snapshot").toString();
+        QFile manifestFile(folder + "/manifest.json");
+        QVERIFY(manifestFile.open(QIODevice::ReadOnly));
+        const QByteArray whole = manifestFile.readAll();
+        manifestFile.close();
+        const QJsonObject manifest = QJsonDocument::fromJson(whole).object();
+        const auto edited = [&](const QString &list, const QString &field, const QJsonValue &value) {
+            QJsonObject changed = manifest;
+            QJsonArray entries = changed.value(list).toArray();
+            if (field.isEmpty()) {
+                entries[0] = value;
+            } else {
+                QJsonObject entry = entries[0].toObject();
+                entry[field] = value;
+                entries[0] = entry;
+            }
+            changed[list] = entries;
+            return QJsonDocument(changed).toJson();
+        };
+        const QString replaced = manifest.value("replaced").toArray()[0].toObject().value("path").toString();
+        const struct
+        {
+            QByteArray manifest; // empty: no manifest at all
+            QString why;
+        } damaged[] = {
+            {whole.left(whole.size() / 2), "its manifest is not JSON"},
+            {"[]", "its manifest is not one of this tool's"},
+            {QByteArray(), "it has no manifest"},
+            {edited("replaced", "size", -1), "has no size a file can have"},
+            {edited("replaced", "size", "3000"), "has no size a file can have"},
+            {edited("replaced", "path", "/F0:/KRN3/../../etc/x"), "holds an empty, \".\" or \"..\" part"},
+            {edited("replaced", "path", "/etc/x"), "is not under the instrument's drive /F0:/"},
+            {edited("replaced", "stored", "../1"), "no name of a snapshot's own"},
+            {edited("created", QString(), "/F0:/KRN3/a\r\nDELE x"), "(/F0:/KRN3/a\\x0d\\x0aDELE x) holds"},
+            {edited("created", QString(), replaced), "is named twice"},
+        };
+        const QString started = QFileInfo(folder).fileName();
+        for (const auto &row : damaged) {
+            QFile::remove(folder + "/manifest.json");
+            if (!row.manifest.isEmpty()) {
+                QVERIFY(manifestFile.open(QIODevice::WriteOnly));
+                manifestFile.write(row.manifest);
+                manifestFile.close();
+            }
+            for (const QString &run : {QString(), started}) {
+                const Finished restore =
+                    runCli(sim, state.path(), run.isEmpty() ? QStringList{"--restore"} : QStringList{"--restore", run});
+                QCOMPARE(restore.status, 1);
+                QVERIFY2(restore.out.contains("The snapshot " + folder + " is damaged: ") && restore.out.contains(row.why),
+                         qPrintable(restore.out));
+            }
+        }
+        QCOMPARE(writes(sim), writesBefore);
+
+        // Whole again, with a second snapshot of the same second beside it
+        // that no record names: its files created are no one's to remove.
+        QVERIFY(manifestFile.open(QIODevice::WriteOnly));
+        manifestFile.write(whole);
+        manifestFile.close();
+        const QString twin = folder.chopped(4) + (folder.endsWith("999Z") ? "998Z" : "999Z");
+        QVERIFY(QDir().rename(folder, twin) && QDir().mkpath(folder));
+        for (const QString &name : QDir(twin).entryList(QDir::Files))
+            QVERIFY(QFile::copy(twin + "/" + name, folder + "/" + name));
+        const QString sameSecond =
+            QDateTime::fromString(started.left(15), "yyyyMMdd'T'HHmmss").toString("yyyy-MM-dd HH:mm:ss");
+        const Finished ambiguous = runCli(sim, state.path(), {"--restore", sameSecond});
+        QVERIFY2(ambiguous.status == 1 && ambiguous.out.contains("\"" + sameSecond + "\" names ")
+                     && ambiguous.out.contains(started) && ambiguous.out.contains(QFileInfo(twin).fileName()),
+                 qPrintable(ambiguous.out));
+        const Finished unnamed = runCli(sim, state.path(), {"--restore", QFileInfo(twin).fileName()});
+        QVERIFY2(unnamed.status == 1 && unnamed.out.contains("No record in the history names the snapshot"),
+                 qPrintable(unnamed.out));
+        QCOMPARE(writes(sim), writesBefore);
     }
 
     // Three snapshots with --keep-snapshots 2: the oldest goes, and

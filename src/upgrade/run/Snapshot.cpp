@@ -1,6 +1,8 @@
 #include "upgrade/run/Snapshot.h"
 
+#include "instrument/InstrumentName.h"
 #include "platform/Sha256.h"
+#include "upgrade/common/InstrumentLayout.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,8 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSaveFile>
 #include <QTimeZone>
 
@@ -19,6 +23,8 @@ namespace {
 const QString FolderTimeFormat = QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'");
 // A manifest is a few lines per file: anything larger is no manifest of ours.
 constexpr qint64 MaxManifestBytes = 64 * 1024 * 1024;
+// Beyond this a size is no file's: it would not even be a whole number as JSON keeps it.
+constexpr double MaxFileBytes = 9007199254740992.0;
 
 // The instrument key is text from the instrument: only a tame form of it
 // names a folder, and its digest keeps two keys that tame alike apart.
@@ -29,6 +35,14 @@ QString instrumentFolderName(const QString &instrumentKey)
         tame += (c.isLetterOrNumber() && c.unicode() < 128) || c == u'-' || c == u'.' ? c : QChar(u'_');
     const QByteArray digest = platform::Sha256::of(instrumentKey.toUtf8()).toHex().left(12);
     return tame + QLatin1Char('-') + QString::fromLatin1(digest);
+}
+
+// A snapshot folder's name read as its run's start; invalid for any other name.
+QDateTime folderTime(const QString &name)
+{
+    QDateTime time = QDateTime::fromString(name, FolderTimeFormat);
+    time.setTimeSpec(Qt::UTC);
+    return time;
 }
 
 QString isoTime(const QDateTime &time)
@@ -73,6 +87,40 @@ qint64 folderBytes(const QString &folder)
     return bytes;
 }
 
+// Why a manifest's path is none the run could have written: empty when it is
+// a plain path under the drive's root, with nothing a command line or a
+// listing would read otherwise.
+QString snapshotPathFault(const QString &path)
+{
+    if (!path.startsWith(InstrumentRoot))
+        return QStringLiteral("is not under the instrument's drive %1").arg(InstrumentRoot);
+    for (const QString &part : path.mid(InstrumentRoot.size()).split(u'/')) {
+        if (part.isEmpty() || part == u'.' || part == QLatin1String(".."))
+            return QStringLiteral("holds an empty, \".\" or \"..\" part");
+    }
+    if (!instrument::FitsCommandLine(path))
+        return QStringLiteral("holds a double quote or a control character");
+    return {};
+}
+
+// One kept file of a manifest: empty when its size, digest and stored name
+// are whole, or what is wrong with them.
+QString readReplaced(const QJsonObject &f, SnapshotFile &file)
+{
+    const QJsonValue size = f.value("size");
+    file = SnapshotFile{f.value("path").toString(), qint64(size.toDouble(-1)), f.value("sha256").toString().toLatin1(),
+                        f.value("stored").toString()};
+    if (!size.isDouble() || size.toDouble() < 0 || size.toDouble() > MaxFileBytes
+        || size.toDouble() != double(file.size))
+        return QStringLiteral("has no size a file can have");
+    if (!QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(QString::fromLatin1(file.sha256Hex)).hasMatch())
+        return QStringLiteral("has no SHA-256");
+    // The stored name is one this tool gave: a number, inside the folder.
+    if (!QRegularExpression(QStringLiteral("^[0-9]{1,9}$")).match(file.stored).hasMatch())
+        return QStringLiteral("is stored as \"%1\", no name of a snapshot's own").arg(instrument::PrintablePath(file.stored));
+    return {};
+}
+
 } // namespace
 
 qint64 SnapshotManifest::bytes() const
@@ -100,31 +148,54 @@ QJsonObject SnapshotManifest::toJson() const
                        {"created", QJsonArray::fromStringList(created)}};
 }
 
-std::optional<SnapshotManifest> SnapshotManifest::fromJson(const QJsonObject &o)
+std::optional<SnapshotManifest> SnapshotManifest::fromJson(const QJsonObject &o, QString &damage)
 {
-    if (o.value("snapshot").toInt() != 1 || !o.value("replaced").isArray() || !o.value("created").isArray())
+    if (o.value("snapshot").toInt() != 1 || !o.value("replaced").isArray() || !o.value("created").isArray()) {
+        damage = QStringLiteral("its manifest is not one of this tool's");
         return std::nullopt;
+    }
     SnapshotManifest m;
     m.instrumentKey = o.value("instrument").toString();
     m.identity = o.value("identity").toString();
     m.address = o.value("address").toString();
     m.runStarted = QDateTime::fromString(o.value("runStarted").toString(), Qt::ISODateWithMs);
-    if (m.instrumentKey.isEmpty() || !m.runStarted.isValid())
+    if (m.instrumentKey.isEmpty() || !m.runStarted.isValid()) {
+        damage = QStringLiteral("its manifest names no instrument or no run start");
         return std::nullopt;
-    for (const QJsonValue &value : o.value("replaced").toArray()) {
-        const QJsonObject f = value.toObject();
-        SnapshotFile file{f.value("path").toString(), qint64(f.value("size").toDouble(-1)),
-                          f.value("sha256").toString().toLatin1(), f.value("stored").toString()};
-        // The stored name must stay inside the snapshot's folder.
-        if (!file.instrumentPath.startsWith(QLatin1String("/F0:/")) || file.size < 0 || file.sha256Hex.size() != 64
-            || file.stored.isEmpty() || file.stored.contains(u'/') || file.stored.startsWith(u'.'))
-            return std::nullopt;
+    }
+    // Every path once: a file both put back and removed, or put back twice,
+    // is no state the drive was ever in.
+    QSet<QString> named;
+    const auto bad = [&damage](const QString &list, qsizetype index, const QString &path, const QString &why) {
+        damage = QStringLiteral("its manifest's %1 entry %2 (%3) %4")
+                     .arg(list)
+                     .arg(index + 1)
+                     .arg(instrument::PrintablePath(path), why);
+        return std::nullopt;
+    };
+    const auto pathFault = [&named](const QString &path) -> QString {
+        if (QString why = snapshotPathFault(path); !why.isEmpty())
+            return why;
+        if (named.contains(path))
+            return QStringLiteral("is named twice");
+        named.insert(path);
+        return {};
+    };
+    const QJsonArray replaced = o.value("replaced").toArray();
+    for (qsizetype i = 0; i < replaced.size(); ++i) {
+        SnapshotFile file;
+        const QString why = readReplaced(replaced[i].toObject(), file);
+        if (QString pathWhy = pathFault(file.instrumentPath); !pathWhy.isEmpty())
+            return bad(QStringLiteral("replaced"), i, file.instrumentPath, pathWhy);
+        if (!why.isEmpty())
+            return bad(QStringLiteral("replaced"), i, file.instrumentPath, why);
         m.replaced.append(file);
     }
-    for (const QJsonValue &value : o.value("created").toArray()) {
-        const QString path = value.toString();
-        if (!path.startsWith(QLatin1String("/F0:/")))
-            return std::nullopt;
+    const QJsonArray created = o.value("created").toArray();
+    for (qsizetype i = 0; i < created.size(); ++i) {
+        const QString path = created[i].toString();
+        if (QString why = pathFault(path); !why.isEmpty())
+            return bad(QStringLiteral("created"), i, path, why);
         m.created.append(path);
     }
     return m;
@@ -141,60 +212,109 @@ QString SnapshotStore::folderFor(const QString &instrumentKey, const QDateTime &
                                      + runStarted.toUTC().toString(FolderTimeFormat));
 }
 
-std::optional<SnapshotManifest> SnapshotStore::readManifest(const QString &folder)
+std::optional<SnapshotManifest> SnapshotStore::readManifest(const QString &folder, QString &damage)
 {
     QFile file(QDir(folder).filePath(ManifestName));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxManifestBytes)
+    if (!file.exists()) {
+        damage = QStringLiteral("it has no manifest (a snapshot never completed)");
         return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    return document.isObject() ? SnapshotManifest::fromJson(document.object()) : std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxManifestBytes) {
+        damage = QStringLiteral("its manifest can't be read, or is too large to be one (%1)").arg(file.errorString());
+        return std::nullopt;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (!document.isObject()) {
+        damage = error.error != QJsonParseError::NoError
+                     ? QStringLiteral("its manifest is not JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset)
+                     : QStringLiteral("its manifest is not one of this tool's");
+        return std::nullopt;
+    }
+    return SnapshotManifest::fromJson(document.object(), damage);
 }
 
 QList<SnapshotStore::Entry> SnapshotStore::snapshots(const QString &instrumentKey) const
 {
     QList<Entry> found;
-    QStringList instruments;
-    if (!instrumentKey.isEmpty())
-        instruments << instrumentFolderName(instrumentKey);
-    else
-        instruments = QDir(rootFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &instrument : std::as_const(instruments)) {
-        const QDir dir(QDir(rootFolder).filePath(instrument));
-        for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            const QString folder = dir.filePath(name);
-            if (std::optional<SnapshotManifest> manifest = readManifest(folder))
-                found.append(Entry{folder, std::move(*manifest)});
-        }
+    for (const QString &folder : folders(instrumentKey)) {
+        QString damage;
+        if (std::optional<SnapshotManifest> manifest = readManifest(folder, damage))
+            found.append(Entry{folder, std::move(*manifest)});
     }
     std::sort(found.begin(), found.end(),
               [](const Entry &a, const Entry &b) { return a.manifest.runStarted < b.manifest.runStarted; });
     return found;
 }
 
-std::optional<SnapshotStore::Entry> SnapshotStore::find(const QString &instrumentKey, const QString &run) const
+QStringList SnapshotStore::folders(const QString &instrumentKey) const
 {
+    QStringList instruments;
+    if (!instrumentKey.isEmpty())
+        instruments << instrumentFolderName(instrumentKey);
+    else
+        instruments = QDir(rootFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList found;
+    for (const QString &instrument : std::as_const(instruments)) {
+        const QDir dir(QDir(rootFolder).filePath(instrument));
+        // A folder's name is its run's start, so the name order is the runs' order.
+        for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+            if (folderTime(name).isValid())
+                found << dir.filePath(name);
+        }
+    }
+    return found;
+}
+
+SnapshotStore::Found SnapshotStore::open(const QString &folder)
+{
+    QString damage;
+    if (std::optional<SnapshotManifest> manifest = readManifest(folder, damage))
+        return Found{Entry{QFileInfo(folder).absoluteFilePath(), std::move(*manifest)}, {}};
+    return Found{std::nullopt, QStringLiteral("The snapshot %1 is damaged: %2. Nothing was written.")
+                                   .arg(instrument::PrintablePath(folder), damage)};
+}
+
+SnapshotStore::Found SnapshotStore::find(const QString &instrumentKey, const QString &run) const
+{
+    // Never another snapshot than the one named: the operator asked for
+    // that state of the drive, and an older one is not it.
     if (run.isEmpty()) {
-        const QList<Entry> own = snapshots(instrumentKey);
-        return own.isEmpty() ? std::nullopt : std::optional<Entry>(own.last());
+        const QStringList own = folders(instrumentKey);
+        if (own.isEmpty())
+            return Found{std::nullopt, QStringLiteral("No snapshot of this instrument (%1) is kept in %2.")
+                                           .arg(instrument::PrintablePath(instrumentKey),
+                                                instrument::PrintablePath(rootFolder))};
+        return open(own.last());
     }
-    if (QFileInfo(run).isDir()) {
-        if (std::optional<SnapshotManifest> manifest = readManifest(run))
-            return Entry{QFileInfo(run).absoluteFilePath(), std::move(*manifest)};
-        return std::nullopt;
-    }
+    if (QFileInfo(run).isDir())
+        return open(run);
     const std::optional<QDateTime> named = parseRunTime(run);
-    if (!named)
-        return std::nullopt;
+    const bool exact = folderTime(run).isValid();
     // This instrument's first: another one's run of the same second is
     // found only when this one has none, and is then refused by its key.
     for (const QString &key : {instrumentKey, QString()}) {
-        const QList<Entry> all = snapshots(key);
-        for (auto it = all.crbegin(); it != all.crend(); ++it) {
-            if (sameRun(it->manifest.runStarted, *named))
-                return *it;
+        QStringList matching;
+        for (const QString &folder : folders(key)) {
+            const QDateTime started = folderTime(QFileInfo(folder).fileName());
+            if (named && (exact ? started == *named : sameRun(started, *named)))
+                matching << folder;
+        }
+        if (matching.size() == 1)
+            return open(matching.first());
+        if (matching.size() > 1) {
+            QStringList names;
+            for (const QString &folder : std::as_const(matching))
+                names << QFileInfo(folder).fileName();
+            return Found{std::nullopt, QStringLiteral("\"%1\" names %2 snapshots: %3. Name one by its folder's name "
+                                                      "(--restore %4). Nothing was written.")
+                                           .arg(instrument::PrintablePath(run))
+                                           .arg(matching.size())
+                                           .arg(names.join(QStringLiteral(", ")), names.last())};
         }
     }
-    return std::nullopt;
+    return Found{std::nullopt, QStringLiteral("No snapshot \"%1\" is kept in %2.")
+                                   .arg(instrument::PrintablePath(run), instrument::PrintablePath(rootFolder))};
 }
 
 std::optional<QString> SnapshotStore::complete(const QString &folder, const SnapshotManifest &manifest) const

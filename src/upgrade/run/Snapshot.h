@@ -11,6 +11,10 @@
 
 namespace upgrade {
 
+// NAME files identify the modules to the instrument: neither a restore nor
+// --delete-dropped ever removes one.
+[[nodiscard]] bool IsNameFile(const QString &instrumentPath);
+
 // One instrument file as a snapshot kept it.
 struct SnapshotFile
 {
@@ -33,7 +37,11 @@ struct SnapshotManifest
 
     [[nodiscard]] qint64 bytes() const;
     [[nodiscard]] QJsonObject toJson() const;
-    [[nodiscard]] static std::optional<SnapshotManifest> fromJson(const QJsonObject &object);
+    // Checks the whole manifest before anything trusts a part of it: every
+    // path a plain one under the drive's root, named once; every size a
+    // whole number; every stored name one of ours. Nothing, with `damage`
+    // saying what is wrong, when it is no manifest of ours.
+    [[nodiscard]] static std::optional<SnapshotManifest> fromJson(const QJsonObject &object, QString &damage);
 };
 
 // The snapshots beside a history: "snapshots/<instrument>/<run start>/",
@@ -63,8 +71,15 @@ public:
     [[nodiscard]] QList<Entry> snapshots(const QString &instrumentKey = QString()) const;
     // The snapshot named by `run`: a snapshot folder, or its run's start
     // ("2026-12-11 13:15:00", "2026-12-11T13:15:00Z" or the folder's name),
-    // of any instrument. Empty `run`: the last of that instrument.
-    [[nodiscard]] std::optional<Entry> find(const QString &instrumentKey, const QString &run) const;
+    // of any instrument. Empty `run`: the last of that instrument. Never
+    // another than the one named: when that one is damaged, or the time
+    // names two, `refusal` says so.
+    struct Found
+    {
+        std::optional<Entry> entry;
+        QString refusal;
+    };
+    [[nodiscard]] Found find(const QString &instrumentKey, const QString &run) const;
     // Writes the manifest last, so that the folder counts only once whole.
     [[nodiscard]] std::optional<QString> complete(const QString &folder, const SnapshotManifest &manifest) const;
     // Housekeeping: at most `keep` snapshots per instrument, and all of them
@@ -72,9 +87,14 @@ public:
     // just taken, is never removed. Returns the folders removed.
     QStringList prune(int keep, qint64 maxBytes, const QString &spare) const;
 
-    [[nodiscard]] static std::optional<SnapshotManifest> readManifest(const QString &folder);
+    [[nodiscard]] static std::optional<SnapshotManifest> readManifest(const QString &folder, QString &damage);
 
 private:
+    // The snapshot folders of that instrument (every one's when empty), by
+    // name: oldest first, complete or not.
+    [[nodiscard]] QStringList folders(const QString &instrumentKey) const;
+    [[nodiscard]] static Found open(const QString &folder);
+
     QString rootFolder;
 };
 

@@ -194,10 +194,16 @@ private:
     // nothing, or why it can't be put back. Then the files put back and
     // those the snapshot's run created removed.
     [[nodiscard]] std::optional<QString> planRestore(const QString &folder, const SnapshotManifest &manifest);
-    [[nodiscard]] StepEnd putBack(const SnapshotManifest &manifest);
-    // Removes the files a snapshot's run created, NAME files aside; nothing,
-    // or why one could not be removed.
-    [[nodiscard]] std::optional<QString> removeCreated(const QStringList &created);
+    // Of the files the manifest lists as created, those to remove: the ones
+    // the record of the snapshot's run shows it sent, NAME files aside;
+    // nothing when no record names the snapshot.
+    [[nodiscard]] std::optional<QStringList> createdToRemove(const QString &folder, const SnapshotManifest &manifest);
+    // The folder on the instrument, and those above it, made where missing.
+    [[nodiscard]] bool ensureDriveFolder(const QString &folder);
+    [[nodiscard]] StepEnd putBack(const QStringList &toRemove);
+    // Of the dropped files, those still as the run on record left them (by
+    // size); each other one is named, with why it stays.
+    [[nodiscard]] QStringList unchangedSinceSent(const QStringList &dropped);
     // Removes one file by FTP; nothing, or why it could not be removed.
     [[nodiscard]] std::optional<QString> removeFile(const QString &instrumentPath, qint64 size,
                                                     const QByteArray &sha256Hex);

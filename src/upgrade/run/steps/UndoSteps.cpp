@@ -13,6 +13,7 @@
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/kit/LocalTreeWalker.h"
 #include "upgrade/record/SendIndex.h"
+#include "upgrade/run/Snapshot.h"
 
 #include <QSet>
 
@@ -20,16 +21,11 @@ namespace upgrade {
 
 using instrument::PrintablePath;
 
-namespace {
-
-// NAME files identify the modules to the instrument: never removed.
-bool isNameFile(const QString &instrumentPath)
+bool IsNameFile(const QString &instrumentPath)
 {
     return instrumentPath.startsWith(SystemFolder + QStringLiteral("/MID"))
            && instrumentPath.endsWith(QStringLiteral("/NAME"));
 }
-
-} // namespace
 
 UpgradeRun::StepEnd UpgradeRun::undoPlanStep()
 {
@@ -39,7 +35,7 @@ UpgradeRun::StepEnd UpgradeRun::undoPlanStep()
         if (!found)
             return failAndClose(QStringLiteral("The kit's folders can't all be read, so the files it dropped "
                                                "can't be told apart; nothing was written or removed."));
-        dropped = *found;
+        dropped = unchangedSinceSent(*found);
         if (dropped.size() > maxDelete) {
             for (const QString &path : std::as_const(dropped))
                 memo(QStringLiteral("Dropped by the kit: ") + PrintablePath(path));
@@ -102,13 +98,43 @@ std::optional<QStringList> UpgradeRun::droppedFiles()
     QStringList found;
     const QHash<QString, VerifiedSend> sends = index.sendsTo(key);
     for (auto it = sends.cbegin(); it != sends.cend(); ++it) {
-        if (!inKit.contains(it.key()) && !isNameFile(it.key()))
+        if (!inKit.contains(it.key()) && !IsNameFile(it.key()))
             found << it.key();
     }
     if (const QString problem = index.problem(); !problem.isEmpty())
         memo(problem);
     found.sort();
     return found;
+}
+
+QStringList UpgradeRun::unchangedSinceSent(const QStringList &found)
+{
+    // A file the operator changed since the run on record sent it is the
+    // operator's now. Its size is all the drive tells without a download:
+    // a change that keeps the size goes unseen.
+    const SendIndex index(historyFile);
+    const QString key = InstrumentKey(QString::fromLatin1(link.IdentityReply), runAddress);
+    QStringList unchanged;
+    for (const QString &path : found) {
+        const std::optional<VerifiedSend> last = index.lastVerified(key, path);
+        const DriveAnswer now = drive->file(path);
+        throwIfStopRequested();
+        if (now.state == DriveAnswer::State::Absent || (now.state == DriveAnswer::State::Present && last
+                                                        && now.size == last->size)) {
+            unchanged << path;
+        } else if (now.state == DriveAnswer::State::Present) {
+            memo(QStringLiteral("Kept %1: it holds %2 bytes on the instrument, not the %3 the run on record sent "
+                                "(changed since?).")
+                     .arg(PrintablePath(path))
+                     .arg(now.size)
+                     .arg(last ? last->size : -1));
+        } else {
+            memo(QStringLiteral("Kept %1: its size on the instrument can't be told (%2), so nothing shows it is "
+                                "as the run on record sent it.")
+                     .arg(PrintablePath(path), now.why.isEmpty() ? QStringLiteral("no size listed") : now.why));
+        }
+    }
+    return unchanged;
 }
 
 std::optional<QString> UpgradeRun::removeFile(const QString &instrumentPath, qint64 size, const QByteArray &sha256Hex)
@@ -156,18 +182,6 @@ UpgradeRun::StepEnd UpgradeRun::deleteDroppedStep()
         }
     }
     memo(QStringLiteral("Dropped files: %1 removed.").arg(runRecord.deleted.size()));
-    return std::nullopt;
-}
-
-std::optional<QString> UpgradeRun::removeCreated(const QStringList &created)
-{
-    // Only what that run created, as its manifest names it; never a NAME file.
-    for (const QString &path : created) {
-        if (isNameFile(path))
-            continue;
-        if (std::optional<QString> refusal = removeFile(path, -1, {}))
-            return refusal;
-    }
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #include "fleet/FleetReport.h"
 
 #include "platform/OutsideText.h"
+#include "upgrade/record/RunRecord.h"
 
 #include <QJsonDocument>
 
@@ -39,15 +40,15 @@ QString auditTotals(const QList<InstrumentState> &states)
     int holding = 0;
     int audited = 0;
     std::array<int, 5> sums{};
-    const std::array<QLatin1String, 5> keys{QLatin1String("matches"), QLatin1String("unknown-origin"),
-                                            QLatin1String("differs"), QLatin1String("missing"), QLatin1String("extra")};
+    namespace key = upgrade::recordfield::audit;
+    const std::array<QLatin1String, 5> keys{key::Matches, key::UnknownOrigin, key::Differs, key::Missing, key::Extra};
     for (const InstrumentState &state : states) {
         if (state.audit.isEmpty())
             continue;
         ++audited;
         if (state.outcome == Outcome::Succeeded && !state.auditNotMatching())
             ++holding;
-        const QJsonObject counts = state.audit.value("counts").toObject();
+        const QJsonObject counts = state.audit.value(key::Counts).toObject();
         for (size_t i = 0; i < keys.size(); ++i)
             sums[i] += counts.value(keys[i]).toInt();
     }

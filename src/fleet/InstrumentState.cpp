@@ -8,13 +8,14 @@ QString InstrumentState::auditText() const
 {
     if (audit.isEmpty())
         return {};
-    const QJsonObject counts = audit.value("counts").toObject();
+    namespace key = upgrade::recordfield::audit;
+    const QJsonObject counts = audit.value(key::Counts).toObject();
     return QStringLiteral("%1 match, %2 unknown origin, %3 differ, %4 missing, %5 extra")
-        .arg(counts.value("matches").toInt())
-        .arg(counts.value("unknown-origin").toInt())
-        .arg(counts.value("differs").toInt())
-        .arg(counts.value("missing").toInt())
-        .arg(counts.value("extra").toInt());
+        .arg(counts.value(key::Matches).toInt())
+        .arg(counts.value(key::UnknownOrigin).toInt())
+        .arg(counts.value(key::Differs).toInt())
+        .arg(counts.value(key::Missing).toInt())
+        .arg(counts.value(key::Extra).toInt());
 }
 
 QString outcomeName(Outcome outcome)

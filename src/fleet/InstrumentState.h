@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "upgrade/common/RunVocabulary.h"
+#include "upgrade/record/RunRecord.h"
 
 #include <optional>
 
@@ -49,7 +50,7 @@ struct InstrumentState
     // With --verify, from the record: the audit's counts, how the drive was
     // seen, whether all matched ("clean"); empty for any other run.
     QJsonObject audit;
-    [[nodiscard]] bool auditNotMatching() const { return !audit.isEmpty() && !audit.value("clean").toBool(); }
+    [[nodiscard]] bool auditNotMatching() const { return !audit.isEmpty() && !audit.value(upgrade::recordfield::audit::Clean).toBool(); }
     // "12 match, 1 differs, 2 missing, 0 extra"; empty without an audit.
     [[nodiscard]] QString auditText() const;
     // The child's record, as it sent it (empty when it sent none).

@@ -2,6 +2,7 @@
 
 #include "fleet/FleetReport.h"
 #include "instrument/InstrumentIdentity.h"
+#include "upgrade/record/RunRecord.h"
 #include "upgrade/record/SendIndex.h"
 
 #include <QJsonArray>
@@ -12,11 +13,10 @@
 namespace report {
 namespace {
 
-// The audit's own record keys (see AuditReport::toJson).
-const QString AuditCounts = QStringLiteral("counts");
-const QString AuditClean = QStringLiteral("clean");
-const QString AuditProblem = QStringLiteral("problem");
-const QString AuditNotMatching = QStringLiteral("notMatching");
+using upgrade::recordfield::audit::Clean;
+using upgrade::recordfield::audit::Counts;
+using upgrade::recordfield::audit::NotMatching;
+using upgrade::recordfield::audit::Problem;
 
 // A time not on record is older than any that is.
 bool later(const QDateTime &a, const QDateTime &b)
@@ -45,26 +45,26 @@ bool isUpgrade(const upgrade::RunRecord &r)
 // The audit compared the drive with the kit, whatever it found.
 bool auditCompared(const QJsonObject &audit)
 {
-    return audit.value(AuditCounts).isObject() && !audit.contains(AuditProblem);
+    return audit.value(Counts).isObject() && !audit.contains(Problem);
 }
 
 bool auditFoundChanges(const QJsonObject &audit)
 {
-    return auditCompared(audit) && !audit.value(AuditClean).toBool();
+    return auditCompared(audit) && !audit.value(Clean).toBool();
 }
 
 AuditSummary auditOf(const upgrade::RunRecord &r)
 {
     AuditSummary summary;
     summary.started = r.started;
-    const QJsonObject counts = r.audit.value(AuditCounts).toObject();
+    const QJsonObject counts = r.audit.value(Counts).toObject();
     for (auto it = counts.begin(); it != counts.end(); ++it)
         summary.counts.insert(it.key(), it.value().toInt());
     if (!auditCompared(r.audit)) {
-        const QString why = r.audit.value(AuditProblem).toString(r.message);
+        const QString why = r.audit.value(Problem).toString(r.message);
         summary.verdict = QStringLiteral("could not be made") + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
     } else {
-        summary.verdict = r.audit.value(AuditClean).toBool() ? QStringLiteral("matches the kit")
+        summary.verdict = r.audit.value(Clean).toBool() ? QStringLiteral("matches the kit")
                                                               : QStringLiteral("found changes");
     }
     return summary;
@@ -101,9 +101,10 @@ TimelineEntry entryOf(const upgrade::RunRecord &r, const QList<upgrade::Recorded
         if (f.outcome == upgrade::FileOutcome::Failed)
             addFile(f.instrumentPath + QStringLiteral(": failed"));
     }
-    for (const QJsonValue &value : r.audit.value(AuditNotMatching).toArray()) {
+    for (const QJsonValue &value : r.audit.value(NotMatching).toArray()) {
         const QJsonObject f = value.toObject();
-        addFile(f.value("path").toString() + QStringLiteral(": ") + f.value("verdict").toString());
+        addFile(f.value(upgrade::recordfield::audit::Path).toString() + QStringLiteral(": ")
+                + f.value(upgrade::recordfield::audit::Verdict).toString());
     }
     return entry;
 }

@@ -2,6 +2,7 @@
 
 #include "instrument/InstrumentName.h"
 #include "upgrade/common/InstrumentLayout.h"
+#include "upgrade/record/RunRecord.h"
 #include "upgrade/record/SendIndex.h"
 #include "upgrade/drive/DrivePath.h"
 
@@ -25,11 +26,14 @@ QString AuditVerdictText(AuditVerdict verdict)
 QString AuditVerdictKey(AuditVerdict verdict)
 {
     switch (verdict) {
-    case AuditVerdict::UnknownOrigin: return QStringLiteral("unknown-origin");
-    case AuditVerdict::SizeUnknown: return QStringLiteral("size-unknown");
-    default: break;
+    case AuditVerdict::Matches: return recordfield::audit::Matches;
+    case AuditVerdict::UnknownOrigin: return recordfield::audit::UnknownOrigin;
+    case AuditVerdict::Differs: return recordfield::audit::Differs;
+    case AuditVerdict::Missing: return recordfield::audit::Missing;
+    case AuditVerdict::SizeUnknown: return recordfield::audit::SizeUnknown;
+    case AuditVerdict::Extra: break;
     }
-    return AuditVerdictText(verdict);
+    return recordfield::audit::Extra;
 }
 
 int AuditReport::count(AuditVerdict verdict) const
@@ -59,22 +63,25 @@ QJsonObject AuditReport::toJson(bool strict) const
     for (const AuditedFile &f : files) {
         if (f.verdict == AuditVerdict::Matches)
             continue;
-        QJsonObject one{{"path", f.instrumentPath}, {"verdict", AuditVerdictKey(f.verdict)}};
+        QJsonObject one{{recordfield::audit::Path, f.instrumentPath},
+                        {recordfield::audit::Verdict, AuditVerdictKey(f.verdict)}};
         if (f.kitSize >= 0)
-            one.insert("kitSize", double(f.kitSize));
+            one.insert(recordfield::audit::KitSize, double(f.kitSize));
         if (f.driveSize >= 0)
-            one.insert("driveSize", double(f.driveSize));
+            one.insert(recordfield::audit::DriveSize, double(f.driveSize));
         if (!f.why.isEmpty())
-            one.insert("why", f.why);
+            one.insert(recordfield::audit::Why, f.why);
         others.append(one);
     }
-    QJsonObject object{{"counts", counts}, {"strict", strict},
-                       {"clean", problem.isEmpty() && !toldNothing() && clean(strict)},
-                       {"method", method}, {"notMatching", others}};
+    QJsonObject object{{recordfield::audit::Counts, counts},
+                       {recordfield::audit::Strict, strict},
+                       {recordfield::audit::Clean, problem.isEmpty() && !toldNothing() && clean(strict)},
+                       {recordfield::audit::Method, method},
+                       {recordfield::audit::NotMatching, others}};
     if (!problem.isEmpty())
-        object.insert("problem", problem);
+        object.insert(recordfield::audit::Problem, problem);
     else if (toldNothing())
-        object.insert("problem", QStringLiteral("the audit could not be made: nothing on the instrument could tell "
+        object.insert(recordfield::audit::Problem, QStringLiteral("the audit could not be made: nothing on the instrument could tell "
                                                 "the size of any of the kit's files"));
     return object;
 }

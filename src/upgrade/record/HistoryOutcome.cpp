@@ -12,13 +12,13 @@ namespace {
 // know (a newer tool's record) are shown by their key rather than dropped.
 QString auditCounts(const QJsonObject &audit)
 {
-    const QJsonObject counts = audit.value(QStringLiteral("counts")).toObject();
-    static const QList<std::pair<QString, QString>> named{{"missing", "missing"},
-                                                          {"differs", "differ"},
-                                                          {"unknown-origin", "origin unknown"},
-                                                          {"extra", "extra"}};
+    const QJsonObject counts = audit.value(recordfield::audit::Counts).toObject();
+    static const QList<std::pair<QString, QString>> named{{recordfield::audit::Missing, "missing"},
+                                                          {recordfield::audit::Differs, "differ"},
+                                                          {recordfield::audit::UnknownOrigin, "origin unknown"},
+                                                          {recordfield::audit::Extra, "extra"}};
     QStringList found;
-    QStringList shown{QStringLiteral("matches")};
+    QStringList shown{recordfield::audit::Matches};
     for (const auto &[key, words] : named) {
         shown << key;
         if (const int n = counts.value(key).toInt(); n > 0)

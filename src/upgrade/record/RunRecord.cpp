@@ -63,7 +63,9 @@ QJsonArray removedFiles(const QList<RecordedFile> &files)
     QJsonArray array;
     for (const RecordedFile &file : files)
         array.append(QJsonObject{
-            {"path", file.instrumentPath}, {"size", file.size}, {"sha256", QString::fromLatin1(file.sha256)}});
+            {recordfield::file::Path, file.instrumentPath},
+            {recordfield::file::Size, file.size},
+            {recordfield::file::Sha256, QString::fromLatin1(file.sha256)}});
     return array;
 }
 
@@ -145,13 +147,13 @@ QJsonObject RunRecord::fileJson(const RecordedFile &file)
     // A file left on the instrument goes on record as not sent, with why:
     // readers that know no more outcomes than those still read it.
     const bool already = file.outcome == FileOutcome::AlreadyThere;
-    QJsonObject entry{{"path", file.instrumentPath},
-                      {"size", file.size},
-                      {"sha256", QString::fromLatin1(file.sha256)},
-                      {"outcome", FileOutcomeName(already ? FileOutcome::NotSent : file.outcome)}};
+    QJsonObject entry{{recordfield::file::Path, file.instrumentPath},
+                      {recordfield::file::Size, file.size},
+                      {recordfield::file::Sha256, QString::fromLatin1(file.sha256)},
+                      {recordfield::file::Outcome, FileOutcomeName(already ? FileOutcome::NotSent : file.outcome)}};
     if (already) {
-        entry.insert(QStringLiteral("already"), AlreadyThereText(file.verifiedOn));
-        entry.insert(QStringLiteral("verifiedOn"), isoTime(file.verifiedOn));
+        entry.insert(recordfield::file::Already, AlreadyThereText(file.verifiedOn));
+        entry.insert(recordfield::file::VerifiedOn, isoTime(file.verifiedOn));
     }
     return entry;
 }
@@ -160,7 +162,9 @@ QJsonObject RunRecord::headJson() const
 {
     QJsonArray moduleArray;
     for (const RecordedModule &module : modules)
-        moduleArray.append(QJsonObject{{"id", module.id}, {"name", module.name}, {"ticked", module.ticked}});
+        moduleArray.append(QJsonObject{{recordfield::module::Id, module.id},
+                                       {recordfield::module::Name, module.name},
+                                       {recordfield::module::Ticked, module.ticked}});
     QJsonObject object{
         {recordfield::Record, RecordFormat},
         {recordfield::Started, isoTime(started)},
@@ -273,7 +277,8 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.kitFolder = o.value(recordfield::Kit).toString();
     for (const QJsonValue &value : o.value(recordfield::Modules).toArray()) {
         const QJsonObject m = value.toObject();
-        r.modules.append(RecordedModule{m.value("id").toInt(), m.value("name").toString(), m.value("ticked").toBool()});
+        r.modules.append(RecordedModule{m.value(recordfield::module::Id).toInt(), m.value(recordfield::module::Name).toString(),
+                                       m.value(recordfield::module::Ticked).toBool()});
     }
     if (o.value(recordfield::Free).isDouble())
         r.freeSpace = qint64(o.value(recordfield::Free).toDouble());
@@ -298,8 +303,10 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.restoredFrom = o.value(recordfield::Restore).toString();
     for (const QJsonValue &value : o.value(recordfield::Deleted).toArray()) {
         const QJsonObject f = value.toObject();
-        r.deleted.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),
-                                      f.value("sha256").toString().toLatin1(), FileOutcome::NotSent, QDateTime()});
+        r.deleted.append(RecordedFile{f.value(recordfield::file::Path).toString(),
+                                      qint64(f.value(recordfield::file::Size).toDouble()),
+                                      f.value(recordfield::file::Sha256).toString().toLatin1(), FileOutcome::NotSent,
+                                      QDateTime()});
     }
     return r;
 }
@@ -310,14 +317,15 @@ std::optional<QList<RecordedFile>> RunRecord::filesFromJson(const QJsonArray &ar
     files.reserve(array.size());
     for (const QJsonValue &value : array) {
         const QJsonObject f = value.toObject();
-        const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value("outcome").toString());
+        const std::optional<FileOutcome> outcome = FileOutcomeNamed(f.value(recordfield::file::Outcome).toString());
         if (!outcome)
             return std::nullopt;
-        RecordedFile file{f.value("path").toString(), qint64(f.value("size").toDouble()),
-                          f.value("sha256").toString().toLatin1(), *outcome, QDateTime()};
-        if (*outcome == FileOutcome::NotSent && f.contains(QStringLiteral("already"))) {
+        RecordedFile file{f.value(recordfield::file::Path).toString(),
+                          qint64(f.value(recordfield::file::Size).toDouble()),
+                          f.value(recordfield::file::Sha256).toString().toLatin1(), *outcome, QDateTime()};
+        if (*outcome == FileOutcome::NotSent && f.contains(recordfield::file::Already)) {
             file.outcome = FileOutcome::AlreadyThere;
-            file.verifiedOn = parseTime(f.value("verifiedOn"));
+            file.verifiedOn = parseTime(f.value(recordfield::file::VerifiedOn));
         }
         files.append(file);
     }

@@ -53,6 +53,48 @@ inline constexpr QLatin1String Snapshot{"snapshot"};
 inline constexpr QLatin1String Restore{"restore"};
 // Files removed from the instrument (path, size, sha256); absent when none.
 inline constexpr QLatin1String Deleted{"deleted"};
+
+// The fields of each entry of "files" ("deleted" holds the first three).
+namespace file {
+inline constexpr QLatin1String Path{"path"};
+inline constexpr QLatin1String Size{"size"};
+inline constexpr QLatin1String Sha256{"sha256"};
+inline constexpr QLatin1String Outcome{"outcome"};
+// A file left on the instrument: why, and when the run that sent it started.
+inline constexpr QLatin1String Already{"already"};
+inline constexpr QLatin1String VerifiedOn{"verifiedOn"};
+} // namespace file
+
+// The fields of each entry of "modules".
+namespace module {
+inline constexpr QLatin1String Id{"id"};
+inline constexpr QLatin1String Name{"name"};
+inline constexpr QLatin1String Ticked{"ticked"};
+} // namespace module
+
+// The fields of "audit", and the verdicts that "counts" counts by name.
+namespace audit {
+inline constexpr QLatin1String Counts{"counts"};
+inline constexpr QLatin1String Strict{"strict"};
+inline constexpr QLatin1String Clean{"clean"};
+inline constexpr QLatin1String Method{"method"};
+inline constexpr QLatin1String NotMatching{"notMatching"};
+// Set when the audit could not compare the drive with the kit.
+inline constexpr QLatin1String Problem{"problem"};
+// The fields of each entry of "notMatching".
+inline constexpr QLatin1String Path{"path"};
+inline constexpr QLatin1String Verdict{"verdict"};
+inline constexpr QLatin1String KitSize{"kitSize"};
+inline constexpr QLatin1String DriveSize{"driveSize"};
+inline constexpr QLatin1String Why{"why"};
+
+inline constexpr QLatin1String Matches{"matches"};
+inline constexpr QLatin1String UnknownOrigin{"unknown-origin"};
+inline constexpr QLatin1String Differs{"differs"};
+inline constexpr QLatin1String Missing{"missing"};
+inline constexpr QLatin1String Extra{"extra"};
+inline constexpr QLatin1String SizeUnknown{"size-unknown"};
+} // namespace audit
 } // namespace recordfield
 
 struct KitPlan;

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QSysInfo>
 
+#include <algorithm>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -140,6 +142,18 @@ void RunRecord::finish(const QString &runOutcome, const QString &endStep, const 
     message = endMessage;
 }
 
+namespace {
+
+void insertSessions(QJsonObject &object, int sessions, bool automatic)
+{
+    if (sessions > 0)
+        object.insert(recordfield::Sessions, sessions);
+    if (automatic)
+        object.insert(recordfield::SessionsAuto, true);
+}
+
+} // namespace
+
 QJsonObject RunRecord::toJson() const
 {
     QJsonArray moduleArray;
@@ -197,6 +211,7 @@ QJsonObject RunRecord::toJson() const
         object.insert(recordfield::Restore, restoredFrom);
     if (!deleted.isEmpty())
         object.insert(recordfield::Deleted, removedFiles(deleted));
+    insertSessions(object, sessions, sessionsAuto);
     return object;
 }
 
@@ -243,6 +258,8 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.audit = o.value(recordfield::Audit).toObject();
     r.snapshot = o.value(recordfield::Snapshot).toString();
     r.restoredFrom = o.value(recordfield::Restore).toString();
+    r.sessions = std::max(0, o.value(recordfield::Sessions).toInt());
+    r.sessionsAuto = o.value(recordfield::SessionsAuto).toBool();
     for (const QJsonValue &value : o.value(recordfield::Deleted).toArray()) {
         const QJsonObject f = value.toObject();
         r.deleted.append(RecordedFile{f.value("path").toString(), qint64(f.value("size").toDouble()),

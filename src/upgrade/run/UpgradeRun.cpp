@@ -13,6 +13,7 @@
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DriveSource.h"
 #include "upgrade/drive/SendCheck.h"
+#include "upgrade/run/steps/ParallelSend.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -252,6 +253,7 @@ UpgradeRun::StepEnd UpgradeRun::copyStep()
     const qint64 filesInBoth = MeasureFolder(systemFiles);
     totalBytes = kitPlan.totalBytes;
     reportProgress(QString(), 0);
+    const upgrade::SessionsScope sessionsEnd = openSessions();
 
     if (filesInTarget != 0) {
         enter(RunStep::Modules);
@@ -264,13 +266,15 @@ UpgradeRun::StepEnd UpgradeRun::copyStep()
             if (!CopyModule(entry))
                 return failAndClose(upgrade::DownloadFailedText);
         }
+        if (parallel && !sendCollected())
+            return failAndClose(upgrade::DownloadFailedText);
     }
 
     if (filesInBoth != 0) {
         enter(RunStep::SystemFiles);
         memo(QString());
         memo(QStringLiteral("Copying System files ..."));
-        if (!CopyTree(systemFiles, upgrade::SystemFolder))
+        if (!CopyTree(systemFiles, upgrade::SystemFolder) || (parallel && !sendCollected()))
             return failAndClose(upgrade::DownloadFailedText);
     }
     return std::nullopt;
@@ -369,16 +373,6 @@ void UpgradeRun::memo(const QString &line)
 int UpgradeRun::showBox(const QString &text, const QString &caption, int flags)
 {
     return observer.box(text, caption, flags);
-}
-
-void UpgradeRun::RequestStop()
-{
-    if (!inProgress || stopping)
-        return;
-    stopping = true;
-    // Ends the FTP wait the run is in now (the data connection first); the
-    // run checks the flag after every call that can pump events.
-    link.AbortTransfers();
 }
 
 void UpgradeRun::throwIfStopRequested() const

@@ -14,6 +14,7 @@
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DrivePath.h"
 #include "upgrade/drive/SendCheck.h"
+#include "upgrade/run/steps/ParallelSend.h"
 
 #include <algorithm>
 #include <optional>
@@ -53,6 +54,8 @@ void UpgradeRun::reportUnlistedFolder(const WalkFailure &failure)
 
 void UpgradeRun::reportProgress(const QString &file, qint64 sentOfFile)
 {
+    if (parallel)
+        sentOfFile += parallel->pool.bytesInFlight();
     observer.progress({copiedBytes + sentOfFile, totalBytes, barPosition, file});
 }
 
@@ -81,6 +84,8 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
         const bool &copied;
         ~EndReport()
         {
+            if (!copied && file.ofKit)
+                run.recordUnsentAsFailed(file);
             run.observer.fileEnded(file, copied ? upgrade::FileOutcome::SentNotVerifiable : upgrade::FileOutcome::Failed);
         }
     } endReport{*this, file, copied};
@@ -258,6 +263,10 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
         const QString instrumentPath = parent + QLatin1Char('/') + name;
         if (unchanged && leftAlone(item.localPath, instrumentPath))
             return WalkStep::Go;
+        if (parallel) {
+            parallel->collected.push_back({item.localPath, instrumentPath, item.entry.size});
+            return WalkStep::Go;
+        }
         memo(QStringLiteral("Copying... ") + name);
         if (!uploadFile({item.localPath, instrumentPath, item.entry.size}, true))
             return WalkStep::Stop;
@@ -272,8 +281,10 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
     if (!walker.walk(localRoot))
         return false;
     // The folders whose listing waits for files the walk did not send (a
-    // box unticked during the copy) are checked before the tree counts as copied.
-    takeVerdicts(sendCheck->settle());
+    // box unticked during the copy) are checked before the tree counts as
+    // copied; collected files are checked once the sessions have sent them.
+    if (!parallel)
+        takeVerdicts(sendCheck->settle());
     return true;
 }
 

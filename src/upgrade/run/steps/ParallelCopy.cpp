@@ -130,6 +130,11 @@ bool UpgradeRun::sendCollected()
         abandonSends();
         throw;
     }
+    // Every file handed out has its outcome by now; a phase that ended
+    // otherwise must not count as copied.
+    throwIfStopRequested();
+    if (!p.pending.empty())
+        throw ELinkError(QStringLiteral("Upload failed: %1 file(s) were not sent").arg(p.pending.size()));
     takeVerdicts(sendCheck->settle());
     return true;
 }

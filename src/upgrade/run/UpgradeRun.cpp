@@ -246,6 +246,7 @@ UpgradeRun::StepEnd UpgradeRun::copyStep()
     // folders included), then those of both trees. So a kit whose module
     // files are all in unticked SIGNAL folders still makes its module
     // folders. The bar follows the bytes the kit check planned to send.
+    const upgrade::SessionsScope sessionsEnd = openSessions(); // they log in meanwhile
     fileCount = 0;
     totalBytes = 0;
     const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
@@ -253,7 +254,6 @@ UpgradeRun::StepEnd UpgradeRun::copyStep()
     const qint64 filesInBoth = MeasureFolder(systemFiles);
     totalBytes = kitPlan.totalBytes;
     reportProgress(QString(), 0);
-    const upgrade::SessionsScope sessionsEnd = openSessions();
 
     if (filesInTarget != 0) {
         enter(RunStep::Modules);

@@ -85,7 +85,6 @@ void UpgradeRun::settleSessions()
 bool UpgradeRun::sendCollected()
 {
     upgrade::ParallelSend &p = *parallel;
-    settleSessions();
     std::vector<FileTransfer> files = std::move(p.collected);
     p.collected.clear();
     // Largest first: the last files to start are small ones, so no session
@@ -131,8 +130,10 @@ bool UpgradeRun::sendCollected()
         throw;
     }
     // Every file handed out has its outcome by now; a phase that ended
-    // otherwise must not count as copied.
+    // otherwise must not count as copied. The sessions took their files as
+    // they logged in; how many did is known by now.
     throwIfStopRequested();
+    settleSessions();
     if (!p.pending.empty())
         throw ELinkError(QStringLiteral("Upload failed: %1 file(s) were not sent").arg(p.pending.size()));
     takeVerdicts(sendCheck->settle());
@@ -246,6 +247,8 @@ void UpgradeRun::abandonSends()
         }
         observer.fileEnded(file, stored ? upgrade::FileOutcome::SentNotVerifiable : upgrade::FileOutcome::Failed);
     }
+    // The record counts the sessions that ran, also in a run that failed.
+    runRecord.sessions = 1 + p.pool.awaitOpened(abortOnStop);
 }
 
 void UpgradeRun::recordUnsentAsFailed(const FileTransfer &file)

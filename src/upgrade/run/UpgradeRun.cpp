@@ -241,12 +241,13 @@ UpgradeRun::StepEnd UpgradeRun::nameFilesStep()
 
 UpgradeRun::StepEnd UpgradeRun::copyStep()
 {
+    // The extra sessions log in while the trees are measured and walked.
+    const upgrade::SessionsScope sessionsEnd = openSessions();
     // Each phase is entered by what its trees hold, whatever is sent: the
     // files below target (every module's, SIGNAL folders and uncatalogued
     // folders included), then those of both trees. So a kit whose module
     // files are all in unticked SIGNAL folders still makes its module
     // folders. The bar follows the bytes the kit check planned to send.
-    const upgrade::SessionsScope sessionsEnd = openSessions(); // they log in meanwhile
     fileCount = 0;
     totalBytes = 0;
     const QString systemFiles = localFolder(upgrade::LocalSystemFiles);

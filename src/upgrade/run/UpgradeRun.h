@@ -6,7 +6,6 @@
 #include "upgrade/common/ModuleEntry.h"
 #include "upgrade/record/RunHistory.h"
 #include "upgrade/run/RunObserver.h"
-
 #include "instrument/FtpSessionPool.h"
 
 #include <QProcessEnvironment>

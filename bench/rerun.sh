@@ -2,7 +2,8 @@
 # Benchmark: what a re-run with --changed-only costs against the simulator.
 # Prints figures; it is not a test and asserts no speed.
 #
-#   bench/rerun.sh [ROUNDS]        (default 3)
+#   bench/rerun.sh [ROUNDS [PART...]]   (default 3 rounds; parts "rerun" and
+#                                       "memory", default both)
 #
 # For the trees "mixed" and "many" of scripts/make_tree.py, each round times:
 #   full     vxupgrade-cli on an empty drive (the kit's digests cached, as for
@@ -21,11 +22,29 @@
 # rerun/full R" (target at most 0.15), "mixed rerun/lftp2 R", "many
 # rerun/lftp2 R" (target at most 1.0) and "many resume/full R" (target at
 # most 0.6), and the re-run's commands per folder from one transcript.
+#
+# The part "memory" runs, once, vxupgrade-cli on the "huge" tree (20,000
+# files of 1 KiB): a first run (no digests cached, empty drive), a cached
+# run (empty drive again) and a --changed-only run onto the drive it
+# filled, and prints each one's seconds and peak resident memory:
+# "huge first: S s, peak N MiB" (target under 50 MiB for all three).
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 python=/usr/bin/python3
 rounds="${1:-3}"
-[[ "$rounds" =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/rerun.sh [ROUNDS]" >&2; exit 2; }
+usage="usage: bench/rerun.sh [ROUNDS [rerun|memory ...]]"
+[[ "$rounds" =~ ^[1-9][0-9]*$ ]] || { echo "$usage" >&2; exit 2; }
+shift || true
+parts=("$@")
+((${#parts[@]})) || parts=(rerun memory)
+part_rerun=0 part_memory=0
+for part in "${parts[@]}"; do
+  case "$part" in
+    rerun) part_rerun=1 ;;
+    memory) part_memory=1 ;;
+    *) echo "$usage" >&2; exit 2 ;;
+  esac
+done
 command -v lftp >/dev/null 2>&1 || { echo "error: lftp is needed (bench/upgrade.sh installs it)" >&2; exit 1; }
 "$repo/scripts/setup.sh" "$repo/build" >/dev/null
 cli="$repo/build/src/cli/vxupgrade-cli"
@@ -33,7 +52,10 @@ cli="$repo/build/src/cli/vxupgrade-cli"
 source "$repo/bench/simulator.sh"
 make_workspace vxrerun
 
-for tree in mixed many; do
+trees=()
+((part_rerun)) && trees+=(mixed many)
+((part_memory)) && trees+=(huge)
+for tree in "${trees[@]}"; do
   "$python" "$repo/scripts/make_tree.py" "$tree" "$work/$tree/program" --upload-view "$work/$tree/upload" >/dev/null
 done
 signals_of() {
@@ -44,13 +66,17 @@ signals_of() {
   (IFS=,; printf '%s' "${list[*]}")
 }
 
-seconds_of() { # runs the command, prints "<seconds> <exit status>"
+# Runs the command, prints "<seconds> <exit status> <peak resident KiB>"
+# ("ip netns exec" and env exec the tool in their own process, so the
+# resident figure is the tool's).
+seconds_of() {
   "$python" -c '
-import subprocess, sys, time
+import resource, subprocess, sys, time
 start = time.monotonic()
 status = subprocess.run(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                         stderr=subprocess.DEVNULL).returncode
-print("%.3f %d" % (time.monotonic() - start, status))
+elapsed = time.monotonic() - start
+print("%.3f %d %d" % (elapsed, status, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss))
 ' "$@"
 }
 
@@ -94,12 +120,12 @@ run() {
   else
     local signals
     signals="$(signals_of "$work/$tree/program")"
-    command=(env XDG_STATE_HOME="$work/state-$tree" VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli"
+    command=(env XDG_STATE_HOME="${state:-$work/state-$tree}" VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli"
       --ip 127.0.0.1 --yes --dir "$work/$tree/program" "${tool_options[@]}")
     [[ -n $signals ]] && command+=(--signals "$signals")
   fi
-  local seconds status
-  read -r seconds status < <(seconds_of "${in_ns[@]}" "${command[@]}")
+  local seconds status kib
+  read -r seconds status kib < <(seconds_of "${in_ns[@]}" "${command[@]}")
   stop_simulator
   leave_namespace
   if [[ $status != "$expect" ]]; then
@@ -111,10 +137,31 @@ run() {
       echo "error: after $kind, the drive differs from the $tree tree" >&2
       exit 1
     fi
-    printf '%s %s %s\n' "$tree" "$kind" "$seconds" >>"$work/results"
-    printf '  %-5s round %d  %-6s %7.3f s\n' "$tree" "$round" "$kind" "$seconds"
+    printf '%s %s %s %s\n' "$tree" "$kind" "$seconds" "$kib" >>"$work/results"
+    printf '  %-5s round %d  %-6s %7.3f s  peak %.1f MiB\n' "$tree" "$round" "$kind" "$seconds" "$(echo "$kib / 1024" | bc -l)"
   fi
 }
+
+if ((part_memory)); then
+  # The huge tree: a first run with nothing cached, a cached one, then a
+  # --changed-only run onto the drive the cached one filled.
+  echo "Memory on the huge tree (20,000 files of 1 KiB) ..."
+  : >"$work/results"
+  round=1
+  drive="$work/drive"
+  rm -rf "$drive"; mkdir -p "$drive"
+  state="$work/state-huge-first" run first huge "$drive" 0 yes
+  rm -rf "$drive"; mkdir -p "$drive"
+  state="$work/state-huge-first" run cached huge "$drive" 0 yes
+  state="$work/state-huge-first" run changed huge "$drive" 0 yes -- --changed-only
+  "$python" - "$work/results" <<'PY'
+import sys
+for line in open(sys.argv[1]):
+    tree, kind, seconds, kib = line.split()
+    print("%s %s: %s s, peak %.1f MiB" % (tree, kind, seconds, int(kib) / 1024))
+PY
+  ((part_rerun)) || exit 0
+fi
 
 : >"$work/results"
 for round in $(seq "$rounds"); do
@@ -151,7 +198,7 @@ leave_namespace
 import collections, json, os, statistics, sys
 times = collections.defaultdict(list)
 for line in open(sys.argv[1]):
-    tree, kind, seconds = line.split()
+    tree, kind, seconds, _ = line.split()
     times[(tree, kind)].append(float(seconds))
 m = {k: statistics.median(v) for k, v in times.items()}
 print()

@@ -78,9 +78,11 @@ run() {
   shift 4
   enter_namespace
   start_simulator "$work/drive"
-  local seconds status
+  local seconds status ticked=()
+  # A restore puts back what its snapshot holds: it takes no ticked modules.
+  [[ $kind == restore || -z $signals ]] || ticked=(--signals "$signals")
   read -r seconds status < <(seconds_of "${in_ns[@]}" env XDG_STATE_HOME="$state" VX900_CMD_PORT="$cmd_port" \
-    VX900_FTP_PORT="$ftp_port" "$cli" --ip 127.0.0.1 --yes --dir "$kit" ${signals:+--signals "$signals"} "$@")
+    VX900_FTP_PORT="$ftp_port" "$cli" --ip 127.0.0.1 --yes --dir "$kit" "${ticked[@]}" "$@")
   stop_simulator
   leave_namespace
   [[ $status == 0 ]] || { echo "error: $kind ended with status $status" >&2; exit 1; }

@@ -295,7 +295,7 @@ for key in keys:
 print("peak memory %.1f MiB" % (peak / 1024))
 import json
 for key in keys:
-    profile = "lan" if key.startswith("lan-") else "loopback"
+    profile = key.rpartition("-")[0] or "loopback"
     path = os.path.join(sys.argv[2], "transcript-%s-%s.jsonl" % (profile, key.rpartition("-")[2]))
     commands = files = 0
     for line in open(path):

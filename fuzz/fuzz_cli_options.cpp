@@ -3,6 +3,7 @@
 #include "FuzzInput.h"
 
 #include "cli/CliOptions.h"
+#include "upgrade/common/ModuleCatalogue.h"
 
 #include <QRegularExpression>
 
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const QRegularExpression address(QStringLiteral("^[0-9]{1,3}(\\.[0-9]{1,3}){3}$"));
     FUZZ_CHECK(options.help || address.match(options.address).hasMatch());
     for (const QString &module : options.signalModules) {
-        FUZZ_CHECK(cli::moduleBoxNames().contains(module));
+        FUZZ_CHECK(upgrade::ModuleCatalogue::BoxNames().contains(module));
         FUZZ_CHECK(options.signalModules.count(module) == 1);
     }
     FUZZ_CHECK(!options.programDir || !options.programDir->isEmpty());

@@ -4,6 +4,7 @@
 // promises.
 #include "FuzzInput.h"
 
+#include "platform/OutsideText.h"
 #include "upgrade/signature/ChecksumList.h"
 #include "upgrade/signature/SignifyFile.h"
 
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(signature.value.has_value() == signature.error.isEmpty());
     if (signature.value) {
         FUZZ_CHECK(signature.value->keyNumber.size() == 8 && signature.value->signature.size() == 64);
-        const QString shown = upgrade::PrintableComment(signature.value->comment);
+        const QString shown = platform::PrintableText(signature.value->comment);
         for (const QChar c : shown)
             FUZZ_CHECK(c.category() != QChar::Other_Control);
     }

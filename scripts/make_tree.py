@@ -9,6 +9,7 @@ PROFILE is one of:
   mixed  five modules with SIGNAL folders, about 300 files from 1 KiB to
          8 MiB in a few levels, about 150 MiB in all
   many   2,000 files of 4 KiB in three levels below one module
+  huge   20,000 files of 1 KiB in three levels below one module
 
 DIR receives target/<module>/..., MainFrame/... and vxUpgrade.ini (the
 catalogue, with the ids 1 to 5). File contents come from a random generator
@@ -84,7 +85,17 @@ def many_files(_rng):
     return ["KRN3"], files
 
 
-PROFILES = {"demo": demo_files, "mixed": mixed_files, "many": many_files}
+def huge_files(_rng):
+    """20,000 files of 1 KiB: target/KRN3/Dxx/Eyy/fzzz.bin (three levels)."""
+    files = []
+    for d in range(20):
+        for e in range(10):
+            for f in range(100):
+                files.append(("target/KRN3/D%02d/E%02d/f%03d.bin" % (d, e, f), KIB))
+    return ["KRN3"], files
+
+
+PROFILES = {"demo": demo_files, "mixed": mixed_files, "many": many_files, "huge": huge_files}
 
 
 def write_ini(path, modules):

@@ -163,6 +163,7 @@ private slots:
                                                        << QStringList{"KRN3/b.bin"};
         QTest::newRow("other size on the drive") << "drive" << QStringList{} << QStringList{"SYSTEM/d.bin"};
         QTest::newRow("no MLSD: the catalogue") << "no-mlsd" << QStringList{} << QStringList{};
+        QTest::newRow("folder gone from the drive") << "folder" << QStringList{} << QStringList{"KRN3/sub/c.bin"};
     }
     void sameSizeIsNotEnough()
     {
@@ -187,6 +188,8 @@ private slots:
             QVERIFY(replaced.open(QIODevice::WriteOnly | QIODevice::Truncate));
             replaced.write(sampleBytes(999, 4));
         }
+        if (change == "folder")
+            QVERIFY(QDir(drive.path() + "/F0:/KRN3/sub").removeRecursively());
 
         SimInstrument sim(QStringList{"--drive", drive.path()} + (change == "no-mlsd" ? QStringList{"--no-mlsd"} : QStringList{}));
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
@@ -205,8 +208,12 @@ private slots:
         QVERIFY2(rerun.status == 0, qPrintable(rerun.out));
         QCOMPARE(kitFilesStored(sim), sent);
         verifyDrive(sim, kit);
-        // Folders are entered as in a full run.
-        QVERIFY(sim.sent("cmd").contains(":MMEM:CDIR \"/F0:/KRN3/sub\""));
+        // The folders' listings tell which are there: none is asked for
+        // again, and only the one gone is made.
+        const QStringList commands = sim.sent("cmd");
+        QCOMPARE(commands.filter("MDIR"), change == "folder" ? QStringList{"MMEM:MDIR \"sub\""} : QStringList{});
+        QCOMPARE(commands.count(":MMEM:CDIR \"/F0:/KRN3/sub\""), 0);
+        QCOMPARE(commands.count(":MMEM:CDIR \"/F0:/KRN3\""), change == "folder" ? 1 : 0);
     }
 
     // The history, its index and the digests go where --history-file (or

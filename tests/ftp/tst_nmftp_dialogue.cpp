@@ -479,6 +479,34 @@ private slots:
         QCOMPARE(s.log, QStringList{}); // no notification of any kind
     }
 
+    // DELE too: a refusal of any kind carries the server's line, and only
+    // 250 says the file went.
+    void deleteIsAValue_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("kind");
+        using K = TDeleteReply::Kind;
+        QTest::newRow("250") << QByteArray("250 DELE command successful\r\n") << int(K::Deleted);
+        QTest::newRow("550") << QByteArray("550 Permission denied\r\n") << int(K::NotFound);
+        QTest::newRow("502") << QByteArray("502 Command not implemented\r\n") << int(K::NotImplemented);
+        QTest::newRow("450") << QByteArray("450 File busy\r\n") << int(K::Refused);
+        QTest::newRow("226") << QByteArray("226 Odd\r\n") << int(K::Refused);
+    }
+
+    void deleteIsAValue()
+    {
+        QFETCH(QByteArray, reply);
+        FtpSession s;
+        s.logIn();
+        s.peer.reply(reply);
+        const TDeleteReply answer = s.ftp->DeleteFile(QStringLiteral("/F0:/KRN3/a b.bin"));
+        QVERIFY(answer.outcome.Succeeded());
+        QCOMPARE(s.peer.commands.last(), QByteArray("DELE /F0:/KRN3/a b.bin"));
+        QTEST(int(answer.kind), "kind");
+        QCOMPARE(answer.replyLine, QString::fromLatin1(reply).trimmed());
+        QCOMPARE(s.log, QStringList{});
+    }
+
     // HASH is read strictly: only a SHA-256 of the file from its first byte
     // is a hash; a refusal is a value too, never a notification.
     void fileHashIsAValue_data()

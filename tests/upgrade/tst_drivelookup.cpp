@@ -160,6 +160,24 @@ private slots:
         QCOMPARE(server.listings, 1);
     }
 
+    // A folder made where its parent's listing showed none is empty: nothing
+    // in it is listed until the run writes there.
+    void madeFolderIsNotListedUntilWritten()
+    {
+        ListingOnly server({{"KRN3", true, -1}});
+        DriveLookup lookup(server);
+        QCOMPARE(lookup.folder("/F0:/KRN3/sub").state, State::Absent);
+        const int listed = server.listings;
+        lookup.madeEmpty("/F0:/KRN3/sub");
+        QCOMPARE(lookup.folder("/F0:/KRN3/sub").state, State::Present);
+        QCOMPARE(lookup.file("/F0:/KRN3/sub/a.bin").state, State::Absent);
+        QCOMPARE(lookup.folder("/F0:/KRN3/sub/deeper").state, State::Absent);
+        QCOMPARE(server.listings, listed);
+        lookup.wrote("/F0:/KRN3/sub/a.bin");
+        static_cast<void>(lookup.file("/F0:/KRN3/sub/a.bin"));
+        QCOMPARE(server.listings, listed + 1);
+    }
+
     // The space check of the low-space case on an empty drive: the kit
     // exceeds the free space, so the sizes of the files it would replace
     // are looked for, and none of its folders is there to be listed.

@@ -109,6 +109,43 @@ private slots:
         QCOMPARE(RunHistory(dir.filePath("none")).read().records.size(), 0);
     }
 
+    // The line written piece by piece is the whole record's document, keys
+    // before and after "files" included, and a sink that stops stops it.
+    void recordWrittenInPiecesIsItsDocument_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<bool>("extras"); // note, reboot, audit, child exit
+        QTest::newRow("no files, no extras") << 0 << false;
+        QTest::newRow("four files, extras") << 4 << true;
+        QTest::newRow("5,000 files: many pieces") << 5000 << true;
+    }
+    void recordWrittenInPiecesIsItsDocument()
+    {
+        QFETCH(int, files);
+        QFETCH(bool, extras);
+        RunRecord record = sampleRecord("10.0.0.1", "with \"quotes\", \u00e9 and \x01");
+        while (record.files.size() < files)
+            record.files.append({"/F0:/KRN3/f" + QString::number(record.files.size()), 7, QByteArray(64, 'a'),
+                                 FileOutcome::AlreadyThere, QDateTime::currentDateTimeUtc()});
+        record.files.resize(files);
+        if (extras) {
+            record.note = "note";
+            record.reboot = "confirmed";
+            record.childExit = "signal 9";
+            record.audit = QJsonObject{{"files", QJsonArray{1, 2}}, {"matches", 2}};
+        }
+        QList<QByteArray> pieces;
+        QVERIFY(record.writeJsonLine([&pieces](QByteArrayView piece) {
+            pieces.append(piece.toByteArray());
+            return true;
+        }));
+        QCOMPARE(pieces.join(), QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact));
+        QCOMPARE(pieces.size() > 1, files > 1000);
+        int calls = 0;
+        QCOMPARE(record.writeJsonLine([&calls](QByteArrayView) { return ++calls > 1; }), false);
+        QCOMPARE(calls, 1);
+    }
+
     void parallelRunsNeverMixTheirLines()
     {
         // Without the lock, runs that check the size and rotate at the same

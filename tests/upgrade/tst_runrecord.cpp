@@ -166,6 +166,32 @@ private slots:
         }
     }
 
+    // The kit's check starts with the run, before the low-space question;
+    // a Yes there ticks KRN3, and its SIGNAL folder is checked before the
+    // first write all the same: a name the instrument can't take stops the
+    // run with nothing written.
+    void lowSpaceYesChecksTheSignalsItTicks()
+    {
+        SimInstrument sim({"--free", "1000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ProgramFolder folder;
+        folder.writeIni({{1, "KRN3", 0}, {2, "LPS3", 0}});
+        folder.write("target/KRN3/k.bin", sampleBytes(100, 1));
+        folder.write("target/KRN3/SIGNAL/bad\"name.bin", "s");
+        folder.write("target/LPS3/SIGNAL/l.bin", sampleBytes(100, 2));
+        RunRig rig(folder.path(), sim.ports());
+        rig.catalogue.TickBox("LPS3", true);
+        rig.observer.boxes.answer = [](const RecordedBox &box) {
+            return platform::IsQuestion(box.flags) ? int(platform::IDYES) : int(platform::IDOK);
+        };
+        const RunResult result = rig.run.Run("127.0.0.1");
+
+        QCOMPARE(result.outcome, RunOutcome::Failed);
+        QCOMPARE(result.step, RunStep::Measure);
+        QCOMPARE(rig.observer.memo.filter("bad\"name.bin").size(), 1);
+        QCOMPARE(writingCommands(sim), QStringList());
+    }
+
     // A kit file changed after pre-flight read it, before or during its
     // upload: the run fails naming it, and the record claims nothing of it.
     void kitFileChangedDuringTheRunFailsIt_data()

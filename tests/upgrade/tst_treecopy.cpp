@@ -188,7 +188,7 @@ private slots:
         QFETCH(int, barBefore);
         rig->run.barPosition = barBefore;
 
-        QVERIFY(rig->run.CopyTree(folder.path() + "MainFrame", "/F0:/SYSTEM"));
+        QVERIFY(rig->run.CopySystemFiles());
         QTEST(rig->run.barPosition, "bar");
         QTEST(rig->observer.progressReports.last().bar, "bar");
         QCOMPARE(rig->run.copiedBytes, copiedBefore + fileSize);
@@ -272,14 +272,14 @@ private slots:
         QVERIFY(endedForGood(result));
     }
 
-    // A folder that can't be listed is not an empty one: the run ends with
-    // the download box after a memo line naming it, whether the measuring
-    // meets it first (a whole run) or the copy does (called on its own).
+    // A folder that can't be listed is not an empty one: the run ends after
+    // a memo line naming it, and nothing is sent; the kit check (also called
+    // on its own) meets it, and the copy sends only from the check's list.
     void folderThatCantBeListedEndsTheRun_data()
     {
         QTest::addColumn<bool>("wholeRun");
-        QTest::newRow("whole run: measuring meets it") << true;
-        QTest::newRow("copy on its own") << false;
+        QTest::newRow("whole run") << true;
+        QTest::newRow("kit check on its own") << false;
     }
 
     void folderThatCantBeListedEndsTheRun()
@@ -305,7 +305,7 @@ private slots:
             if (wholeRun)
                 result = rig.run.Run("127.0.0.1");
             else
-                QVERIFY(!rig.run.CopyModule(*rig.catalogue.entries()[0]));
+                QVERIFY(!rig.run.checkKit());
         }
         const QString line = "Folder can't be listed: " + locked + " (Permission denied)";
         if (wholeRun) {
@@ -334,7 +334,7 @@ private slots:
         const int descriptorsBefore = openDescriptors();
         bool raised = false;
         try {
-            static_cast<void>(rig->run.CopyTree(folder.path() + "MainFrame", "/F0:/SYSTEM"));
+            static_cast<void>(rig->run.CopySystemFiles());
         } catch (const Exception &) {
             raised = true;
         }

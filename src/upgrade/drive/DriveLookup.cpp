@@ -36,10 +36,31 @@ void DriveLookup::made(const QString &folder)
     }
 }
 
+void DriveLookup::madeEmpty(const QString &folder)
+{
+    made(folder);
+    // Told the way the parent was: the empty listing stands for one of the
+    // same kind. Without the parent's listing nothing vouches for "empty".
+    const auto parent = listings.constFind(DriveFolderOf(folder));
+    if (parent == listings.cend() || parent->status != FolderListing::Status::Listed)
+        return;
+    FolderListing empty;
+    empty.status = FolderListing::Status::Listed;
+    empty.source = parent->source;
+    listings.insert(folder, std::move(empty));
+    writtenSinceListed.remove(folder);
+    sizes.removeIf([&folder](const auto &entry) { return DriveFolderOf(entry.key()) == folder; });
+}
+
 void DriveLookup::wrote(const QString &path)
 {
+    made(DriveFolderOf(path));
+    removed(path);
+}
+
+void DriveLookup::removed(const QString &path)
+{
     const QString folder = DriveFolderOf(path);
-    made(folder);
     sizes.remove(path);
     if (listings.contains(folder))
         writtenSinceListed[folder].insert(DriveNameOf(path));

@@ -66,9 +66,17 @@ public:
 
     // The run made (or entered) `folder`: it is there.
     void made(const QString &folder);
+    // The run made `folder` just now where its parent's listing showed
+    // nothing of that name: it is there and empty, so nothing in it is
+    // listed before the run writes there.
+    void madeEmpty(const QString &folder);
     // The run stored a file at `path`: its folder is there, and the
     // folder's listing no longer tells that file.
     void wrote(const QString &path);
+    // The run removed (or tried to remove) the file at `path`: neither the
+    // folder's listing nor SIZE tells it any more. Unlike wrote(), this says
+    // nothing of whether the folder is there.
+    void removed(const QString &path);
 
 private:
     // Listed again when the run wrote `name` there since (any name, when empty).

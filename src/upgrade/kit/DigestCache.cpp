@@ -149,15 +149,21 @@ std::optional<QString> DigestCache::save() const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
-    QByteArray text = Magic + " 2 " + QByteArray::number(run) + '\n';
+    // Written an entry at a time (the file is buffered): a cache of many
+    // thousand files is never held twice, as entries and as text.
+    const QByteArray header = Magic + " 2 " + QByteArray::number(run) + '\n';
+    if (file.write(header) != header.size())
+        return file.errorString();
     for (const auto &[_, name] : std::as_const(order)) {
         const Entry &e = entries[name];
-        text += e.sha256.toHex() + '\t' + QByteArray::number(e.stamp.size) + '\t'
-                + QByteArray::number(e.stamp.modifiedNs) + '\t' + QByteArray::number(e.stamp.changedNs) + '\t'
-                + QByteArray::number(e.stamp.device) + '\t' + QByteArray::number(e.stamp.inode) + '\t'
-                + QByteArray::number(e.lastRun) + '\t' + name.toUtf8() + '\n';
+        const QByteArray line = e.sha256.toHex() + '\t' + QByteArray::number(e.stamp.size) + '\t'
+                                + QByteArray::number(e.stamp.modifiedNs) + '\t' + QByteArray::number(e.stamp.changedNs)
+                                + '\t' + QByteArray::number(e.stamp.device) + '\t' + QByteArray::number(e.stamp.inode)
+                                + '\t' + QByteArray::number(e.lastRun) + '\t' + name.toUtf8() + '\n';
+        if (file.write(line) != line.size())
+            return file.errorString();
     }
-    if (file.write(text) != text.size() || !file.commit())
+    if (!file.commit())
         return file.errorString();
     return std::nullopt;
 }

@@ -10,8 +10,11 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
+#include <climits>
+#include <functional>
 #include <utility>
 
 namespace upgrade {
@@ -29,16 +32,20 @@ bool settled(const FileStamp &stamp)
 class KitWalk
 {
 public:
-    KitWalk(KitPlan &plan, DigestCache *cache)
+    KitWalk(KitPlan &plan, DigestCache *cache, const std::atomic<bool> *cancel = nullptr)
         : plan(plan)
         , cache(cache)
+        , cancel(cancel)
     {
     }
+
+    [[nodiscard]] bool cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
 
     // Walks one tree the way the copy does. `signalOwner` is the module
     // whose SIGNAL rule applies at the top; null for the system files.
     void walk(const QString &localRoot, const QString &instrumentRoot, int module, const ModuleEntry *signalOwner)
     {
+        moduleRoot = platform::ResolveLocalPath(localRoot).value_or(localRoot);
         LocalTreeWalker walker(
             [&](const WalkItem &item) { return visit(item, instrumentRoot, module, signalOwner); },
             [&](const WalkFailure &failure) {
@@ -49,7 +56,8 @@ public:
         static_cast<void>(walker.walk(localRoot));
     }
 
-    void addFile(const QString &localPath, const QString &instrumentPath, int module)
+    // `listed`: a step of the copy's list; a late file is sent where the copy met it.
+    void addFile(const QString &localPath, const QString &instrumentPath, int module, bool listed = true)
     {
         QFile file(localPath);
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -88,7 +96,39 @@ public:
         planned.stampSettled = settled(*stamp);
         plan.totalBytes += planned.size;
         plan.fileIndex.insert(localPath, plan.files.size());
+        if (listed)
+            addStep(KitStep::Kind::File, plan.files.size());
         plan.files.append(std::move(planned));
+    }
+
+    void addFolder(PlannedFolder folder)
+    {
+        addStep(KitStep::Kind::Folder, plan.folders.size());
+        plan.folders.append(std::move(folder));
+    }
+
+    // Counts the files below `target` that no module's walk met: loose
+    // files and folders no catalogue entry names. `moduleRoots` are the
+    // module folders, already walked.
+    void countRestOfTarget(const QString &target, const QSet<QString> &moduleRoots)
+    {
+        countOutside(target, QString(), [&](const WalkItem &item) {
+            if (item.depth != 0)
+                return false;
+            topOrder.insert(item.localPath, int(topOrder.size()));
+            return item.entry.isFolder() && moduleRoots.contains(item.localPath);
+        });
+    }
+
+    // The folders outside the plan that can't be listed, in the order of
+    // the entries of "target" they lie in, as a walk of it meets them.
+    void finishOutside()
+    {
+        std::stable_sort(outside.begin(), outside.end(), [this](const auto &a, const auto &b) {
+            return topOrder.value(a.first, INT_MAX) < topOrder.value(b.first, INT_MAX);
+        });
+        for (auto &[_, unlisted] : outside)
+            plan.unlistedOutsidePlan.append(std::move(unlisted));
     }
 
     void problem(const QString &path, const QString &what, const QString &detail = QString())
@@ -99,13 +139,20 @@ public:
 private:
     WalkStep visit(const WalkItem &item, const QString &instrumentRoot, int module, const ModuleEntry *signalOwner)
     {
+        if (cancelled())
+            return WalkStep::Stop;
         const QString &name = item.entry.name;
         const QString parent =
             item.parentRelative.isEmpty() ? instrumentRoot : instrumentRoot + QLatin1Char('/') + item.parentRelative;
 
         if (item.entry.isFolder()) {
-            if (signalOwner && item.depth == 0 && name == SignalFolder && !signalOwner->hasSignal)
+            const bool moduleSignal = signalOwner && item.depth == 0 && name == SignalFolder;
+            if (moduleSignal && !signalOwner->hasSignal) {
+                addStep(KitStep::Kind::UntickedSignal, plan.untickedSignals.size());
+                plan.untickedSignals.append(PlannedFolder{parent, name, item.localPath, module, true});
+                countOutside(item.localPath, moduleRoot);
                 return WalkStep::Skip;
+            }
             // What lies below a bad folder would only repeat its problem.
             if (!instrument::FitsCommandLine(name)) {
                 problem(item.localPath, UnsafeName);
@@ -115,10 +162,11 @@ private:
                 problem(item.localPath, QStringLiteral("Folder leads back into itself"));
                 return WalkStep::Skip;
             }
-            plan.folders.append(PlannedFolder{parent, name, item.localPath, module});
+            addFolder(PlannedFolder{parent, name, item.localPath, module, moduleSignal});
             return WalkStep::Go;
         }
 
+        ++(module >= 0 ? plan.moduleTreeFiles : plan.systemTreeFiles);
         if (!instrument::FitsCommandLine(name)) {
             problem(item.localPath, UnsafeName);
             return WalkStep::Go;
@@ -136,9 +184,44 @@ private:
         return WalkStep::Go;
     }
 
+    void addStep(KitStep::Kind kind, qsizetype index) { plan.steps.append(KitStep{kind, index}); }
+
+    // Counts the files below `root`, which the plan leaves out; `key` is the
+    // entry of "target" it lies in (empty: the one each failure lies in).
+    void countOutside(const QString &root, const QString &key, const std::function<bool(const WalkItem &)> &skip = {})
+    {
+        LocalTreeWalker walker(
+            [&](const WalkItem &item) {
+                if (cancelled())
+                    return WalkStep::Stop;
+                if (skip && skip(item))
+                    return WalkStep::Skip;
+                if (!item.entry.isFolder())
+                    ++plan.moduleTreeFiles;
+                return WalkStep::Go;
+            },
+            [&](const WalkFailure &failure) {
+                // "target" itself is a problem of the kit already; an unticked
+                // SIGNAL folder is a folder of it like any other.
+                if (failure.depth < 0 && key.isEmpty())
+                    return WalkStep::Go;
+                const QString top = !key.isEmpty()      ? key
+                                    : failure.depth == 0 ? failure.localPath
+                                                         : platform::JoinLocalPath(root, failure.parentRelative.section(QLatin1Char('/'), 0, 0));
+                outside.append({top, KitProblem{failure.localPath, QStringLiteral("Folder can't be listed"), failure.reason}});
+                return WalkStep::Go;
+            });
+        // Neither handler stops the walk.
+        static_cast<void>(walker.walk(root));
+    }
+
     KitPlan &plan;
     DigestCache *cache;
+    const std::atomic<bool> *cancel;
     platform::Sha256 hash;
+    QString moduleRoot; // the module folder being walked, as the walk of "target" names it
+    QList<std::pair<QString, KitProblem>> outside; // with the entry of "target" each lies in
+    QHash<QString, int> topOrder;                  // the entries of "target", in the order it lists them
 };
 
 } // namespace
@@ -182,11 +265,12 @@ const PlannedFile *KitPlan::file(const QString &localPath) const
     return it == fileIndex.cend() ? nullptr : &files[*it];
 }
 
-KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, DigestCache *cache)
+KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, DigestCache *cache,
+                 const std::atomic<bool> *cancel)
 {
     KitPlan plan;
     plan.kitFolder = programFolder;
-    KitWalk walk(plan, cache);
+    KitWalk walk(plan, cache, cancel);
 
     for (const auto &entry : modules) {
         const QString folder = SystemFolder + QStringLiteral("/MID") + QString::number(entry->id);
@@ -199,16 +283,22 @@ KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, Digest
     // that can't be listed could hide a module's files as a missing folder.
     if (const platform::FolderListing listing(target); listing.failed())
         walk.problem(target, QStringLiteral("Folder can't be listed"), listing.errorString());
-    for (std::size_t i = 0; i < modules.size(); ++i) {
+    QSet<QString> moduleRoots;
+    for (std::size_t i = 0; i < modules.size() && !walk.cancelled(); ++i) {
         const ModuleEntry &entry = *modules[i];
         const QString localRoot = entry.name.isEmpty() ? target : platform::JoinLocalPath(target, entry.name);
         if (!instrument::FitsCommandLine(entry.name)) {
             walk.problem(localRoot, UnsafeName);
             continue;
         }
-        plan.folders.append(PlannedFolder{InstrumentRoot, entry.name, localRoot, int(i)});
+        walk.addFolder(PlannedFolder{InstrumentRoot, entry.name, localRoot, int(i)});
         walk.walk(localRoot, InstrumentRoot + entry.name, int(i), &entry);
+        moduleRoots.insert(platform::ResolveLocalPath(localRoot).value_or(localRoot));
     }
+    // A module named "" is "target" itself, walked whole already.
+    if (!moduleRoots.contains(target) && !walk.cancelled())
+        walk.countRestOfTarget(target, moduleRoots);
+    walk.finishOutside();
 
     const QString systemPath = platform::JoinLocalPath(programFolder, LocalSystemFiles);
     walk.walk(platform::ResolveLocalPath(systemPath).value_or(systemPath), SystemFolder, -1, nullptr);
@@ -218,7 +308,7 @@ KitPlan CheckKit(const QString &programFolder, const ModuleList &modules, Digest
 const PlannedFile *PlanLateFile(KitPlan &plan, const QString &localPath, const QString &instrumentPath)
 {
     const qsizetype before = plan.files.size();
-    KitWalk(plan, nullptr).addFile(localPath, instrumentPath, -1);
+    KitWalk(plan, nullptr).addFile(localPath, instrumentPath, -1, false);
     return plan.files.size() > before ? &plan.files.constLast() : nullptr;
 }
 

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+
 namespace upgrade {
 
 // An instrument folder the run makes when it is missing.
@@ -17,7 +19,23 @@ struct PlannedFolder
     QString name;
     QString localPath; // the local folder it mirrors
     int module = -1;   // index of its module in the catalogue; -1 for the system files
+    // The SIGNAL folder directly in a module's folder, which the copy passes
+    // over when the module's box was unticked by the time it gets there.
+    bool moduleSignal = false;
     [[nodiscard]] QString instrumentPath() const;
+};
+
+// One entry of the kit in the order the copy meets it: the copy goes down
+// this list instead of walking the kit again.
+struct KitStep
+{
+    enum class Kind : quint8 {
+        Folder,         // plan.folders[index]
+        File,           // plan.files[index]
+        UntickedSignal, // plan.untickedSignals[index]
+    };
+    Kind kind = Kind::File;
+    qsizetype index = 0;
 };
 
 // A file the run sends: what was read now is what the run will claim it sent.
@@ -69,6 +87,20 @@ struct KitPlan
     QList<PlannedFile> files;         // in copy order
     qint64 totalBytes = 0;
     QList<KitProblem> problems;       // every one, in walk order
+    QList<KitStep> steps;             // every folder and file above, and the unticked SIGNAL folders, in copy order
+    // A module's SIGNAL folder whose box was not ticked: not read, and
+    // copied (read then, as a late file is) only when the box is ticked by
+    // the time the copy reaches it.
+    QList<PlannedFolder> untickedSignals;
+    // Every file below "target" and "MainFrame", whatever the run does with
+    // it (a folder no catalogue entry names, an unticked SIGNAL folder): a
+    // phase of the copy runs when its trees hold any file.
+    qint64 moduleTreeFiles = 0;
+    qint64 systemTreeFiles = 0;
+    // Folders outside the plan that can't be listed: no problem for the
+    // kit, since nothing of them is sent, but the copy names them. In the
+    // order of the entries of "target".
+    QList<KitProblem> unlistedOutsidePlan;
     // How the digests were had: read now, or taken from the cache.
     qint64 bytesDigested = 0;
     int digestsFromCache = 0;
@@ -88,12 +120,17 @@ struct KitPlan
 // the module is ticked) and "MainFrame", by the rules of the copy (names
 // beginning with "." skipped at every depth, local names matched without
 // regard to case). It reads every file it will send and finds every
-// problem, not only the first.
+// problem, not only the first. The rest of "target" is only counted. The
+// plan it makes is the one list of the kit: the copy sends from it and the
+// copy's phases are decided by its counts.
 //
 // With a cache, a file whose identity (path, size, times, inode) is cached
 // is not read again; the cache learns the digests read.
+//
+// Once `cancel` is set the walk stops at the next entry and the plan is
+// incomplete: it is for a caller that no longer wants it.
 [[nodiscard]] KitPlan CheckKit(const QString &programFolder, const ModuleList &modules,
-                               DigestCache *cache = nullptr);
+                               DigestCache *cache = nullptr, const std::atomic<bool> *cancel = nullptr);
 
 // Reads a file that the copy reaches and pre-flight did not plan (a SIGNAL
 // folder whose box was ticked during the copy) as pre-flight reads one, and

@@ -3,6 +3,7 @@
 #include "upgrade/record/HistoryFile.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -31,10 +32,17 @@ public:
     // why not, in a few words.
     [[nodiscard]] std::optional<QString> append(const QByteArray &line, const Written &written = {}) const;
 
+    // A line made in pieces: the producer hands each to the sink, in order,
+    // and must give the same pieces every time it is called (once to
+    // measure the line against the limit, once to write it).
+    using Sink = std::function<bool(QByteArrayView piece)>;
+    using Producer = std::function<bool(const Sink &sink)>;
+    [[nodiscard]] std::optional<QString> append(const Producer &line, const Written &written = {}) const;
+
 private:
     // Called under the lock of the current file.
     [[nodiscard]] std::optional<QString> rotate() const;
-    [[nodiscard]] std::optional<QString> write(int fd, qint64 size, const QByteArray &line) const;
+    [[nodiscard]] std::optional<QString> write(int fd, qint64 size, const Producer &line) const;
 
     QString path;
     HistoryLimits limits;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upgrade/record/HistoryFile.h"
+#include "upgrade/record/HistoryReader.h"
 #include "upgrade/record/RunRecord.h"
 
 #include <QList>
@@ -46,12 +47,7 @@ public:
     // are counted among the lines read; with `last`, reading stops early.
     [[nodiscard]] Reading read(const QString &address = QString(), int last = 0) const;
 
-    struct Visit
-    {
-        qint64 records = 0;
-        int unreadableLines = 0;
-        std::optional<QString> error; // the history exists but can't be read
-    };
+    using Visit = HistoryVisit;
     // Hands each record to `take`, newest first (the current file, then the
     // kept ones), one at a time, so that a reader that keeps only what it
     // needs never holds the whole history; `take` returns false to stop
@@ -64,11 +60,6 @@ public:
     [[nodiscard]] QString fileName() const { return path; }
 
 private:
-    // With a wanted address, lines that surely hold another instrument's
-    // record are skipped before they are parsed.
-    [[nodiscard]] Visit walk(bool filesOnDemand, const QString &wantedAddress,
-                             const std::function<bool(VisitedRecord &&)> &take) const;
-
     QString path;
     HistoryLimits limits;
 };

@@ -154,26 +154,27 @@ void insertSessions(QJsonObject &object, int sessions, bool automatic)
 
 } // namespace
 
-QJsonObject RunRecord::toJson() const
+QJsonObject RunRecord::fileJson(const RecordedFile &file)
+{
+    // A file left on the instrument goes on record as not sent, with why:
+    // readers that know no more outcomes than those still read it.
+    const bool already = file.outcome == FileOutcome::AlreadyThere;
+    QJsonObject entry{{"path", file.instrumentPath},
+                      {"size", file.size},
+                      {"sha256", QString::fromLatin1(file.sha256)},
+                      {"outcome", FileOutcomeName(already ? FileOutcome::NotSent : file.outcome)}};
+    if (already) {
+        entry.insert(QStringLiteral("already"), AlreadyThereText(file.verifiedOn));
+        entry.insert(QStringLiteral("verifiedOn"), isoTime(file.verifiedOn));
+    }
+    return entry;
+}
+
+QJsonObject RunRecord::headJson() const
 {
     QJsonArray moduleArray;
     for (const RecordedModule &module : modules)
         moduleArray.append(QJsonObject{{"id", module.id}, {"name", module.name}, {"ticked", module.ticked}});
-    QJsonArray fileArray;
-    for (const RecordedFile &file : files) {
-        // A file left on the instrument goes on record as not sent, with
-        // why: readers that know no more outcomes than those still read it.
-        const bool already = file.outcome == FileOutcome::AlreadyThere;
-        QJsonObject entry{{"path", file.instrumentPath},
-                          {"size", file.size},
-                          {"sha256", QString::fromLatin1(file.sha256)},
-                          {"outcome", FileOutcomeName(already ? FileOutcome::NotSent : file.outcome)}};
-        if (already) {
-            entry.insert(QStringLiteral("already"), AlreadyThereText(file.verifiedOn));
-            entry.insert(QStringLiteral("verifiedOn"), isoTime(file.verifiedOn));
-        }
-        fileArray.append(entry);
-    }
     QJsonObject object{
         {recordfield::Record, RecordFormat},
         {recordfield::Started, isoTime(started)},
@@ -186,7 +187,6 @@ QJsonObject RunRecord::toJson() const
         {recordfield::Kit, kitFolder},
         {recordfield::Modules, moduleArray},
         {recordfield::Free, freeSpace ? QJsonValue(double(*freeSpace)) : QJsonValue()},
-        {recordfield::Files, fileArray},
         {recordfield::KitDigest, QString::fromLatin1(kitDigest)},
         {recordfield::Outcome, outcome},
         {recordfield::Step, step},
@@ -215,9 +215,62 @@ QJsonObject RunRecord::toJson() const
     return object;
 }
 
+QJsonObject RunRecord::toJson() const
+{
+    QJsonArray fileArray;
+    for (const RecordedFile &file : files)
+        fileArray.append(fileJson(file));
+    QJsonObject object = headJson();
+    object.insert(recordfield::Files, fileArray);
+    return object;
+}
+
 QByteArray RunRecord::toJsonLine() const
 {
-    return platform::JsonWithoutControls(QJsonDocument(toJson()).toJson(QJsonDocument::Compact));
+    QByteArray line;
+    static_cast<void>(writeJsonLine([&line](QByteArrayView piece) {
+        line += piece;
+        return true;
+    }));
+    return line;
+}
+
+bool RunRecord::writeJsonLine(const JsonSink &sink) const
+{
+    // The text QJsonDocument gives for the whole record, made piece by
+    // piece: an object's keys come out in their sorted order, so the head's
+    // keys are split around "files", and each file is one small document.
+    // Each piece holds whole values, so its controls are escaped on its own.
+    const QJsonObject head = headJson();
+    QJsonObject before;
+    QJsonObject after;
+    for (auto it = head.constBegin(); it != head.constEnd(); ++it)
+        (it.key() < recordfield::Files ? before : after).insert(it.key(), it.value());
+    const auto members = [](const QJsonObject &object) {
+        const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
+        return text.mid(1, text.size() - 2); // without the braces
+    };
+
+    constexpr qsizetype PieceBytes = 64 * 1024;
+    QByteArray piece = '{' + members(before);
+    if (!before.isEmpty())
+        piece += ',';
+    piece += "\"files\":[";
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (i > 0)
+            piece += ',';
+        piece += QJsonDocument(fileJson(files[i])).toJson(QJsonDocument::Compact);
+        if (piece.size() >= PieceBytes) {
+            if (!sink(platform::JsonWithoutControls(piece)))
+                return false;
+            piece.clear();
+        }
+    }
+    piece += ']';
+    if (!after.isEmpty())
+        piece += ',' + members(after);
+    piece += '}';
+    return sink(platform::JsonWithoutControls(piece));
 }
 
 std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)

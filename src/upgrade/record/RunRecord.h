@@ -149,10 +149,21 @@ struct RunRecord
     [[nodiscard]] QJsonObject toJson() const;
     // One line of JSON, no line end.
     [[nodiscard]] QByteArray toJsonLine() const;
+    // Takes the next piece of a line; false stops the writing.
+    using JsonSink = std::function<bool(QByteArrayView piece)>;
+    // The same line handed over in pieces of some KiB, so that a record of
+    // many thousand files is never held whole in memory, as a document or
+    // as text. False when the sink stopped it.
+    [[nodiscard]] bool writeJsonLine(const JsonSink &sink) const;
     // Nothing when the object is no run record.
     [[nodiscard]] static std::optional<RunRecord> fromJson(const QJsonObject &object);
     // A record's "files"; nothing when an entry is none.
     [[nodiscard]] static std::optional<QList<RecordedFile>> filesFromJson(const QJsonArray &files);
+
+private:
+    // Everything but the files.
+    [[nodiscard]] QJsonObject headJson() const;
+    [[nodiscard]] static QJsonObject fileJson(const RecordedFile &file);
 };
 
 // A record as a reader that wants the files of a few records only is handed

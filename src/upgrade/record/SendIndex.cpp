@@ -1,12 +1,11 @@
 #include "upgrade/record/SendIndex.h"
 
 #include "instrument/InstrumentIdentity.h"
-#include "upgrade/record/BackwardLineReader.h"
 #include "upgrade/record/HistoryFile.h"
+#include "upgrade/record/HistoryReader.h"
 #include "upgrade/record/RunRecord.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QList>
 #include <QSaveFile>
 #include <QSet>
@@ -240,41 +239,28 @@ std::optional<QString> SendIndex::rebuild(int historyFd) const
 {
     entries.clear();
     // Newest record first: the first word on a path is the last send to it.
+    // The caller holds the current file locked, through `historyFd`.
     QSet<QPair<QString, QString>> decided;
-    for (int age = 0; age <= keptFiles; ++age) {
-        QFile older(RotatedHistoryFile(historyPath, age));
-        if (age > 0 && !older.exists())
-            continue;
-        if (age > 0 && !older.open(QIODevice::ReadOnly))
-            return QStringLiteral("Can't read the history %1: %2").arg(older.fileName(), older.errorString());
-        BackwardLineReader lines(age == 0 ? historyFd : older.handle());
-        QByteArray line;
-        bool overlong = false;
-        while (lines.previous(line, overlong)) {
-            const QJsonDocument document = QJsonDocument::fromJson(line);
-            const std::optional<RunRecord> record =
-                document.isObject() ? RunRecord::fromJson(document.object()) : std::nullopt;
-            if (!record)
-                continue; // a line that is no record sent nothing we know of
-            const QString key = InstrumentKey(record->identity, record->address);
-            if (const auto sessions = sessionsOf(*record); sessions && !decided.contains({sessions->first, SessionsPath})) {
+    const HistoryVisit visited = HistoryReader(historyPath, keptFiles).visit(
+        [&](RunRecord &&record) {
+            const QString key = InstrumentKey(record.identity, record.address);
+            if (const auto sessions = sessionsOf(record); sessions && !decided.contains({sessions->first, SessionsPath})) {
                 decided.insert({sessions->first, SessionsPath});
                 entries[sessions->first].insert(SessionsPath, sessions->second);
             }
-            for (const RecordedFile &file : record->files) {
+            for (const RecordedFile &file : std::as_const(record.files)) {
                 if (file.outcome == FileOutcome::NotSent || file.outcome == FileOutcome::AlreadyThere)
                     continue;
                 if (decided.contains({key, file.instrumentPath}))
                     continue;
                 decided.insert({key, file.instrumentPath});
                 if (file.outcome == FileOutcome::SentVerified && isSha256Hex(file.sha256))
-                    entries[key].insert(file.instrumentPath, VerifiedSend{file.sha256, file.size, record->started});
+                    entries[key].insert(file.instrumentPath, VerifiedSend{file.sha256, file.size, record.started});
             }
-        }
-        if (lines.error())
-            return QStringLiteral("Can't read the history %1: %2").arg(older.fileName(), *lines.error());
-    }
-    return std::nullopt;
+            return true;
+        },
+        historyFd);
+    return visited.error;
 }
 
 void SendIndex::apply(const RunRecord &record) const
@@ -313,14 +299,29 @@ void SendIndex::appended(const RunRecord &record, int historyFd, const HistorySt
     const std::optional<HistoryStamp> after = HistoryStamp::of(historyFd);
     if (!after)
         return; // the stamp left in the index no longer matches: rebuilt next time
-    if (readFile(before)) {
-        if (rebuild(historyFd)) // the record just written is read with the rest
-            return;
-    } else {
+    if (!readFile(before)) {
         apply(record);
+    } else if (firstRecord(before)) {
+        // Nothing to rebuild from but the record itself, which need not be
+        // read back as a whole document.
+        entries.clear();
+        apply(record);
+    } else if (rebuild(historyFd)) { // the record just written is read with the rest
+        return;
     }
     loaded = true;
     save(*after);
+}
+
+bool SendIndex::firstRecord(const HistoryStamp &before) const
+{
+    if (before.size != 0 || QFile::exists(indexPath))
+        return false;
+    for (int age = 1; age <= keptFiles; ++age) {
+        if (QFile::exists(RotatedHistoryFile(historyPath, age)))
+            return false;
+    }
+    return true;
 }
 
 void SendIndex::save(const HistoryStamp &stamp) const
@@ -337,27 +338,32 @@ void SendIndex::save(const HistoryStamp &stamp) const
             entries[order[i].second.first].remove(order[i].second.second);
         order.resize(MaxEntries);
     }
-    QByteArray lines;
-    qsizetype written = 0;
-    for (const auto &[started, where] : std::as_const(order)) {
+    const auto lineOf = [this](const QDateTime &started, const std::pair<QString, QString> &where) {
         const VerifiedSend &send = entries[where.first][where.second];
-        QByteArray line = QByteArray::number(started.toMSecsSinceEpoch()) + '\t' + QByteArray::number(send.size)
-                          + '\t' + send.sha256Hex + '\t' + where.first.toUtf8().toPercentEncoding() + '\t'
-                          + where.second.toUtf8().toPercentEncoding() + '\n';
-        if (line.size() > MaxLineBytes)
-            continue; // an absurd path; that file is sent again
-        lines += line;
-        ++written;
-    }
+        return QByteArray::number(started.toMSecsSinceEpoch()) + '\t' + QByteArray::number(send.size) + '\t'
+               + send.sha256Hex + '\t' + where.first.toUtf8().toPercentEncoding() + '\t'
+               + where.second.toUtf8().toPercentEncoding() + '\n';
+    };
+    // An absurd path is left out (that file is sent again); the header
+    // counts the lines that follow it, so they are counted first and then
+    // written a piece at a time, never held whole (megabytes for a kit of
+    // many thousand files).
+    qsizetype written = 0;
+    for (const auto &[started, where] : std::as_const(order))
+        written += lineOf(started, where).size() <= MaxLineBytes ? 1 : 0;
     const QByteArray header = Magic + " 2 " + QByteArray::number(stamp.device) + ' ' + QByteArray::number(stamp.inode)
                               + ' ' + QByteArray::number(stamp.size) + ' ' + QByteArray::number(written) + '\n';
     // Replaced at once: a reader finds the old index or the new one. One that
-    // can't be written keeps its old stamp and is rebuilt when next read. The
-    // header goes first on its own, so that the entries are not copied again
-    // behind it (megabytes for a kit of many thousand files).
+    // can't be written keeps its old stamp and is rebuilt when next read.
     QSaveFile file(indexPath);
-    if (file.open(QIODevice::WriteOnly) && file.write(header) == header.size() && file.write(lines) == lines.size())
-        static_cast<void>(file.commit());
+    if (!file.open(QIODevice::WriteOnly) || file.write(header) != header.size())
+        return;
+    for (const auto &[started, where] : std::as_const(order)) {
+        const QByteArray line = lineOf(started, where);
+        if (line.size() <= MaxLineBytes && file.write(line) != line.size())
+            return;
+    }
+    static_cast<void>(file.commit());
 }
 
 } // namespace upgrade

@@ -99,6 +99,9 @@ private:
     void apply(const RunRecord &record) const;
     // A record of --sessions auto: its number kept for the model.
     [[nodiscard]] static std::optional<std::pair<QString, VerifiedSend>> sessionsOf(const RunRecord &record);
+    // Whether the history was empty, and never rotated, before the record
+    // just written, with no index beside it.
+    [[nodiscard]] bool firstRecord(const HistoryStamp &before) const;
     void save(const HistoryStamp &stamp) const;
 
     QString historyPath;

@@ -10,6 +10,7 @@
 #include "upgrade/run/RunTexts.h"
 #include "upgrade/common/ModuleCatalogue.h"
 #include "upgrade/changed/UnchangedFiles.h"
+#include "upgrade/kit/KitCheckAhead.h"
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DriveSource.h"
 #include "upgrade/drive/SendCheck.h"
@@ -124,6 +125,10 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
     Scope scope(*this);
     beginRun(address, runMode);
     observer.runStarted();
+    // A kit's first run reads every byte for its digests: that goes on while
+    // the run connects and checks the instrument. A restore sends no kit.
+    if (!restoreFrom)
+        kitAhead = std::make_unique<upgrade::KitCheckAhead>(exeDir, catalogue.entries(), historyFile);
 
     RunResult result;
     try {
@@ -136,6 +141,11 @@ RunResult UpgradeRun::Run(const QString &address, RunMode runMode)
         result = ended(RunOutcome::Failed, QStringLiteral("Unknown error"), true);
         result.raised = true;
     }
+    // Unused when the run ended before its measure step.
+    kitAhead.reset();
+    // Its index and the drive's listings are not needed for the record,
+    // which loads the index afresh under the history's lock.
+    forgetDrive();
 
     // A stop asked for at any point wins, also over an end the run had
     // reached by then: the link is closed and the view closes. An error
@@ -236,48 +246,6 @@ UpgradeRun::StepEnd UpgradeRun::nameFilesStep()
 
     link.SetTransferType(TTransferType::Image);
     throwIfStopRequested();
-    return std::nullopt;
-}
-
-UpgradeRun::StepEnd UpgradeRun::copyStep()
-{
-    // The extra sessions log in while the trees are measured and walked.
-    const upgrade::SessionsScope sessionsEnd = openSessions();
-    // Each phase is entered by what its trees hold, whatever is sent: the
-    // files below target (every module's, SIGNAL folders and uncatalogued
-    // folders included), then those of both trees. So a kit whose module
-    // files are all in unticked SIGNAL folders still makes its module
-    // folders. The bar follows the bytes the kit check planned to send.
-    fileCount = 0;
-    totalBytes = 0;
-    const QString systemFiles = localFolder(upgrade::LocalSystemFiles);
-    const qint64 filesInTarget = MeasureFolder(localFolder(upgrade::LocalModuleRoot));
-    const qint64 filesInBoth = MeasureFolder(systemFiles);
-    totalBytes = kitPlan.totalBytes;
-    reportProgress(QString(), 0);
-
-    if (filesInTarget != 0) {
-        enter(RunStep::Modules);
-        memo(QStringLiteral("Copying ALL modules ..."));
-        // The count is read again before each module: nothing may change the
-        // catalogue during a run, but a wrong count must not read past it.
-        for (std::size_t i = 0; i < catalogue.size(); ++i) {
-            ModuleEntry &entry = *catalogue.entries()[i];
-            memo(QStringLiteral("** ") + entry.name);
-            if (!CopyModule(entry))
-                return failAndClose(upgrade::DownloadFailedText);
-        }
-        if (parallel && !sendCollected())
-            return failAndClose(upgrade::DownloadFailedText);
-    }
-
-    if (filesInBoth != 0) {
-        enter(RunStep::SystemFiles);
-        memo(QString());
-        memo(QStringLiteral("Copying System files ..."));
-        if (!CopyTree(systemFiles, upgrade::SystemFolder) || (parallel && !sendCollected()))
-            return failAndClose(upgrade::DownloadFailedText);
-    }
     return std::nullopt;
 }
 

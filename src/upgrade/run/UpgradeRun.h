@@ -25,7 +25,10 @@ struct ParallelSend;
 struct SessionsScope;
 class ModuleCatalogue;
 class SendCheck;
+class KitCheckAhead;
 class UnchangedFiles;
+struct SnapshotFile;
+struct SnapshotManifest;
 struct WalkFailure;
 struct WalkItem;
 
@@ -114,11 +117,6 @@ public:
     [[nodiscard]] bool stopRequested() const { return stopping; }
 
     // The run's steps, callable on their own for a link that is connected.
-    // Adds the files and bytes below `folder` to the counters; returns
-    // `fileCount` afterwards. A folder below it that can't be listed gets a
-    // memo line; the kit check has already ended the run for any such
-    // folder that holds something to send.
-    qint64 MeasureFolder(const QString &folder);
     // Checks the whole kit before anything is written; false after one memo
     // line for each problem. The copy steps send only files it has read.
     [[nodiscard]] bool checkKit();
@@ -140,10 +138,10 @@ public:
     // nothing can be half-written.
     static const QString StoppedAuditText;
     static const QString StoppedDryRunText;
-    // Copies one module's tree to "/F0:/" + its name.
+    // Copies one module's tree to "/F0:/" + its name, as checkKit planned it.
     [[nodiscard]] bool CopyModule(ModuleEntry &entry);
-    // Copies everything below `localFolder` into the existing instrument folder.
-    [[nodiscard]] bool CopyTree(const QString &localFolder, const QString &instrumentFolder);
+    // Copies the system files into the existing "/F0:/SYSTEM", as checkKit planned them.
+    [[nodiscard]] bool CopySystemFiles();
     // Makes every module's identification folder and missing NAME file.
     [[nodiscard]] bool MakeNameFiles();
 
@@ -188,12 +186,26 @@ private:
     // new kit drops (refused beyond maxDelete), then the snapshot.
     [[nodiscard]] StepEnd undoPlanStep();
     [[nodiscard]] StepEnd snapshotStep();
+    // The snapshot's parts: which files it keeps (the rest of the kit's
+    // files the run creates), then those fetched into `folder` with the
+    // manifest written last. Nothing, or why the snapshot can't be taken.
+    [[nodiscard]] std::optional<QString> planSnapshot(SnapshotManifest &manifest, QList<SnapshotFile> &toFetch);
+    [[nodiscard]] std::optional<QString> fetchSnapshot(const QString &folder, SnapshotManifest &manifest,
+                                                       const QList<SnapshotFile> &toFetch);
     // The kit's files no longer held by the kit that verified runs put on
     // this instrument, sorted; nothing when the kit can't be walked.
     [[nodiscard]] std::optional<QStringList> droppedFiles();
     [[nodiscard]] StepEnd deleteDroppedStep();
     // --restore: the snapshot found, checked and put back.
     [[nodiscard]] StepEnd restoreStep();
+    // The snapshot's files read, checked and planned as the kit to send;
+    // nothing, or why it can't be put back. Then the files put back and
+    // those the snapshot's run created removed.
+    [[nodiscard]] std::optional<QString> planRestore(const QString &folder, const SnapshotManifest &manifest);
+    [[nodiscard]] StepEnd putBack(const SnapshotManifest &manifest);
+    // Removes the files a snapshot's run created, NAME files aside; nothing,
+    // or why one could not be removed.
+    [[nodiscard]] std::optional<QString> removeCreated(const QStringList &created);
     // Removes one file by FTP; nothing, or why it could not be removed.
     [[nodiscard]] std::optional<QString> removeFile(const QString &instrumentPath, qint64 size,
                                                     const QByteArray &sha256Hex);
@@ -241,8 +253,12 @@ private:
     [[nodiscard]] bool leftAlone(const QString &localPath, const QString &instrumentPath);
 
     [[nodiscard]] bool EnsureInstrumentFolder(const QString &parent, const QString &name);
-    [[nodiscard]] bool copyFolderTree(const QString &localFolder, const QString &instrumentFolder,
-                                      const ModuleEntry *signalOwner);
+    // Sends the plan's entries of one module (-1: the system files).
+    [[nodiscard]] bool copyPlanned(int module, const ModuleEntry *signalOwner);
+    [[nodiscard]] bool copyPlannedFile(const upgrade::PlannedFile &planned);
+    // Walks a folder the kit check did not read (a SIGNAL folder ticked
+    // since) and sends what it holds, each file read as a late one.
+    [[nodiscard]] bool copyLateFolder(const QString &localFolder, const QString &instrumentFolder);
     [[nodiscard]] bool acceptInstrumentName(const QString &name, const QString &localPath);
     void reportUnlistedFolder(const WalkFailure &failure);
     // Sends one file, reporting it; `measured`: its bytes count in the
@@ -252,9 +268,9 @@ private:
     void showCopyProgress();
     [[nodiscard]] QString localFolder(const QString &name) const;
 
-    // With sessions other than 1 (steps/ParallelCopy.cpp): the walks only
-    // make the folders and collect the files, which then go over every
-    // session open, largest first.
+    // With sessions other than 1 (steps/ParallelCopy.cpp): going down the
+    // kit check's list only makes the folders and collects the files, which
+    // then go over every session open, largest first.
     [[nodiscard]] upgrade::SessionsScope openSessions();
     [[nodiscard]] int sessionsWanted();
     [[nodiscard]] bool sendCollected();
@@ -284,6 +300,8 @@ private:
     std::unique_ptr<upgrade::SendCheck> sendCheck;
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
     std::unique_ptr<upgrade::ParallelSend> parallel;    // with sessions other than 1, during the copy
+    // The kit's check, started with the run and taken by the measure step.
+    std::unique_ptr<upgrade::KitCheckAhead> kitAhead;
     QString runAddress;
     bool indexProblemShown = false;
     QStringList dropped; // with deleteDropped: what the run removes after its copy

@@ -11,6 +11,7 @@
 #include "upgrade/run/KitRefusal.h"
 #include "upgrade/common/ModuleCatalogue.h"
 #include "upgrade/changed/UnchangedFiles.h"
+#include "upgrade/kit/KitCheckAhead.h"
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/SendCheck.h"
 
@@ -108,18 +109,11 @@ QStringList UpgradeRun::refusalReasons() const
 
 bool UpgradeRun::checkKit()
 {
-    // The digest cache only saves reading an unchanged kit again: one that
-    // can't be read or written costs time, never the run.
-    std::unique_ptr<DigestCache> cache;
-    if (!historyFile.isEmpty()) {
-        cache = std::make_unique<DigestCache>(DigestCache::BesideHistory(historyFile));
-        cache->load();
-    }
-    kitPlan = upgrade::CheckKit(exeDir, catalogue.entries(), cache.get());
-    // Saved every run, also when nothing new was read: it counts the runs
-    // that used each entry, so that a kit out of use leaves it.
-    if (cache)
-        static_cast<void>(cache->save());
+    // Started with the run, unless this step is called on its own.
+    std::unique_ptr<upgrade::KitCheckAhead> ahead = std::move(kitAhead);
+    if (!ahead)
+        ahead = std::make_unique<upgrade::KitCheckAhead>(exeDir, catalogue.entries(), historyFile);
+    kitPlan = ahead->take(catalogue.entries());
     runRecord.takePlan(kitPlan);
     for (const upgrade::KitProblem &problem : std::as_const(kitPlan.problems))
         memo(problem.text());

@@ -55,7 +55,7 @@ upgrade::SessionsScope UpgradeRun::openSessions()
     runRecord.sessions = 1;
     runRecord.sessionsAuto = sessions == 0;
     const int wanted = sessionsWanted();
-    // They log in while the walk makes the folders.
+    // They log in while the folders are made on the command channel.
     if (wanted > 1)
         parallel = std::make_unique<upgrade::ParallelSend>(FtpSessionPool::SettingsOf(*link.NMFTP), wanted,
                                                            sessions == 0);

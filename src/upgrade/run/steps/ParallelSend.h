@@ -12,7 +12,7 @@
 namespace upgrade {
 
 // The copy over several FTP sessions: the sessions beside the link's, and
-// the files a phase's walk collected for them.
+// the files of a phase's plan collected for them.
 struct ParallelSend
 {
     ParallelSend(FtpSessionPool::Settings settings, int asked, bool automatic)

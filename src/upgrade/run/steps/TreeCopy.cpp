@@ -33,9 +33,31 @@ QString UpgradeRun::localFolder(const QString &name) const
 
 bool UpgradeRun::EnsureInstrumentFolder(const QString &parent, const QString &name)
 {
+    const QString path = upgrade::JoinDrivePath(parent, name);
+    // A changed-only run has the parent's listing (it needs it for the files
+    // there anyway): a folder the lookup shows there is not asked for again,
+    // and one it shows absent is made at once, the commands asked only when
+    // the listing turns out wrong.
+    if (unchanged) {
+        const upgrade::DriveAnswer there = drive->folder(path);
+        throwIfStopRequested();
+        if (there.state == upgrade::DriveAnswer::State::Present)
+            return true;
+        if (there.state == upgrade::DriveAnswer::State::Absent) {
+            if (link.MakeDirectory(parent, name)) {
+                drive->madeEmpty(path);
+                return true;
+            }
+            throwIfStopRequested();
+            if (!link.ChangeSubdirectory(parent, name))
+                return false;
+            drive->made(path);
+            return true;
+        }
+    }
     if (!link.ChangeSubdirectory(parent, name) && !link.MakeDirectory(parent, name))
         return false;
-    drive->made(upgrade::JoinDrivePath(parent, name));
+    drive->made(path);
     return true;
 }
 
@@ -213,23 +235,7 @@ bool UpgradeRun::leftAlone(const QString &localPath, const QString &instrumentPa
     return true;
 }
 
-bool UpgradeRun::CopyModule(ModuleEntry &entry)
-{
-    const QString target = localFolder(upgrade::LocalModuleRoot);
-    const QString localRoot = entry.name.isEmpty() ? target : platform::JoinLocalPath(target, entry.name);
-    if (!acceptInstrumentName(entry.name, localRoot))
-        return false;
-    if (!EnsureInstrumentFolder(upgrade::InstrumentRoot, entry.name))
-        return false;
-    return copyFolderTree(localRoot, upgrade::InstrumentRoot + entry.name, &entry);
-}
-
-bool UpgradeRun::CopyTree(const QString &localFolder, const QString &instrumentFolder)
-{
-    return copyFolderTree(localFolder, instrumentFolder, nullptr);
-}
-
-bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrumentRoot, const ModuleEntry *signalOwner)
+bool UpgradeRun::copyLateFolder(const QString &localRoot, const QString &instrumentRoot)
 {
     LocalTreeWalker walker([&](const WalkItem &item) {
         throwIfStopRequested();
@@ -239,10 +245,6 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
                                    : instrumentRoot + QLatin1Char('/') + item.parentRelative;
 
         if (item.entry.isFolder()) {
-            // The flag is read now, not when the module started: a box ticked
-            // during the copy still counts for this module's signals.
-            if (signalOwner && item.depth == 0 && name == upgrade::SignalFolder && !signalOwner->hasSignal)
-                return WalkStep::Skip;
             if (!acceptInstrumentName(name, item.localPath))
                 return WalkStep::Stop;
             if (item.loopsBack) {
@@ -278,14 +280,7 @@ bool UpgradeRun::copyFolderTree(const QString &localRoot, const QString &instrum
         reportUnlistedFolder(failure);
         return WalkStep::Stop;
     });
-    if (!walker.walk(localRoot))
-        return false;
-    // The folders whose listing waits for files the walk did not send (a
-    // box unticked during the copy) are checked before the tree counts as
-    // copied; collected files are checked once the sessions have sent them.
-    if (!parallel)
-        takeVerdicts(sendCheck->settle());
-    return true;
+    return walker.walk(localRoot);
 }
 
 } // namespace upgrade

@@ -47,11 +47,20 @@
 # The tools take turns within each round (upgrade, lftp, curl), so a slow
 # moment of the shared machine does not fall on one tool only.
 #
+# Several sessions (loopback and lan profiles): the upgrade also runs with
+# "--sessions 4" (vxupgrade-cli-s4), next to lftp "mirror -R --parallel=4"
+# (lftp-p4). lftp's parallel mirror runs in passive mode: in active mode it
+# stalls after about a thousand files until its time-out, so the only
+# figure it can give is a passive one. The instrument's link knows active
+# mode only, and that is what the upgrade uses.
+#
 # Output: a table of medians (and min/max) per profile, tree and tool, then
 # a line a tree and profile: "mixed ratio R", "many ratio R", "lan-mixed ratio R",
 # "lan-many ratio R", "first-mixed ratio R" (the upgrade's median time divided by the median of the
 # faster of lftp and curl on that tree and profile, two decimals) and
-# "peak memory N MiB" (the largest resident set of vxupgrade-cli over all its
+# "KEY sessions-4 vs fastest sequential peer R", "KEY sessions-4 vs lftp
+# parallel=4 R" and "KEY sessions-4 vs our sequential R" for the loopback and
+# lan trees, "peak memory N MiB" (the largest resident set of vxupgrade-cli over all its
 # runs), then per tree and profile the upgrade's round trips per file:
 # commands it sent on both channels divided by the files stored, from the
 # simulator's transcript of one more, untimed run. The upgrade runs as a user
@@ -59,8 +68,9 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 python=/usr/bin/python3
+if [[ ${1:-} == --help ]]; then sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0; fi
 runs="${1:-5}"
-usage="usage: bench/upgrade.sh [RUNS [loopback|lan|first ...]]"
+usage="usage: bench/upgrade.sh [--help | RUNS [loopback|lan|first ...]]"
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "$usage" >&2; exit 2; }
 shift || true
 profiles=("$@")
@@ -142,7 +152,7 @@ verify_drive() { # tree tool drive
     head -20 "$work/diff" >&2
     exit 1
   fi
-  if [[ $tool == vxupgrade-cli ]]; then
+  if [[ $tool == vxupgrade-cli* ]]; then
     "$python" - "$work/$tree/program/vxUpgrade.ini" "$root" <<'PY' || exit 1
 import configparser, os, sys
 ini = configparser.ConfigParser()
@@ -186,7 +196,7 @@ timed_run() { # profile tree tool round
 
   local command=()
   case "$tool" in
-    vxupgrade-cli)
+    vxupgrade-cli | vxupgrade-cli-s4)
       local signals
       signals="$(signals_of "$work/$tree/program")"
       local state="$work/state"
@@ -194,6 +204,11 @@ timed_run() { # profile tree tool round
       command=(env XDG_STATE_HOME="$state" VX900_CMD_PORT="$cmd_port" VX900_FTP_PORT="$ftp_port" "$cli"
         --ip 127.0.0.1 --dir "$work/$tree/program")
       [[ -n $signals ]] && command+=(--signals "$signals")
+      [[ $tool == vxupgrade-cli-s4 ]] && command+=(--sessions 4)
+      ;;
+    lftp-p4)
+      command=(lftp -u kirosu,tovel4417 -p "$ftp_port"
+        -e "set ftp:passive-mode on; set net:max-retries 1; mirror -R --parallel=4 --no-perms $work/$tree/upload /F0:; quit" 127.0.0.1)
       ;;
     lftp)
       command=(lftp -u kirosu,tovel4417 -p "$ftp_port"
@@ -229,8 +244,10 @@ for profile in "${profiles[@]}"; do
   [[ $profile == first ]] && trees=(mixed)
   for tree in "${trees[@]}"; do
     echo "Timing the $tree tree on the $profile profile ($runs rounds) ..."
+    tools=(vxupgrade-cli vxupgrade-cli-s4 lftp lftp-p4 curl)
+    [[ $profile == first ]] && tools=(vxupgrade-cli lftp curl)
     for round in $(seq "$runs"); do
-      for tool in vxupgrade-cli lftp curl; do
+      for tool in "${tools[@]}"; do
         timed_run "$profile" "$tree" "$tool" "$round"
       done
     done
@@ -244,7 +261,7 @@ rows = [line.split() for line in open(sys.argv[1])]
 times, peak = {}, 0
 for key, tool, seconds, kib in rows:
     times.setdefault((key, tool), []).append(float(seconds))
-    if tool == "vxupgrade-cli":
+    if tool.startswith("vxupgrade-cli"):
         peak = max(peak, int(kib))
 
 def tree_bytes(tree):
@@ -259,13 +276,22 @@ print()
 print("%-9s %-14s %5s %9s %9s %9s %9s %12s" % ("tree", "tool", "runs", "median s", "min s", "max s", "MiB/s", "vs fastest"))
 for key in keys:
     size = tree_bytes(key.rpartition("-")[2]) / 1048576
-    for tool in ("vxupgrade-cli", "lftp", "curl"):
+    for tool in ("vxupgrade-cli", "vxupgrade-cli-s4", "lftp", "lftp-p4", "curl"):
+        if (key, tool) not in times:
+            continue
         t = times[(key, tool)]
         m = median[(key, tool)]
         print("%-9s %-14s %5d %9.3f %9.3f %9.3f %9.1f %12.2f" % (key, tool, len(t), m, min(t), max(t), size / m, m / fastest[key]))
 print()
 for key in keys:
     print("%s ratio %.2f" % (key, median[(key, "vxupgrade-cli")] / fastest[key]))
+for key in keys:
+    if (key, "vxupgrade-cli-s4") not in median:
+        continue
+    ours = median[(key, "vxupgrade-cli-s4")]
+    print("%s sessions-4 vs fastest sequential peer %.2f" % (key, ours / fastest[key]))
+    print("%s sessions-4 vs lftp parallel=4 %.2f" % (key, ours / median[(key, "lftp-p4")]))
+    print("%s sessions-4 vs our sequential %.2f" % (key, ours / median[(key, "vxupgrade-cli")]))
 print("peak memory %.1f MiB" % (peak / 1024))
 import json
 for key in keys:

@@ -12,8 +12,9 @@ What differs from a stock pyftpdlib server, and why:
   fault) leaves the drive as it was.
 - The faults of the command line are played here: refused or failed STORs,
   files stored short under a 226, refused or short RETRs, refused DELEs,
-  no SIZE, a dropped control connection, a
-  data connection that never comes, and delayed replies.
+  no SIZE, a dropped control connection (between files, or in the middle
+  of one), a data connection that never comes, a limit on the FTP
+  connections open at once, and delayed replies.
 - With --hash the server offers HASH (SHA-256 only, computed from the
   stored file), as newer instrument firmware does; its faults lie about
   the digest, garble it, or refuse every HASH.
@@ -106,6 +107,20 @@ class SimDTPHandler(DTPHandler):
         # Byte for byte whatever the transfer type (see the module notes).
         super().enable_receiving("i", cmd)
 
+    def handle_read(self):
+        super().handle_read()
+        upload = self.file_obj
+        nth = self.cmd_channel.instrument.faults.drop_mid_file
+        # The first bytes are in, the end of the file is not: a session
+        # lost half-way through a file, both of its connections with it.
+        if (isinstance(upload, StagedUpload) and nth == upload.number and upload.written
+                and not self.transfer_finished and not self._closed):
+            self.cmd_channel.journal_event("drop mid-file", path=upload.instrument_path)
+            self.cmd_channel.close()
+
+    # pyftpdlib reads through this alias of handle_read, not through it.
+    handle_read_event = handle_read
+
     def close(self):
         if not self._closed and isinstance(self.file_obj, StagedUpload):
             self._resp = self.cmd_channel.finish_store(
@@ -120,6 +135,13 @@ class LateActiveDTP(ActiveDTP):
 
     def handle_connect(self):
         self.del_channel()
+        # The socket is the data handler's from here on. Closing this
+        # connector later (the next PORT does) must not take its number
+        # off the I/O loop again: by then the number may belong to another
+        # client's connection, which would never be read again.
+        self._fileno = None
+        if self.cmd_channel._dtp_connector is self:
+            self.cmd_channel._dtp_connector = None
         if self._idler is not None and not self._idler.cancelled:
             self._idler.cancel()
         if not self.cmd_channel.connected:
@@ -174,6 +196,26 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
 
     def on_connect(self):
         self.journal_event("connect", peer="%s:%s" % (self.remote_ip, self.remote_port))
+
+    def handle(self):
+        # --max-sessions: as a server configured with a per-client limit,
+        # the connection past the limit hears 421 instead of the greeting.
+        limit = self.instrument.faults.max_sessions
+        if limit is not None and self.instrument.ftp_sessions_open >= limit:
+            self.on_connect()
+            self.journal_event("refused: too many connections")
+            self.respond("421 Too many connections. Service temporarily unavailable.")
+            self.close_when_done()
+            return
+        self.instrument.ftp_sessions_open += 1
+        self._counted = True
+        super().handle()
+
+    def close(self):
+        if getattr(self, "_counted", False):
+            self._counted = False
+            self.instrument.ftp_sessions_open -= 1
+        super().close()
 
     def on_disconnect(self):
         self.journal_event("disconnect")

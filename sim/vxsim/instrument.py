@@ -42,6 +42,8 @@ class Faults:
     retr_refuse: Optional[Tuple[int, Optional[int]]] = None  # (code, nth RETR)
     retr_short: Optional[Tuple[int, Optional[int]]] = None   # (bytes short, nth RETR)
     dele_refuse: Optional[Tuple[int, Optional[int]]] = None  # (code, nth DELE)
+    max_sessions: Optional[int] = None    # FTP connections beyond this many get 421
+    drop_mid_file: Optional[int] = None   # the Nth STOR's session closes during its data
     # Not a fault: the network between tool and instrument (--latency), in
     # seconds. Every reply, and the opening of an active data connection,
     # is held back this long.
@@ -122,6 +124,7 @@ class Instrument:
         self.retr_count = 0
         self.dele_count = 0
         self.files_stored = 0
+        self.ftp_sessions_open = 0
         self.restart = None  # a Restart, when one is asked for
 
     def restarted(self, idn=None):

@@ -47,6 +47,8 @@ struct CliOptions
     // an earlier run; --trust-size: a file of the right size is enough.
     bool changedOnly = false;
     bool trustSize = false;
+    // FTP sessions sending at once; 0: auto.
+    int sessions = 1;
     // After a successful upgrade, wait for the instrument to restart and
     // check what came back (exit status 5 when that is not confirmed).
     bool awaitReboot = false;
@@ -70,6 +72,9 @@ struct CliOptions
     // Write the kit's SHA256 list into this folder instead of running.
     std::optional<QString> writeChecksums;
 };
+
+// More sessions than this only crowd the instrument's server.
+inline constexpr int MaxFtpSessions = 16;
 
 struct ParsedArguments
 {

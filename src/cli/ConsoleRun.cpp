@@ -140,6 +140,7 @@ upgrade::RunResult ConsoleRun::runShowingProgress()
     }
     using enum upgrade::RunMode;
     const upgrade::RunMode mode = options.verify ? Audit : options.dryRun ? DryRun : Upgrade;
+    run->sessions = options.sessions; // the window keeps its one session
     const upgrade::RunResult result = run->Run(options.address, mode);
     if (progressTimer)
         progressTimer->stop();

@@ -16,6 +16,15 @@ namespace cli {
 
 namespace {
 
+// Each child sends over as many FTP sessions as the fleet was asked for.
+QStringList sessionsArguments(const CliOptions &options)
+{
+    if (options.sessions == 1)
+        return {};
+    return {QStringLiteral("--sessions"),
+            options.sessions == 0 ? QStringLiteral("auto") : QString::number(options.sessions)};
+}
+
 // What each child of the fleet is told of the undo options.
 QStringList undoArguments(const CliOptions &options)
 {
@@ -68,6 +77,7 @@ int runFleet(const CliOptions &options)
         settings.extraArguments << QStringLiteral("--changed-only");
     if (options.trustSize)
         settings.extraArguments << QStringLiteral("--trust-size");
+    settings.extraArguments << sessionsArguments(options);
     if (options.requireSignature)
         settings.extraArguments << QStringLiteral("--require-signature");
     settings.extraArguments << undoArguments(options);

@@ -143,6 +143,15 @@ QString readMaxDelete(Reading &reading, const QString &value)
     return readCount(QStringLiteral("--max-delete"), value, 1000000, reading.options.maxDelete);
 }
 
+QString readSessions(Reading &reading, const QString &value)
+{
+    if (value == QLatin1String("auto")) {
+        reading.options.sessions = 0;
+        return {};
+    }
+    return readCount(QStringLiteral("--sessions"), value, MaxFtpSessions, reading.options.sessions);
+}
+
 QString readKeepSnapshots(Reading &reading, const QString &value)
 {
     return readCount(QStringLiteral("--keep-snapshots"), value, 1000, reading.options.keepSnapshots);

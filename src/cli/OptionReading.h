@@ -96,6 +96,7 @@ QString setAnswer(Reading &reading, const QString &)
 [[nodiscard]] QString readLast(Reading &reading, const QString &value);
 [[nodiscard]] QString readRebootTimeout(Reading &reading, const QString &value);
 [[nodiscard]] QString readMaxDelete(Reading &reading, const QString &value);
+[[nodiscard]] QString readSessions(Reading &reading, const QString &value);
 [[nodiscard]] QString readKeepSnapshots(Reading &reading, const QString &value);
 [[nodiscard]] QString readRestore(Reading &reading, const QString &value);
 [[nodiscard]] QString readDir(Reading &reading, const QString &value);

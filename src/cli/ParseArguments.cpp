@@ -38,6 +38,7 @@ const OptionRow Options[] = {
     {"--since", true, readSince, Report},
     {"--changed-only", false, setFlag<&CliOptions::changedOnly>, Runs},
     {"--trust-size", false, setFlag<&CliOptions::trustSize>, Runs, Mode(0), false, "--changed-only"},
+    {"--sessions", true, readSessions, Run},
     {"--last", true, readLast, History},
     {"--await-reboot", false, setFlag<&CliOptions::awaitReboot>, Run | Restore},
     {"--reboot-timeout", true, readRebootTimeout, Run | Restore, Mode(0), false, "--await-reboot"},

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QSysInfo>
 
+#include <algorithm>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -142,6 +144,18 @@ void RunRecord::finish(const QString &runOutcome, const QString &endStep, const 
     message = endMessage;
 }
 
+namespace {
+
+void insertSessions(QJsonObject &object, int sessions, bool automatic)
+{
+    if (sessions > 0)
+        object.insert(recordfield::Sessions, sessions);
+    if (automatic)
+        object.insert(recordfield::SessionsAuto, true);
+}
+
+} // namespace
+
 QJsonObject RunRecord::fileJson(const RecordedFile &file)
 {
     // A file left on the instrument goes on record as not sent, with why:
@@ -201,6 +215,7 @@ QJsonObject RunRecord::headJson() const
         object.insert(recordfield::Restore, restoredFrom);
     if (!deleted.isEmpty())
         object.insert(recordfield::Deleted, removedFiles(deleted));
+    insertSessions(object, sessions, sessionsAuto);
     return object;
 }
 
@@ -301,6 +316,8 @@ std::optional<RunRecord> RunRecord::fromJson(const QJsonObject &o)
     r.audit = o.value(recordfield::Audit).toObject();
     r.snapshot = o.value(recordfield::Snapshot).toString();
     r.restoredFrom = o.value(recordfield::Restore).toString();
+    r.sessions = std::max(0, o.value(recordfield::Sessions).toInt());
+    r.sessionsAuto = o.value(recordfield::SessionsAuto).toBool();
     for (const QJsonValue &value : o.value(recordfield::Deleted).toArray()) {
         const QJsonObject f = value.toObject();
         r.deleted.append(RecordedFile{f.value(recordfield::file::Path).toString(),

@@ -53,6 +53,10 @@ inline constexpr QLatin1String Snapshot{"snapshot"};
 inline constexpr QLatin1String Restore{"restore"};
 // Files removed from the instrument (path, size, sha256); absent when none.
 inline constexpr QLatin1String Deleted{"deleted"};
+// The FTP sessions the copy ran on; absent when no copy began (and in
+// records older than the field). With --sessions auto, "sessionsAuto".
+inline constexpr QLatin1String Sessions{"sessions"};
+inline constexpr QLatin1String SessionsAuto{"sessionsAuto"};
 
 // The fields of each entry of "files" ("deleted" holds the first three).
 namespace file {
@@ -163,6 +167,10 @@ struct RunRecord
     // --delete-dropped (and a restore's removals): every file removed from
     // the instrument, with the size and SHA-256 last verified there.
     QList<RecordedFile> deleted;
+    // The FTP sessions the copy sent on, the link's own included; 0 when
+    // no copy began. automatic: the number was found by --sessions auto.
+    int sessions = 0;
+    bool sessionsAuto = false;
 
     // A record of a run starting now, by this user on this host with this
     // version of the tool.

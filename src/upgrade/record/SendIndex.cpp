@@ -23,6 +23,12 @@ namespace {
 // index of the first form, without the count, is rebuilt.
 const QByteArray Magic = QByteArrayLiteral("vxupgrade-send-index");
 constexpr qsizetype MaxLineBytes = 16 * 1024;
+// The sessions a model takes ride in an ordinary entry, so that the file
+// keeps its form: under the model's key (one comma, where every
+// instrument's key has two) and a "path" no instrument file has; the size
+// field holds the number, the digest is zeros.
+const QString SessionsPath = QStringLiteral("sessions");
+const QByteArray NoDigest(64, '0');
 
 bool isSha256Hex(const QByteArray &text)
 {
@@ -94,6 +100,12 @@ QString InstrumentKey(const QString &identityReply, const QString &address)
     return identity.manufacturer + u',' + identity.model + u',' + who;
 }
 
+QString ModelKey(const QString &identityReply)
+{
+    const InstrumentIdentity identity = InstrumentIdentity::FromReply(identityReply.toUtf8());
+    return identity.manufacturer + u',' + identity.model;
+}
+
 std::optional<HistoryStamp> HistoryStamp::of(int fd)
 {
     struct stat st {};
@@ -130,6 +142,21 @@ QHash<QString, VerifiedSend> SendIndex::sendsTo(const QString &instrumentKey) co
 {
     ensureLoaded();
     return entries.value(instrumentKey);
+}
+
+std::optional<int> SendIndex::sessionsFor(const QString &modelKey) const
+{
+    const std::optional<VerifiedSend> kept = lastVerified(modelKey, SessionsPath);
+    if (!kept || kept->size < 1)
+        return std::nullopt;
+    return int(std::min<qint64>(kept->size, 64));
+}
+
+std::optional<std::pair<QString, VerifiedSend>> SendIndex::sessionsOf(const RunRecord &record)
+{
+    if (!record.sessionsAuto || record.sessions < 1)
+        return std::nullopt;
+    return std::pair{ModelKey(record.identity), VerifiedSend{NoDigest, record.sessions, record.started}};
 }
 
 void SendIndex::ensureLoaded() const
@@ -217,6 +244,10 @@ std::optional<QString> SendIndex::rebuild(int historyFd) const
     const HistoryVisit visited = HistoryReader(historyPath, keptFiles).visit(
         [&](RunRecord &&record) {
             const QString key = InstrumentKey(record.identity, record.address);
+            if (const auto sessions = sessionsOf(record); sessions && !decided.contains({sessions->first, SessionsPath})) {
+                decided.insert({sessions->first, SessionsPath});
+                entries[sessions->first].insert(SessionsPath, sessions->second);
+            }
             for (const RecordedFile &file : std::as_const(record.files)) {
                 if (file.outcome == FileOutcome::NotSent || file.outcome == FileOutcome::AlreadyThere)
                     continue;
@@ -235,6 +266,8 @@ std::optional<QString> SendIndex::rebuild(int historyFd) const
 void SendIndex::apply(const RunRecord &record) const
 {
     const QString key = InstrumentKey(record.identity, record.address);
+    if (const auto sessions = sessionsOf(record))
+        entries[sessions->first].insert(SessionsPath, sessions->second);
     for (const RecordedFile &file : record.files) {
         switch (file.outcome) {
         case FileOutcome::SentVerified:

@@ -16,6 +16,10 @@ struct RunRecord;
 // when the serial is empty.
 [[nodiscard]] QString InstrumentKey(const QString &identityReply, const QString &address);
 
+// An instrument's model, for what holds for every instrument of it:
+// manufacturer and model of its *IDN? reply.
+[[nodiscard]] QString ModelKey(const QString &identityReply);
+
 struct VerifiedSend
 {
     QByteArray sha256Hex; // lower-case
@@ -69,6 +73,9 @@ public:
                                                           const QString &instrumentPath) const;
     // Every path with a verified send to that instrument.
     [[nodiscard]] QHash<QString, VerifiedSend> sendsTo(const QString &instrumentKey) const;
+    // The FTP sessions the model's server took in the last run that chose
+    // their number itself (--sessions auto); nothing when none is on record.
+    [[nodiscard]] std::optional<int> sessionsFor(const QString &modelKey) const;
     // Why the index could not be used as it was, or why the history could
     // not be read for it; empty when it was sound. Set by the first lookup.
     [[nodiscard]] QString problem() const { return trouble; }
@@ -90,6 +97,8 @@ private:
     // Every history file from the oldest; the current one through `historyFd`.
     [[nodiscard]] std::optional<QString> rebuild(int historyFd) const;
     void apply(const RunRecord &record) const;
+    // A record of --sessions auto: its number kept for the model.
+    [[nodiscard]] static std::optional<std::pair<QString, VerifiedSend>> sessionsOf(const RunRecord &record);
     // Whether the history was empty, and never rotated, before the record
     // just written, with no index beside it.
     [[nodiscard]] bool firstRecord(const HistoryStamp &before) const;

@@ -14,6 +14,7 @@
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DriveSource.h"
 #include "upgrade/drive/SendCheck.h"
+#include "upgrade/run/steps/ParallelSend.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -341,16 +342,6 @@ void UpgradeRun::memo(const QString &line)
 int UpgradeRun::showBox(const QString &text, const QString &caption, int flags)
 {
     return observer.box(text, caption, flags);
-}
-
-void UpgradeRun::RequestStop()
-{
-    if (!inProgress || stopping)
-        return;
-    stopping = true;
-    // Ends the FTP wait the run is in now (the data connection first); the
-    // run checks the flag after every call that can pump events.
-    link.AbortTransfers();
 }
 
 void UpgradeRun::throwIfStopRequested() const

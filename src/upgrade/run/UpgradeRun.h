@@ -6,6 +6,7 @@
 #include "upgrade/common/ModuleEntry.h"
 #include "upgrade/record/RunHistory.h"
 #include "upgrade/run/RunObserver.h"
+#include "instrument/FtpSessionPool.h"
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -20,6 +21,8 @@ namespace upgrade {
 
 class DriveLookup;
 class DriveSource;
+struct ParallelSend;
+struct SessionsScope;
 class ModuleCatalogue;
 class SendCheck;
 class KitCheckAhead;
@@ -72,6 +75,11 @@ public:
     // beside the history); trustSize: the right size is enough.
     bool changedOnly = false;
     bool trustSize = false;
+    // FTP sessions the copy sends on at once, the link's own included: 1
+    // is the link's dialogue alone; 0 (auto) as many as this model's
+    // server took in the last such run on record, else AutoSessions.
+    int sessions = 1;
+    static constexpr int AutoSessions = 4;
     // Which keys vouch for a signed kit, and whether the kit must be signed;
     // checked before the first write, dry runs included.
     upgrade::SignaturePolicy signaturePolicy;
@@ -266,6 +274,21 @@ private:
     void showCopyProgress();
     [[nodiscard]] QString localFolder(const QString &name) const;
 
+    // With sessions other than 1 (steps/ParallelCopy.cpp): going down the
+    // kit check's list only makes the folders and collects the files, which
+    // then go over every session open, largest first.
+    [[nodiscard]] upgrade::SessionsScope openSessions();
+    [[nodiscard]] int sessionsWanted();
+    [[nodiscard]] bool sendCollected();
+    void settleSessions();
+    [[nodiscard]] bool sendOnLink(int ticket);
+    void takeOutcome(const FtpSessionPool::Outcome &outcome);
+    // After a failure or a stop: nothing more goes, and every file a
+    // session is sending goes on record as what became of it.
+    void abandonSends();
+    // A file whose send failed: "failed" on record unless it has a verdict.
+    void recordUnsentAsFailed(const FileTransfer &file);
+
     TfrmVX900 &link;
     ModuleCatalogue &catalogue;
     QString exeDir;
@@ -282,6 +305,7 @@ private:
     std::unique_ptr<upgrade::DriveLookup> drive;
     std::unique_ptr<upgrade::SendCheck> sendCheck;
     std::unique_ptr<upgrade::UnchangedFiles> unchanged; // with changedOnly, during the copy
+    std::unique_ptr<upgrade::ParallelSend> parallel;    // with sessions other than 1, during the copy
     // The kit's check, started with the run and taken by the measure step.
     std::unique_ptr<upgrade::KitCheckAhead> kitAhead;
     QString runAddress;

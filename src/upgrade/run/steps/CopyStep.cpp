@@ -8,11 +8,14 @@
 #include "upgrade/drive/SendCheck.h"
 #include "upgrade/kit/LocalTreeWalker.h"
 #include "upgrade/run/RunTexts.h"
+#include "upgrade/run/steps/ParallelSend.h"
 
 namespace upgrade {
 
 UpgradeRun::StepEnd UpgradeRun::copyStep()
 {
+    // With --sessions, the extra sessions log in while the folders are made.
+    const upgrade::SessionsScope sessionsEnd = openSessions();
     // Each phase is entered by what its trees hold, whatever is sent: the
     // files below target (every module's, SIGNAL folders and uncatalogued
     // folders included), then those of both trees, as the kit check counted
@@ -38,13 +41,15 @@ UpgradeRun::StepEnd UpgradeRun::copyStep()
             if (!CopyModule(entry))
                 return failAndClose(upgrade::DownloadFailedText);
         }
+        if (parallel && !sendCollected())
+            return failAndClose(upgrade::DownloadFailedText);
     }
 
     if (filesInBoth != 0) {
         enter(RunStep::SystemFiles);
         memo(QString());
         memo(QStringLiteral("Copying System files ..."));
-        if (!CopySystemFiles())
+        if (!CopySystemFiles() || (parallel && !sendCollected()))
             return failAndClose(upgrade::DownloadFailedText);
     }
     return std::nullopt;
@@ -102,8 +107,10 @@ bool UpgradeRun::copyPlanned(int module, const ModuleEntry *signalOwner)
             return false;
     }
     // The folders whose listing waits for files the copy did not send (a
-    // box unticked during the copy) are checked before the tree counts as copied.
-    takeVerdicts(sendCheck->settle());
+    // box unticked during the copy) are checked before the tree counts as
+    // copied; files collected for the sessions once they have sent them.
+    if (!parallel)
+        takeVerdicts(sendCheck->settle());
     return true;
 }
 
@@ -113,6 +120,11 @@ bool UpgradeRun::copyPlannedFile(const upgrade::PlannedFile &planned)
     const FileTransfer file{planned.localPath, planned.instrumentPath, planned.size};
     if (unchanged && leftAlone(file.localPath, file.instrumentPath))
         return true;
+    // Its folder is made by now; the sessions send it with the phase's others.
+    if (parallel) {
+        parallel->collected.push_back(file);
+        return true;
+    }
     memo(QStringLiteral("Copying... ") + file.instrumentPath.section(QLatin1Char('/'), -1));
     if (!uploadFile(file, true))
         return false;

@@ -14,6 +14,7 @@
 #include "upgrade/drive/DriveLookup.h"
 #include "upgrade/drive/DrivePath.h"
 #include "upgrade/drive/SendCheck.h"
+#include "upgrade/run/steps/ParallelSend.h"
 
 #include <algorithm>
 #include <optional>
@@ -75,6 +76,8 @@ void UpgradeRun::reportUnlistedFolder(const WalkFailure &failure)
 
 void UpgradeRun::reportProgress(const QString &file, qint64 sentOfFile)
 {
+    if (parallel)
+        sentOfFile += parallel->pool.bytesInFlight();
     observer.progress({copiedBytes + sentOfFile, totalBytes, barPosition, file});
 }
 
@@ -103,6 +106,8 @@ bool UpgradeRun::uploadFile(const FileTransfer &file, bool measured)
         const bool &copied;
         ~EndReport()
         {
+            if (!copied && file.ofKit)
+                run.recordUnsentAsFailed(file);
             run.observer.fileEnded(file, copied ? upgrade::FileOutcome::SentNotVerifiable : upgrade::FileOutcome::Failed);
         }
     } endReport{*this, file, copied};
@@ -260,6 +265,10 @@ bool UpgradeRun::copyLateFolder(const QString &localRoot, const QString &instrum
         const QString instrumentPath = parent + QLatin1Char('/') + name;
         if (unchanged && leftAlone(item.localPath, instrumentPath))
             return WalkStep::Go;
+        if (parallel) {
+            parallel->collected.push_back({item.localPath, instrumentPath, item.entry.size});
+            return WalkStep::Go;
+        }
         memo(QStringLiteral("Copying... ") + name);
         if (!uploadFile({item.localPath, instrumentPath, item.entry.size}, true))
             return WalkStep::Stop;

@@ -145,7 +145,8 @@ QJsonObject SnapshotManifest::toJson() const
                        {"address", address},
                        {"runStarted", isoTime(runStarted)},
                        {"replaced", files},
-                       {"created", QJsonArray::fromStringList(created)}};
+                       {"created", QJsonArray::fromStringList(created)},
+                       {"createdFolders", QJsonArray::fromStringList(createdFolders)}};
 }
 
 std::optional<SnapshotManifest> SnapshotManifest::fromJson(const QJsonObject &o, QString &damage)
@@ -197,6 +198,19 @@ std::optional<SnapshotManifest> SnapshotManifest::fromJson(const QJsonObject &o,
         if (QString why = pathFault(path); !why.isEmpty())
             return bad(QStringLiteral("created"), i, path, why);
         m.created.append(path);
+    }
+    // Absent from a manifest written before folders were kept: none is removed then.
+    const QJsonValue folders = o.value("createdFolders");
+    if (!folders.isUndefined() && !folders.isArray()) {
+        damage = QStringLiteral("its manifest's createdFolders is no list");
+        return std::nullopt;
+    }
+    const QJsonArray madeFolders = folders.toArray();
+    for (qsizetype i = 0; i < madeFolders.size(); ++i) {
+        const QString path = madeFolders[i].toString();
+        if (QString why = pathFault(path); !why.isEmpty())
+            return bad(QStringLiteral("createdFolders"), i, path, why);
+        m.createdFolders.append(path);
     }
     return m;
 }

@@ -6,7 +6,7 @@ What differs from a stock pyftpdlib server, and why:
 - In active mode the data connection is opened after the transfer command
   (STOR, RETR, LIST...) has been answered with 150, as most servers do, not
   already when PORT arrives.
-- Writes (STOR, MKD, DELE) are allowed only below "/F0:", the one drive.
+- Writes (STOR, MKD, DELE, RMD) are allowed only below "/F0:", the one drive.
 - An upload is written to a staging file and moved into place when it is
   complete; a failed upload (capacity, broken data connection, injected
   fault) leaves the drive as it was.
@@ -380,9 +380,17 @@ class SimFTPHandler(DelayedOutput, FTPHandler):
         return result
 
     def ftp_RMD(self, path):
-        # The instrument's folders go by its own commands, never by FTP.
-        self.respond("550 Requested action not taken.")
-        return None
+        # A folder made below the drive may go again (pyftpdlib answers 550
+        # for one that is not empty); the drive and its SYSTEM folder are
+        # the instrument's own and never go.
+        parts = self._drive_parts(path)
+        if parts is None or parts == ["SYSTEM"] or not os.path.isdir(path):
+            self.respond("550 Requested action not taken.")
+            return None
+        result = super().ftp_RMD(path)
+        if result is not None:
+            self.journal_event("removed folder", path=self.fs.fs2ftp(path))
+        return result
 
     def ftp_LIST(self, path):
         super().ftp_LIST(path)
@@ -602,8 +610,8 @@ def _applies(fault, number):
 
 def make_ftp_server(host, port, instrument, journal, precise_timers=False):
     authorizer = DummyAuthorizer()
-    # e: CWD, l: listings, r: RETR, m: MKD, w: STOR, d: DELE (files below
-    # "/F0:" only: RMD is refused); no renaming.
+    # e: CWD, l: listings, r: RETR, m: MKD, w: STOR, d: DELE and RMD (below
+    # "/F0:" only, never SYSTEM); no renaming.
     # --refuse-login: the tool's fixed password is not this one, so PASS gets 530.
     password = PASSWORD + "-refused" if instrument.faults.refuse_login else PASSWORD
     authorizer.add_user(USER, password, instrument.drive.base, perm="elrmwd")

@@ -5,9 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
-// What came of fetching one stored file (RETR) or removing one (DELE). Kept
-// apart from the engine's other types: the caller decides what a refusal
-// means, so nothing here is a notification.
+// What came of fetching one stored file (RETR) or removing one (DELE, or a
+// folder by RMD). Kept apart from the engine's other types: the caller
+// decides what a refusal means, so nothing here is a notification.
 struct TDownloadReply
 {
     enum class Kind {
@@ -29,8 +29,8 @@ struct TDeleteReply
 {
     enum class Kind {
         Deleted,        // 250
-        NotFound,       // 550: nothing of that name (or none the server will remove)
-        NotImplemented, // 500, 501, 502 or 504: the server declines DELE as a command
+        NotFound,       // 550: nothing of that name, or nothing the server will remove (a folder not empty)
+        NotImplemented, // 500, 501, 502 or 504: the server declines the command
         Refused,        // any other reply
     };
     Kind kind = Kind::Refused;

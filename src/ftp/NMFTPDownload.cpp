@@ -1,6 +1,6 @@
-// RETR and DELE of TNMFTP: a stored file fetched over a data connection of
-// its own, checked against the size the caller learnt from a listing, and a
-// stored file removed.
+// RETR, DELE and RMD of TNMFTP: a stored file fetched over a data
+// connection of its own, checked against the size the caller learnt from a
+// listing; a stored file removed; an empty folder removed.
 #include "NMFTPGuarded.h"
 
 #include "DataConnectionScope.h"
@@ -141,9 +141,18 @@ void TNMFTP::ReadDownloadData(const QString &remoteFile, qint64 expectedSize, QI
 
 TDeleteReply TNMFTP::DeleteFile(const QString &remoteFile)
 {
+    return RemoveByCommand(QStringLiteral("DELE ") + remoteFile);
+}
+
+TDeleteReply TNMFTP::RemoveFolder(const QString &remoteFolder)
+{
+    return RemoveByCommand(QStringLiteral("RMD ") + remoteFolder);
+}
+
+TDeleteReply TNMFTP::RemoveByCommand(const QString &command)
+{
     TDeleteReply result;
-    result.outcome =
-        Guarded([&] { result.replyLine = SendForReply(QStringLiteral("DELE ") + remoteFile).trimmed(); });
+    result.outcome = Guarded([&] { result.replyLine = SendForReply(command).trimmed(); });
     if (!result.outcome.Succeeded())
         return result;
     const int code = ReplyCode;

@@ -126,6 +126,10 @@ public:
     // Removes a stored file (DELE). The answer is the result, never a
     // notification; a dialogue that failed is the result's outcome.
     [[nodiscard]] TDeleteReply DeleteFile(const QString &remoteFile);
+    // Removes a folder (RMD), as DeleteFile a file. Servers answer 550 for
+    // a folder that is not empty as for one that is not there: only the
+    // drive tells which.
+    [[nodiscard]] TDeleteReply RemoveFolder(const QString &remoteFolder);
     // The server's refusal of an extension on this connection, or null.
     [[nodiscard]] const std::optional<QString> &Declined(FtpExtension command) const
     {
@@ -201,6 +205,7 @@ private:
     // RETR up to the server's verdict; a failed dialogue raises.
     void DownloadSteps(const QString &remoteFile, qint64 expectedSize, QIODevice &into, TDownloadReply &result);
     // Reads the data connection into `into`, at most `expectedSize` bytes.
+    [[nodiscard]] TDeleteReply RemoveByCommand(const QString &command);
     void ReadDownloadData(const QString &remoteFile, qint64 expectedSize, QIODevice &into, TDownloadReply &result);
     // The upload up to the server's verdict: true when the file is stored;
     // false after a refusal that the failure handler took (`refusal` then

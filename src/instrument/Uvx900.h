@@ -150,6 +150,8 @@ public:
     [[nodiscard]] TDownloadReply DownloadFile(const QString &remotePath, qint64 expectedSize, QIODevice &into);
     // A stored file removed (DELE); the server's answer is the value.
     [[nodiscard]] TDeleteReply DeleteFile(const QString &remotePath);
+    // An empty folder removed (RMD); the server's answer is the value.
+    [[nodiscard]] TDeleteReply RemoveFolder(const QString &remotePath);
     // Whether the FTP server declined the command on this connection: the
     // FTP client remembers it and asks no more.
     [[nodiscard]] bool Declined(FtpExtension command) const;

@@ -60,6 +60,13 @@ TDeleteReply TfrmVX900::DeleteFile(const QString &remotePath)
     return answer;
 }
 
+TDeleteReply TfrmVX900::RemoveFolder(const QString &remotePath)
+{
+    TDeleteReply answer = NMFTP->RemoveFolder(remotePath);
+    ELinkError::RaiseOnFailure(answer.outcome);
+    return answer;
+}
+
 bool TfrmVX900::Declined(FtpExtension command) const
 {
     return NMFTP->Declined(command).has_value();

@@ -72,15 +72,21 @@ Finished runCli(const SimInstrument &sim, const QString &state, const QStringLis
     return result;
 }
 
-// Every file of a drive folder with its bytes.
+// Every file of a drive with its bytes, and every folder (its path ending
+// in "/", no bytes).
 QMap<QString, QByteArray> driveContent(const QString &drive)
 {
     QMap<QString, QByteArray> content;
-    QDirIterator it(drive, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(drive + "/F0:", QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly))
-            content.insert(QDir(drive).relativeFilePath(file.fileName()), file.readAll());
+        const QFileInfo entry(it.next());
+        const QString path = QDir(drive).relativeFilePath(entry.filePath());
+        QFile file(entry.filePath());
+        if (entry.isDir())
+            content.insert(path + "/", {});
+        else if (file.open(QIODevice::ReadOnly))
+            content.insert(path, file.readAll());
     }
     return content;
 }
@@ -125,18 +131,23 @@ private slots:
         QTest::addColumn<QStringList>("fault");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("removedByHand"); // a drive folder removed before the restore
-        QTest::newRow("run succeeded") << QStringList{} << 0 << QString();
-        QTest::newRow("failed half-way") << QStringList{"--stor-fail", "451@3"} << 1 << QString();
-        QTest::newRow("folder removed since") << QStringList{} << 0 << "F0:/KRN3/sub";
+        QTest::addColumn<QString>("putByHand");     // a file put in a folder the run made, before the restore
+        QTest::newRow("run succeeded") << QStringList{} << 0 << QString() << QString();
+        QTest::newRow("failed half-way") << QStringList{"--stor-fail", "451@3"} << 1 << QString() << QString();
+        QTest::newRow("folder removed since") << QStringList{} << 0 << "F0:/KRN3/sub" << QString();
+        QTest::newRow("file put in a new folder") << QStringList{} << 0 << QString() << "F0:/KRN3/newdir/op.txt";
     }
     void restoreGivesBackTheDriveBefore()
     {
         QFETCH(QStringList, fault);
         QFETCH(int, status);
         QFETCH(QString, removedByHand);
+        QFETCH(QString, putByHand);
         ProgramFolder first, second;
         writeFirstKit(first);
         writeSecondKit(second);
+        // Two folders the drive lacks: the restore removes them again.
+        second.write("target/KRN3/newdir/inner/m.bin", sampleBytes(20, 14));
         QTemporaryDir drive, state;
         {
             SimInstrument sim({"--drive", drive.path()});
@@ -155,7 +166,7 @@ private slots:
             QVERIFY2(sim.start(), qPrintable(sim.errorString()));
             const Finished run = runCli(sim, state.path(), {"--dir", second.path(), "--backup", "--delete-dropped"});
             QVERIFY2(run.status == status, qPrintable(run.out));
-            QVERIFY2(run.out.contains("Snapshot: 3 file(s) (138537 bytes) the run replaces, and 2 file(s) it creates"),
+            QVERIFY2(run.out.contains("Snapshot: 3 file(s) (138537 bytes) the run replaces, and 3 file(s) it creates"),
                      qPrintable(run.out));
             const QJsonObject record = lastRecord(state.path());
             QVERIFY(QFileInfo(record.value("snapshot").toString()).isDir());
@@ -168,11 +179,26 @@ private slots:
         }
         if (!removedByHand.isEmpty())
             QVERIFY(QDir(drive.path() + "/" + removedByHand).removeRecursively());
+        QMap<QString, QByteArray> expected = before;
+        if (!putByHand.isEmpty()) {
+            // The operator's file stays, and with it the folder it is in.
+            QFile operatorFile(drive.path() + "/" + putByHand);
+            QVERIFY(operatorFile.open(QIODevice::WriteOnly));
+            operatorFile.write("operator's");
+            operatorFile.close();
+            expected.insert(putByHand, "operator's");
+            expected.insert("F0:/KRN3/newdir/", {});
+        }
         SimInstrument sim({"--drive", drive.path()});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         const Finished restore = runCli(sim, state.path(), {"--restore"});
         QVERIFY2(restore.status == 0, qPrintable(restore.out));
-        QCOMPARE(driveContent(drive.path()), before);
+        const QMap<QString, QByteArray> after = driveContent(drive.path());
+        QCOMPARE(after.keys(), expected.keys());
+        QCOMPARE(after, expected);
+        QCOMPARE(prefixed(restore.out, "Kept the folder "),
+                 putByHand.isEmpty() ? QStringList{}
+                                     : QStringList{"/F0:/KRN3/newdir: it holds 1 entr(ies) that run did not put there."});
         const QJsonObject record = lastRecord(state.path());
         QVERIFY(!record.value("restore").toString().isEmpty());
         QCOMPARE(record.value("outcome").toString(), QString("succeeded"));

@@ -76,7 +76,7 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("passive");
-        QTest::addColumn<qint64>("stored"); // bytes on the server; -1: none, -2: a folder
+        QTest::addColumn<qint64>("stored"); // bytes on the server; -1: none, -2: a folder, -3: one not empty
         QTest::addColumn<qint64>("listed");
         QTest::addColumn<int>("kind");      // TDownloadReply::Kind or TDeleteReply::Kind
         QTest::addColumn<QString>("line");  // the server's line begins so; none when empty
@@ -98,6 +98,10 @@ private slots:
         QTest::newRow("DELE") << "DELE" << false << 10ll << 0ll << int(R::Deleted) << "250" << "";
         QTest::newRow("DELE missing") << "DELE" << false << -1ll << 0ll << int(R::NotFound) << "550" << "";
         QTest::newRow("DELE of a folder") << "DELE" << false << -2ll << 0ll << int(R::NotFound) << "550" << "";
+        QTest::newRow("RMD") << "RMD" << false << -2ll << 0ll << int(R::Deleted) << "250" << "";
+        QTest::newRow("RMD not empty") << "RMD" << false << -3ll << 0ll << int(R::NotFound) << "550" << "";
+        QTest::newRow("RMD missing") << "RMD" << false << -1ll << 0ll << int(R::NotFound) << "550" << "";
+        QTest::newRow("RMD of a file") << "RMD" << false << 10ll << 0ll << int(R::NotFound) << "550" << "";
     }
     void downloadsAndRemovals()
     {
@@ -110,8 +114,10 @@ private slots:
         QFETCH(QString, problem);
         const QString name = QStringLiteral("kept-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-');
         const QByteArray content = FtpSession::pattern(std::max<qint64>(stored, 0));
-        if (stored == -2) {
+        if (stored <= -2) {
             QVERIFY(QDir(server.rootPath(QString())).mkdir(name));
+            if (stored == -3)
+                QVERIFY(QFile(server.rootPath(name + QStringLiteral("/inside"))).open(QIODevice::WriteOnly));
         } else if (stored >= 0) {
             QFile f(server.rootPath(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -138,11 +144,17 @@ private slots:
                 QVERIFY(reply.bytes <= listed);
             }
         } else {
-            const TDeleteReply reply = ftp.DeleteFile(QStringLiteral("/") + name);
+            const bool rmd = command == QLatin1String("RMD");
+            const TDeleteReply reply = rmd ? ftp.RemoveFolder(QStringLiteral("/") + name)
+                                           : ftp.DeleteFile(QStringLiteral("/") + name);
             QVERIFY2(reply.outcome.Succeeded(), qPrintable(reply.outcome.Text()));
             QCOMPARE(int(reply.kind), kind);
             QVERIFY2(line.isEmpty() ? reply.replyLine.isEmpty() : reply.replyLine.startsWith(line), qPrintable(reply.replyLine));
-            QCOMPARE(QFileInfo::exists(server.rootPath(name)), stored == -2);
+            // Each removes only its own kind, and a folder only when empty.
+            const bool gone = stored == (rmd ? -2 : 10) || stored == -1;
+            QCOMPARE(QFileInfo::exists(server.rootPath(name)), !gone);
+            if (stored == -3)
+                QVERIFY(QFileInfo::exists(server.rootPath(name + QStringLiteral("/inside"))));
         }
         // Neither is one of the engine's notified commands.
         QVERIFY(successes.isEmpty());
@@ -150,7 +162,7 @@ private slots:
         // The next command gets its own reply, whatever the server still owed.
         const TSizeReply size = ftp.FileSize(QStringLiteral("/") + name);
         QVERIFY2(size.outcome.Succeeded(), qPrintable(size.outcome.Text()));
-        QCOMPARE(size.kind, stored >= 0 && command == QLatin1String("RETR") ? TSizeReply::Kind::Size
+        QCOMPARE(size.kind, stored >= 0 && command != QLatin1String("DELE") ? TSizeReply::Kind::Size
                                                                             : TSizeReply::Kind::NotFound);
     }
 

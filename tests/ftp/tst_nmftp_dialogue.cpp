@@ -479,29 +479,36 @@ private slots:
         QCOMPARE(s.log, QStringList{}); // no notification of any kind
     }
 
-    // DELE too: a refusal of any kind carries the server's line, and only
-    // 250 says the file went.
+    // DELE and RMD too: a refusal of any kind carries the server's line,
+    // and only 250 says the file or folder went.
     void deleteIsAValue_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("folder"); // RMD of "/F0:/KRN3/a b", else DELE of "/F0:/KRN3/a b.bin"
         using K = TDeleteReply::Kind;
-        QTest::newRow("250") << QByteArray("250 DELE command successful\r\n") << int(K::Deleted);
-        QTest::newRow("550") << QByteArray("550 Permission denied\r\n") << int(K::NotFound);
-        QTest::newRow("502") << QByteArray("502 Command not implemented\r\n") << int(K::NotImplemented);
-        QTest::newRow("450") << QByteArray("450 File busy\r\n") << int(K::Refused);
-        QTest::newRow("226") << QByteArray("226 Odd\r\n") << int(K::Refused);
+        QTest::newRow("250") << QByteArray("250 DELE command successful\r\n") << int(K::Deleted) << false;
+        QTest::newRow("550") << QByteArray("550 Permission denied\r\n") << int(K::NotFound) << false;
+        QTest::newRow("502") << QByteArray("502 Command not implemented\r\n") << int(K::NotImplemented) << false;
+        QTest::newRow("450") << QByteArray("450 File busy\r\n") << int(K::Refused) << false;
+        QTest::newRow("226") << QByteArray("226 Odd\r\n") << int(K::Refused) << false;
+        QTest::newRow("RMD 250") << QByteArray("250 Directory removed\r\n") << int(K::Deleted) << true;
+        QTest::newRow("RMD 550 not empty") << QByteArray("550 Directory not empty.\r\n") << int(K::NotFound) << true;
+        QTest::newRow("RMD 502") << QByteArray("502 Command not implemented\r\n") << int(K::NotImplemented) << true;
+        QTest::newRow("RMD 257") << QByteArray("257 Odd\r\n") << int(K::Refused) << true;
     }
 
     void deleteIsAValue()
     {
         QFETCH(QByteArray, reply);
+        QFETCH(bool, folder);
         FtpSession s;
         s.logIn();
         s.peer.reply(reply);
-        const TDeleteReply answer = s.ftp->DeleteFile(QStringLiteral("/F0:/KRN3/a b.bin"));
+        const TDeleteReply answer = folder ? s.ftp->RemoveFolder(QStringLiteral("/F0:/KRN3/a b"))
+                                           : s.ftp->DeleteFile(QStringLiteral("/F0:/KRN3/a b.bin"));
         QVERIFY(answer.outcome.Succeeded());
-        QCOMPARE(s.peer.commands.last(), QByteArray("DELE /F0:/KRN3/a b.bin"));
+        QCOMPARE(s.peer.commands.last(), folder ? QByteArray("RMD /F0:/KRN3/a b") : QByteArray("DELE /F0:/KRN3/a b.bin"));
         QTEST(int(answer.kind), "kind");
         QCOMPARE(answer.replyLine, QString::fromLatin1(reply).trimmed());
         QCOMPARE(s.log, QStringList{});

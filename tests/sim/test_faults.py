@@ -216,10 +216,17 @@ class FtpFaultsTest(unittest.TestCase):
                     self.assertTrue(verdict.startswith("226"))
                 self.assertTrue(f.command("DELE /F0:/SYSTEM/a.bin").startswith(dele))
                 self.assertEqual(os.path.exists(sim.path("SYSTEM", "a.bin")), dele != "250")
-                # Nothing outside the drive, and no folder, goes by FTP.
+                # Nothing outside the drive, and no folder by DELE; RMD only
+                # of an empty folder made below the drive, never SYSTEM.
                 self.assertTrue(f.command("DELE /F0:/SYSTEM").startswith("550"))
                 self.assertTrue(f.command("RMD /F0:/SYSTEM").startswith("550"))
                 self.assertTrue(os.path.isdir(sim.path("SYSTEM")))
+                self.assertTrue(f.command("MKD /F0:/NEW").startswith("257"))
+                self.assertTrue(f.store("/F0:/NEW/b.bin", b"1")[1].startswith("226"))
+                self.assertTrue(f.command("RMD /F0:/NEW").startswith("550"))
+                self.assertTrue(f.command("DELE /F0:/NEW/b.bin").startswith(dele))
+                self.assertTrue(f.command("RMD /F0:/NEW").startswith("250" if dele == "250" else "550"))
+                self.assertEqual(os.path.isdir(sim.path("NEW")), dele != "250")
 
     def test_size_with_and_without_no_size(self):
         with Simulator() as sim:

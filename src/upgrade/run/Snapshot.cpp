@@ -145,12 +145,14 @@ QJsonObject SnapshotManifest::toJson() const
                        {"address", address},
                        {"runStarted", isoTime(runStarted)},
                        {"replaced", files},
-                       {"created", QJsonArray::fromStringList(created)}};
+                       {"created", QJsonArray::fromStringList(created)},
+                       {"createdFolders", QJsonArray::fromStringList(createdFolders)}};
 }
 
 std::optional<SnapshotManifest> SnapshotManifest::fromJson(const QJsonObject &o, QString &damage)
 {
-    if (o.value("snapshot").toInt() != 1 || !o.value("replaced").isArray() || !o.value("created").isArray()) {
+    if (o.value("snapshot").toInt() != 1 || !o.value("replaced").isArray() || !o.value("created").isArray()
+        || (o.contains("createdFolders") && !o.value("createdFolders").isArray())) {
         damage = QStringLiteral("its manifest is not one of this tool's");
         return std::nullopt;
     }
@@ -191,12 +193,17 @@ std::optional<SnapshotManifest> SnapshotManifest::fromJson(const QJsonObject &o,
             return bad(QStringLiteral("replaced"), i, file.instrumentPath, why);
         m.replaced.append(file);
     }
-    const QJsonArray created = o.value("created").toArray();
-    for (qsizetype i = 0; i < created.size(); ++i) {
-        const QString path = created[i].toString();
-        if (QString why = pathFault(path); !why.isEmpty())
-            return bad(QStringLiteral("created"), i, path, why);
-        m.created.append(path);
+    // createdFolders is absent from a manifest written before folders were
+    // kept: none is removed then.
+    for (const auto &[list, into] : {std::pair{QStringLiteral("created"), &m.created},
+                                     std::pair{QStringLiteral("createdFolders"), &m.createdFolders}}) {
+        const QJsonArray paths = o.value(list).toArray();
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            const QString path = paths[i].toString();
+            if (QString why = pathFault(path); !why.isEmpty())
+                return bad(list, i, path, why);
+            into->append(path);
+        }
     }
     return m;
 }

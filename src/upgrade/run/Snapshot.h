@@ -34,6 +34,9 @@ struct SnapshotManifest
     QDateTime runStarted;  // UTC
     QList<SnapshotFile> replaced;
     QStringList created;
+    // The folders the run was about to make, absent before it, each after
+    // the folder it lies in (the deepest last). Older manifests have none.
+    QStringList createdFolders;
 
     [[nodiscard]] qint64 bytes() const;
     [[nodiscard]] QJsonObject toJson() const;

@@ -209,6 +209,13 @@ private:
     // The folder on the instrument, and those above it, made where missing.
     [[nodiscard]] bool ensureDriveFolder(const QString &folder);
     [[nodiscard]] StepEnd putBack(const QStringList &toRemove);
+    // Of the folders the manifest lists as made by its run, those a restore
+    // may remove: never the drive's, SYSTEM or a NAME file's.
+    [[nodiscard]] QStringList madeFoldersToRemove(const SnapshotManifest &manifest);
+    // Each of those folders that is empty now, deepest first, removed by
+    // RMD; one the operator put something in, or the server refuses to
+    // remove, is kept with a memo line: the files are back either way.
+    void removeMadeFolders(const QStringList &folders);
     // Of the dropped files, those still as the run on record left them (by
     // size); each other one is named, with why it stays.
     [[nodiscard]] QStringList unchangedSinceSent(const QStringList &dropped);

@@ -109,6 +109,7 @@ UpgradeRun::StepEnd UpgradeRun::restoreStep()
                                            "removed unseen. Nothing was written.")
                                 .arg(PrintablePath(folder))
                                 .arg(manifest.created.size()));
+    const QStringList folders = madeFoldersToRemove(manifest);
     memo(QStringLiteral("Restoring the snapshot of the run started %1 UTC: %2 file(s) to put back, %3 to remove.")
              .arg(manifest.runStarted.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
              .arg(manifest.replaced.size())
@@ -119,10 +120,15 @@ UpgradeRun::StepEnd UpgradeRun::restoreStep()
             memo(QStringLiteral("Would put back %1 (%2 bytes)").arg(PrintablePath(file.instrumentPath)).arg(file.size));
         for (const QString &path : *toRemove)
             memo(QStringLiteral("Would remove (created by that run) ") + PrintablePath(path));
+        for (auto it = folders.crbegin(); it != folders.crend(); ++it)
+            memo(QStringLiteral("Would remove the folder, if then empty (made by that run) ") + PrintablePath(*it));
         link.Disconnect();
         return ended(RunOutcome::Succeeded, QStringLiteral("Dry run: the restore would go ahead; nothing was written."));
     }
-    return putBack(*toRemove);
+    if (const StepEnd end = putBack(*toRemove))
+        return end;
+    removeMadeFolders(folders);
+    return std::nullopt;
 }
 
 std::optional<QString> UpgradeRun::planRestore(const QString &folder, const SnapshotManifest &manifest)
@@ -155,7 +161,7 @@ std::optional<QStringList> UpgradeRun::createdToRemove(const QString &folder, co
     // The manifest says what that run was about to create; only its record
     // says what it then sent. A file it never sent is not its to remove,
     // whoever put it there since.
-    if (manifest.created.isEmpty())
+    if (manifest.created.isEmpty() && manifest.createdFolders.isEmpty())
         return QStringList();
     const std::optional<QSet<QString>> written = filesWrittenBy(historyFile, folder, manifest.address);
     throwIfStopRequested();

@@ -15,6 +15,8 @@
 #include <QLocale>
 #include <QScopeGuard>
 
+#include <algorithm>
+
 namespace upgrade {
 
 using instrument::PrintablePath;
@@ -76,7 +78,7 @@ UpgradeRun::StepEnd UpgradeRun::snapshotStep()
     QList<SnapshotFile> toFetch;
     if (const std::optional<QString> why = planSnapshot(manifest, toFetch))
         return failSnapshot(*why);
-    if (toFetch.isEmpty() && manifest.created.isEmpty()) {
+    if (toFetch.isEmpty() && manifest.created.isEmpty() && manifest.createdFolders.isEmpty()) {
         memo(QStringLiteral("Snapshot: the run replaces nothing on the instrument, so none was taken."));
         return std::nullopt;
     }
@@ -120,6 +122,18 @@ std::optional<QString> UpgradeRun::planSnapshot(SnapshotManifest &manifest, QLis
         if (!sameContent)
             toFetch.append(SnapshotFile{file.instrumentPath, *size, {}, {}});
     }
+    // The folders the run will make: a restore removes them again when the
+    // run's files were all that came into them. A folder the drive can't
+    // tell of is left out, so never removed.
+    for (const PlannedFolder &folder : std::as_const(kitPlan.folders)) {
+        const QString path = folder.instrumentPath();
+        const DriveAnswer there = drive->folder(path);
+        throwIfStopRequested();
+        if (there.state == DriveAnswer::State::Absent && !manifest.createdFolders.contains(path))
+            manifest.createdFolders << path;
+    }
+    std::stable_sort(manifest.createdFolders.begin(), manifest.createdFolders.end(),
+                     [](const QString &a, const QString &b) { return a.count(u'/') < b.count(u'/'); });
     // What the run will remove goes into the snapshot too, so that a
     // restore brings it back.
     for (const QString &path : std::as_const(dropped)) {

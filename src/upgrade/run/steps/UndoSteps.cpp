@@ -1,6 +1,6 @@
 // The run's undo steps that remove files: those the new kit dropped
 // (--delete-dropped), found before the first write and removed after the
-// copy, and those a restored snapshot's run created. The snapshot and the
+// copy, and those a restored snapshot's run created, with the folders it made. The snapshot and the
 // restore themselves are in SnapshotStep.cpp and RestoreStep.cpp.
 #include "upgrade/run/UpgradeRun.h"
 
@@ -11,6 +11,7 @@
 #include "upgrade/common/InstrumentLayout.h"
 #include "upgrade/common/ModuleCatalogue.h"
 #include "upgrade/drive/DriveLookup.h"
+#include "upgrade/drive/DrivePath.h"
 #include "upgrade/kit/LocalTreeWalker.h"
 #include "upgrade/record/SendIndex.h"
 #include "upgrade/run/Snapshot.h"
@@ -165,6 +166,52 @@ std::optional<QString> UpgradeRun::removeFile(const QString &instrumentPath, qin
     }
     runRecord.deleted.append(RecordedFile{instrumentPath, size, sha256Hex, FileOutcome::NotSent, {}});
     return std::nullopt;
+}
+
+QStringList UpgradeRun::madeFoldersToRemove(const SnapshotManifest &manifest)
+{
+    QStringList folders;
+    for (const QString &folder : manifest.createdFolders) {
+        // A manifest is checked for plain paths, not for whose folder it
+        // names: the instrument's own stay whatever it says.
+        if (IsDriveRoot(folder) || folder == SystemFolder || IsNameFile(folder + QStringLiteral("/NAME")))
+            memo(QStringLiteral("Kept the folder %1: it is the instrument's own.").arg(PrintablePath(folder)));
+        else
+            folders << folder;
+    }
+    return folders;
+}
+
+void UpgradeRun::removeMadeFolders(const QStringList &folders)
+{
+    // Deepest first: a folder is empty only once those made in it went.
+    for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
+        const QString &folder = *it;
+        DriveAnswer there;
+        const FolderListing *listing = drive->contents(folder, there);
+        throwIfStopRequested();
+        if (!listing && there.state == DriveAnswer::State::Absent)
+            continue;
+        if (!listing) {
+            memo(QStringLiteral("Kept the folder %1: what it holds can't be told (%2).")
+                     .arg(PrintablePath(folder), there.why.isEmpty() ? QStringLiteral("no listing") : there.why));
+            continue;
+        }
+        if (!listing->entries.isEmpty()) {
+            memo(QStringLiteral("Kept the folder %1: it holds %2 entr(ies) that run did not put there.")
+                     .arg(PrintablePath(folder))
+                     .arg(listing->entries.size()));
+            continue;
+        }
+        const TDeleteReply reply = link.RemoveFolder(folder);
+        drive->removed(folder);
+        throwIfStopRequested();
+        if (reply.kind == TDeleteReply::Kind::Deleted)
+            memo(QStringLiteral("Removed the folder ") + PrintablePath(folder));
+        else
+            memo(QStringLiteral("Kept the folder %1: the instrument's FTP server refused to remove it (%2).")
+                     .arg(PrintablePath(folder), PrintablePath(reply.replyLine)));
+    }
 }
 
 UpgradeRun::StepEnd UpgradeRun::deleteDroppedStep()

@@ -4,6 +4,7 @@
 // --trust-size); the history, its index and digests follow --history-file
 // (or the settings file), and a damaged index is rebuilt.
 #include "support/RunFixture.h"
+#include "SimCli.h"
 #include "support/SimInstrument.h"
 
 #include <QJsonArray>
@@ -14,9 +15,6 @@
 #include <QtTest>
 
 namespace {
-
-const QString Program = QStringLiteral(VX_CLI_PROGRAM);
-constexpr int RunTimeoutMs = 120000;
 
 // Five kit files in three instrument folders.
 const QStringList KitFiles{"KRN3/a.bin", "KRN3/b.bin", "KRN3/sub/c.bin", "SYSTEM/d.bin", "SYSTEM/e.bin"};
@@ -31,35 +29,11 @@ void writeKit(ProgramFolder &folder)
     folder.write("MainFrame/e.bin", sampleBytes(5000, 5));
 }
 
-struct Finished
-{
-    int status = -1;
-    QString out;
-};
+using Finished = SimCliRun;
 
-// Runs the program against `sim` with its history in `state` (and its
-// settings in `state`/config).
 Finished runCli(const SimInstrument &sim, const QString &state, const QStringList &arguments)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("VX900_CMD_PORT", QString::number(sim.cmdPort()));
-    environment.insert("VX900_FTP_PORT", QString::number(sim.ftpPort()));
-    environment.insert("XDG_STATE_HOME", state);
-    environment.insert("XDG_CONFIG_HOME", state + "/config");
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(Program, QStringList{"--ip", "127.0.0.1", "--yes"} + arguments);
-    Finished result;
-    process.closeWriteChannel();
-    if (!process.waitForFinished(RunTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAll());
-    return result;
+    return runCliOn(sim, state, arguments);
 }
 
 // The kit files the simulator was sent, below "/F0:/", sorted.

@@ -3,6 +3,7 @@
 // in the middle of a file fails the run with a record that tells the truth;
 // auto remembers what the model's server took.
 #include "support/RunFixture.h"
+#include "SimCli.h"
 #include "support/SimInstrument.h"
 
 #include <QJsonArray>
@@ -14,9 +15,6 @@
 #include <QtTest>
 
 namespace {
-
-const QString Program = QStringLiteral(VX_CLI_PROGRAM);
-constexpr int RunTimeoutMs = 120000;
 
 // Enough files in several folders that every session gets some.
 QStringList writeKit(ProgramFolder &folder)
@@ -35,33 +33,11 @@ QStringList writeKit(ProgramFolder &folder)
     return files;
 }
 
-struct Finished
-{
-    int status = -1;
-    QString out;
-};
+using Finished = SimCliRun;
 
 Finished runCli(const SimInstrument &sim, const QString &state, const QStringList &arguments)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("VX900_CMD_PORT", QString::number(sim.cmdPort()));
-    environment.insert("VX900_FTP_PORT", QString::number(sim.ftpPort()));
-    environment.insert("XDG_STATE_HOME", state);
-    environment.insert("XDG_CONFIG_HOME", state + "/config");
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(Program, QStringList{"--ip", "127.0.0.1", "--yes"} + arguments);
-    process.closeWriteChannel();
-    Finished result;
-    if (!process.waitForFinished(RunTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAll());
-    return result;
+    return runCliOn(sim, state, arguments);
 }
 
 // FTP connections of the transcript that logged in, and those that stored a file.

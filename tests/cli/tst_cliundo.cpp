@@ -5,6 +5,7 @@
 // --max-delete before removing any, and removes what its dry run listed;
 // old snapshots go.
 #include "support/RunFixture.h"
+#include "SimCli.h"
 #include "support/SimInstrument.h"
 #include "upgrade/run/Snapshot.h"
 
@@ -43,33 +44,11 @@ void writeSecondKit(ProgramFolder &kit)
     kit.write("MainFrame/d.bin", sampleBytes(1000, 4));
 }
 
-struct Finished
-{
-    int status = -1;
-    QString out;
-};
+using Finished = SimCliRun;
 
 Finished runCli(const SimInstrument &sim, const QString &state, const QStringList &arguments)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("VX900_CMD_PORT", QString::number(sim.cmdPort()));
-    environment.insert("VX900_FTP_PORT", QString::number(sim.ftpPort()));
-    environment.insert("XDG_STATE_HOME", state);
-    environment.insert("XDG_CONFIG_HOME", state + "/config");
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(Program, QStringList{"--ip", "127.0.0.1", "--yes"} + arguments);
-    Finished result;
-    process.closeWriteChannel();
-    if (!process.waitForFinished(RunTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAll());
-    return result;
+    return runCliOn(sim, state, arguments);
 }
 
 // Every file of a drive with its bytes, and every folder (its path ending

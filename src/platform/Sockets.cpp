@@ -7,8 +7,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -246,38 +244,6 @@ std::ptrdiff_t Peek(int fd, char *buffer, std::size_t length)
 {
     const ssize_t n = ::recv(fd, buffer, length, MSG_PEEK);
     return n < 0 ? failed<std::ptrdiff_t>(-1) : n;
-}
-
-std::ptrdiff_t SendFileData(int socketFd, int fileFd, std::int64_t &offset, std::size_t length)
-{
-    // sendfile has no MSG_NOSIGNAL: a peer that reset the connection would
-    // raise SIGPIPE and end the program. The signal is blocked for the call,
-    // and one that the call raised is taken back before it is unblocked.
-    sigset_t pipeOnly, saved, pending;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeOnly, &saved);
-    sigpending(&pending);
-    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
-    off_t position = off_t(offset);
-    const ssize_t n = ::sendfile(socketFd, fileFd, &position, length);
-    const int error = errno;
-    if (n < 0 && error == EPIPE && !alreadyPending) {
-        const timespec noWait{};
-        (void)sigtimedwait(&pipeOnly, nullptr, &noWait);
-    }
-    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-    if (n >= 0) {
-        offset = position;
-        return n;
-    }
-    switch (error) {
-    case EINVAL: case ENOSYS: case EOPNOTSUPP: case EIO: case EOVERFLOW: case ESPIPE: case ENXIO:
-        return FileSendUnsupported;
-    default:
-        errno = error;
-        return failed<std::ptrdiff_t>(-1);
-    }
 }
 
 bool PeerClosed(int fd)

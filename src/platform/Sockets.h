@@ -74,15 +74,6 @@ void SetLastSocketError(int wsaError);
 [[nodiscard]] std::ptrdiff_t Receive(int fd, char *buffer, std::size_t length);
 [[nodiscard]] std::ptrdiff_t Peek(int fd, char *buffer, std::size_t length);
 
-// Sends up to `length` bytes of the open file `fileFd` from `offset` on
-// (advanced by what went) without copying them through this process; never
-// raises SIGPIPE. Results: bytes sent; 0 at the file's end; -1 on a socket
-// error (recorded, would-block included); FileSendUnsupported when this file
-// cannot be sent this way, or reading it failed (the caller falls back to
-// reading it, which names the problem).
-constexpr std::ptrdiff_t FileSendUnsupported = -2;
-[[nodiscard]] std::ptrdiff_t SendFileData(int socketFd, int fileFd, std::int64_t &offset, std::size_t length);
-
 // True when the peer has finished sending (its close has arrived).
 [[nodiscard]] bool PeerClosed(int fd);
 

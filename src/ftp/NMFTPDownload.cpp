@@ -33,19 +33,7 @@ void TNMFTP::DownloadSteps(const QString &remoteFile, qint64 expectedSize, QIODe
     }
 
     DataConnectionScope release(this);
-    if (DataAvailable())
-        (void)Read(0);
-    DataSocket = new TPowersock(this);
-    DataSocket->TimeOut = TimeOut;
-    std::optional<QString> refusal = OpenDataRoute();
-    if (!refusal) {
-        StatusMessage(1, command);
-        const QString reply = Transaction(command);
-        dialogue.DataCommandSent();
-        if (FtpReply::RefusesTransfer(ReplyCode))
-            refusal = reply;
-    }
-    if (refusal) {
+    if (const std::optional<QString> refusal = SendDataCommand(command)) {
         result.kind = TDownloadReply::Kind::Refused;
         result.replyLine = refusal->trimmed();
         result.problem = QStringLiteral("the server refused to send it (%1)").arg(result.replyLine);

@@ -49,24 +49,30 @@ FtpListing::Listing TNMFTP::ListFolder(const QString &remoteFolder)
     return listing;
 }
 
+std::optional<QString> TNMFTP::SendDataCommand(const QString &command)
+{
+    // A stray line left on the control connection would be read as this
+    // command's reply.
+    if (DataAvailable())
+        (void)Read(0);
+    DataSocket = new TPowersock(this);
+    DataSocket->TimeOut = TimeOut;
+    if (std::optional<QString> refusal = OpenDataRoute())
+        return refusal;
+    StatusMessage(1, command);
+    const QString reply = Transaction(command);
+    dialogue.DataCommandSent();
+    if (FtpReply::RefusesTransfer(ReplyCode))
+        return reply;
+    return std::nullopt;
+}
+
 void TNMFTP::ListFolderSteps(const QString &command, FtpListing::Listing &listing)
 {
     Canceled = false;
     PrepareDataSocket(command);
     DataConnectionScope release(this);
-    if (DataAvailable())
-        (void)Read(0);
-    DataSocket = new TPowersock(this);
-    DataSocket->TimeOut = TimeOut;
-    std::optional<QString> refusal = OpenDataRoute();
-    if (!refusal) {
-        StatusMessage(1, command);
-        const QString reply = Transaction(command);
-        dialogue.DataCommandSent();
-        if (FtpReply::RefusesTransfer(ReplyCode))
-            refusal = reply;
-    }
-    if (refusal) {
+    if (const std::optional<QString> refusal = SendDataCommand(command)) {
         listing.code = ReplyCode;
         listing.replyLine = refusal->trimmed();
         return;

@@ -196,6 +196,9 @@ private:
     // when the server will have none.
     [[nodiscard]] std::optional<QString> OpenDataRoute();
     void AcceptDataConnection();
+    // Opens a data connection and sends `command` (MLSD, RETR) over the
+    // control connection; the refusing reply line when no data will come.
+    [[nodiscard]] std::optional<QString> SendDataCommand(const QString &command);
     // Creates the data connection of one transfer, after the checks.
     void PrepareDataSocket(const QString &command);
     void ListFolderSteps(const QString &command, FtpListing::Listing &listing);

@@ -44,6 +44,14 @@ void writeSecondKit(ProgramFolder &kit)
     kit.write("MainFrame/d.bin", sampleBytes(1000, 4));
 }
 
+// Puts `bytes` at `path` below the drive folder, as the operator would by
+// hand; false when it can't be written.
+bool writeOnDrive(const QString &drive, const QString &path, const QByteArray &bytes)
+{
+    QFile file(drive + "/" + path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 using Finished = SimCliRun;
 
 Finished runCli(const SimInstrument &sim, const QString &state, const QStringList &arguments)
@@ -135,10 +143,7 @@ private slots:
         }
         // A file copied by hand is no run's: it stays whatever happens.
         QDir().mkpath(drive.path() + "/F0:/KRN3");
-        QFile hand(drive.path() + "/F0:/KRN3/hand.bin");
-        QVERIFY(hand.open(QIODevice::WriteOnly));
-        hand.write("by hand");
-        hand.close();
+        QVERIFY(writeOnDrive(drive.path(), "F0:/KRN3/hand.bin", "by hand"));
         const QMap<QString, QByteArray> before = driveContent(drive.path());
         {
             SimInstrument sim(fault + QStringList{"--drive", drive.path()});
@@ -161,10 +166,7 @@ private slots:
         QMap<QString, QByteArray> expected = before;
         if (!putByHand.isEmpty()) {
             // The operator's file stays, and with it the folder it is in.
-            QFile operatorFile(drive.path() + "/" + putByHand);
-            QVERIFY(operatorFile.open(QIODevice::WriteOnly));
-            operatorFile.write("operator's");
-            operatorFile.close();
+            QVERIFY(writeOnDrive(drive.path(), putByHand, "operator's"));
             expected.insert(putByHand, "operator's");
             expected.insert("F0:/KRN3/newdir/", {});
         }
@@ -263,10 +265,7 @@ private slots:
         SimInstrument sim({"--drive", drive.path()});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
-        QFile hand(drive.path() + "/F0:/KRN3/hand.bin");
-        QVERIFY(hand.open(QIODevice::WriteOnly));
-        hand.write("by hand");
-        hand.close();
+        QVERIFY(writeOnDrive(drive.path(), "F0:/KRN3/hand.bin", "by hand"));
 
         const QStringList writesBefore = writes(sim);
         const Finished limited =
@@ -329,10 +328,7 @@ private slots:
         SimInstrument sim({"--drive", drive.path()});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         QCOMPARE(runCli(sim, state.path(), {"--dir", first.path()}).status, 0);
-        QFile edited(drive.path() + "/F0:/KRN3/old.bin");
-        QVERIFY(edited.open(QIODevice::WriteOnly));
-        edited.write("the operator's");
-        edited.close();
+        QVERIFY(writeOnDrive(drive.path(), "F0:/KRN3/old.bin", "the operator's"));
         const QString kept = "Kept /F0:/KRN3/old.bin: it holds 14 bytes on the instrument, not the 3000";
         for (const QStringList &extra : {QStringList{"--dry-run"}, QStringList{}}) {
             const Finished run = runCli(sim, state.path(), QStringList{"--dir", second.path(), "--delete-dropped"} + extra);
